@@ -1,0 +1,24 @@
+#include "Application.h"
+
+namespace {
+CWinApp* g_application = nullptr;
+}
+
+CWinApp::CWinApp() noexcept {
+    g_application = this;
+}
+
+CWinApp::~CWinApp() {
+    if (g_application == this)
+        g_application = nullptr;
+}
+
+CWinApp* CWinApp::Current() noexcept {
+    return g_application;
+}
+
+int CWinApp::Run() noexcept {
+    if (CWinApp* app = Current())
+        (void)app->InitInstance();
+    return 0;
+}

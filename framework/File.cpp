@@ -1,0 +1,89 @@
+#include "File.h"
+
+#include <vector>
+
+namespace {
+
+DWORD AccessFor(UINT flags) {
+    switch (flags & 0x3) {
+    case CFile::modeWrite:
+        return GENERIC_WRITE;
+    case CFile::modeReadWrite:
+        return GENERIC_READ | GENERIC_WRITE;
+    default:
+        return GENERIC_READ;
+    }
+}
+
+DWORD ShareFor(UINT flags) {
+    switch (flags & 0x70) {
+    case CFile::shareDenyWrite:
+        return FILE_SHARE_READ;
+    case CFile::shareDenyRead:
+        return FILE_SHARE_WRITE;
+    case CFile::shareDenyNone:
+        return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    default:
+        return 0;
+    }
+}
+
+std::wstring FullPathOf(const wchar_t* path) {
+    const DWORD needed = ::GetFullPathNameW(path, 0, nullptr, nullptr);
+    if (needed == 0)
+        return path;
+    std::vector<wchar_t> buffer(needed + 1);
+    const DWORD written = ::GetFullPathNameW(path, needed + 1, buffer.data(), nullptr);
+    if (written == 0 || written > needed)
+        return path;
+    return std::wstring(buffer.data(), written);
+}
+
+} // namespace
+
+BOOL CFile::Open(const wchar_t* path, UINT flags, CFileException* error) {
+    Close();
+    const DWORD disposition = (flags & modeCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
+    handle_.reset(::CreateFileW(path, AccessFor(flags), ShareFor(flags), nullptr, disposition,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle_) {
+        if (error != nullptr)
+            error->Set(::GetLastError(), path != nullptr ? path : L"");
+        return FALSE;
+    }
+    path_ = FullPathOf(path);
+    return TRUE;
+}
+
+UINT CFile::Read(void* buffer, UINT count) {
+    DWORD read = 0;
+    if (!::ReadFile(handle_.get(), buffer, count, &read, nullptr))
+        return 0;
+    return read;
+}
+
+BOOL CFile::Write(const void* buffer, UINT count) {
+    DWORD written = 0;
+    return ::WriteFile(handle_.get(), buffer, count, &written, nullptr) && written == count;
+}
+
+ULONGLONG CFile::Seek(LONGLONG offset, UINT from) {
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    LARGE_INTEGER position;
+    if (!::SetFilePointerEx(handle_.get(), distance, &position, from))
+        return kSeekFailed;
+    return static_cast<ULONGLONG>(position.QuadPart);
+}
+
+ULONGLONG CFile::GetLength() const {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(handle_.get(), &size))
+        return 0;
+    return static_cast<ULONGLONG>(size.QuadPart);
+}
+
+void CFile::Close() {
+    handle_.reset();
+    path_.clear();
+}

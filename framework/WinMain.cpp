@@ -1,0 +1,5 @@
+#include "Application.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    return CWinApp::Run();
+}

@@ -1,0 +1,37 @@
+# Sourced by the scripts that run Windows code: a throwaway 64-bit Wine prefix, booted before
+# anything runs in it, and an Xvfb display for message boxes. wine_env_stop undoes both; the
+# sourcing script calls it from its EXIT trap.
+
+wine_env_start() {
+    export WINEPREFIX
+    WINEPREFIX=$(mktemp -d /tmp/unpack-wine.XXXXXX)
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
+    unset WINEARCH
+
+    local n=90
+    while [[ -e /tmp/.X${n}-lock || -e /tmp/.X11-unix/X${n} ]]; do n=$((n + 1)); done
+    export DISPLAY=":${n}"
+    Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    WINE_ENV_XVFB_PID=$!
+    for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X${n} ]] && break; sleep 0.1; done
+
+    # Booting first keeps Wine's services from starting under a test and holding its pipes.
+    wineserver -p >/dev/null 2>&1
+    wineboot -i >/dev/null 2>&1
+    # Without a window manager, managed windows linger for seconds after a message box closes.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    wineserver -w
+    wineserver -p >/dev/null 2>&1
+}
+
+wine_env_stop() {
+    if [[ -n "${WINEPREFIX:-}" && -d "${WINEPREFIX}" ]]; then
+        wineserver -k >/dev/null 2>&1 || true
+        wineserver -w >/dev/null 2>&1 || true
+        rm -rf "${WINEPREFIX}"
+    fi
+    if [[ -n "${WINE_ENV_XVFB_PID:-}" ]]; then
+        kill "${WINE_ENV_XVFB_PID}" >/dev/null 2>&1 || true
+        wait "${WINE_ENV_XVFB_PID}" 2>/dev/null || true
+    fi
+}

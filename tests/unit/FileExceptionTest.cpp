@@ -1,0 +1,79 @@
+#include "framework/FileException.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::wstring MessageOf(int cause, const std::wstring& name) {
+    return CFileException(cause, 0, name).ErrorText();
+}
+
+TEST(FileExceptionText, NamesTheFileOrSaysItIsUnnamed) {
+    EXPECT_EQ(MessageOf(CFileException::fileNotFound, L"C:\\Temp\\unpack\\setup.msi"),
+              L"C:\\Temp\\unpack\\setup.msi was not found.");
+    EXPECT_EQ(MessageOf(CFileException::fileNotFound, L""), L"an unnamed file was not found.");
+    EXPECT_EQ(MessageOf(CFileException::badSeek, L"a.bin"), L"Seek failed on a.bin");
+    EXPECT_EQ(MessageOf(CFileException::none, L"a.bin"), L"No error occurred.");
+    EXPECT_EQ(MessageOf(CFileException::endOfFile, L"x"), L"Attempted to access x past its end.");
+}
+
+TEST(FileExceptionText, UnknownCauseReadsAsUnknownError) {
+    EXPECT_EQ(MessageOf(99, L"x"), L"An unknown error occurred while accessing x.");
+    EXPECT_EQ(MessageOf(-1, L"x"), L"An unknown error occurred while accessing x.");
+}
+
+TEST(FileExceptionText, NameWithPercentOneIsInsertedOnce) {
+    EXPECT_EQ(MessageOf(CFileException::accessDenied, L"%1.txt"), L"Access to %1.txt was denied.");
+}
+
+TEST(FileExceptionText, IsCutAt1023Characters) {
+    const std::wstring text = MessageOf(CFileException::fileNotFound, std::wstring(2000, L'n'));
+    EXPECT_EQ(text.size(), 1023u);
+    EXPECT_EQ(text, std::wstring(1023, L'n'));
+}
+
+TEST(FileExceptionText, GetErrorMessageStaysInsideTheBuffer) {
+    const CFileException error(CFileException::fileNotFound, 2, L"abcdef");
+    wchar_t buffer[8];
+    std::fill(std::begin(buffer), std::end(buffer), L'#');
+    ASSERT_TRUE(error.GetErrorMessage(buffer, 5));
+    EXPECT_EQ(std::wstring(buffer), L"abcd");
+    EXPECT_EQ(buffer[5], L'#');
+    EXPECT_FALSE(error.GetErrorMessage(buffer, 0));
+}
+
+TEST(FileExceptionCause, FollowsTheSystemErrorCode) {
+    const struct {
+        std::uint32_t code;
+        int cause;
+    } cases[] = {
+        {0, CFileException::none},
+        {2, CFileException::fileNotFound},
+        {6, CFileException::fileNotFound},
+        {3, CFileException::badPath},
+        {4, CFileException::tooManyOpenFiles},
+        {5, CFileException::accessDenied},
+        {16, CFileException::removeCurrentDir},
+        {32, CFileException::sharingViolation},
+        {33, CFileException::lockViolation},
+        {38, CFileException::endOfFile},
+        {39, CFileException::diskFull},
+        {112, CFileException::diskFull},
+        {1, CFileException::genericException},
+        {0xFFFFFFFFu, CFileException::genericException},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CFileException::OsErrorToCause(c.code), c.cause) << "code " << c.code;
+}
+
+TEST(FileExceptionCause, SetKeepsCodeAndName) {
+    CFileException error;
+    error.Set(32, L"C:\\x.bin");
+    EXPECT_EQ(error.m_cause, CFileException::sharingViolation);
+    EXPECT_EQ(error.m_lOsError, 32u);
+    EXPECT_EQ(error.ErrorText(), L"Encountered a sharing violation while accessing C:\\x.bin.");
+}
+
+} // namespace

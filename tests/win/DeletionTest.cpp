@@ -1,0 +1,268 @@
+#include "TestSupport.h"
+
+#include "framework/UniqueHandle.h"
+#include "util/Utility.h"
+
+#include <gtest/gtest.h>
+
+#include <winioctl.h>
+
+#include <cstring>
+
+namespace {
+
+// --- Fakes for what Wine cannot produce: reparse points ---------------------------------------
+
+constexpr DWORD kSymlinkTag = 0xA000000C;
+
+DWORD g_fakeTag = 0;
+std::wstring g_reparseSuffix; // the fake reports reparse data only for paths ending in this
+int g_reparseQueries = 0;
+
+std::wstring PathOfHandle(HANDLE handle) {
+    wchar_t buffer[MAX_PATH * 2] = {};
+    const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer, MAX_PATH * 2, 0);
+    return std::wstring(buffer, length);
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+BOOL WINAPI FakeReparseQuery(HANDLE handle, DWORD code, LPVOID, DWORD, LPVOID out, DWORD outSize,
+                             LPDWORD returned, LPOVERLAPPED) {
+    ++g_reparseQueries;
+    if (code != FSCTL_GET_REPARSE_POINT || outSize < sizeof(DWORD) ||
+        !EndsWith(PathOfHandle(handle), g_reparseSuffix)) {
+        ::SetLastError(ERROR_NOT_A_REPARSE_POINT);
+        return FALSE;
+    }
+    std::memset(out, 0, outSize);
+    std::memcpy(out, &g_fakeTag, sizeof g_fakeTag);
+    *returned = 16;
+    return TRUE;
+}
+
+// The walk sees folders named "link" as directory links.
+void MarkLinks(WIN32_FIND_DATAW* entry) {
+    if (std::wcscmp(entry->cFileName, L"link") == 0)
+        entry->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+}
+HANDLE WINAPI FindFirstMarkingLinks(LPCWSTR pattern, LPWIN32_FIND_DATAW entry) {
+    HANDLE search = ::FindFirstFileW(pattern, entry);
+    if (search != INVALID_HANDLE_VALUE)
+        MarkLinks(entry);
+    return search;
+}
+BOOL WINAPI FindNextMarkingLinks(HANDLE search, LPWIN32_FIND_DATAW entry) {
+    const BOOL found = ::FindNextFileW(search, entry);
+    if (found)
+        MarkLinks(entry);
+    return found;
+}
+
+std::wstring g_linkedTop; // GetFileAttributesW reports this path as a directory link
+DWORD WINAPI AttributesMarkingTop(LPCWSTR path) {
+    const DWORD attributes = ::GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && g_linkedTop == path)
+        return attributes | FILE_ATTRIBUTE_REPARSE_POINT;
+    return attributes;
+}
+
+// --- Fixture: a scratch tree in the temporary directory --------------------------------------
+
+class Deletion : public testing::Test {
+protected:
+    const std::wstring root = TempDir() + L"deletion-test";
+
+    void SetUp() override {
+        RemoveTree(root);
+        ASSERT_TRUE(::CreateDirectoryW(root.c_str(), nullptr));
+        g_fakeTag = 0;
+        g_reparseSuffix = L"\\mnt";
+        g_reparseQueries = 0;
+        g_linkedTop.clear();
+    }
+    void TearDown() override { RemoveTree(root); }
+
+    void MakeDirs(const std::wstring& relative) {
+        std::wstring path = root;
+        size_t start = 0;
+        while (start <= relative.size()) {
+            const size_t end = relative.find(L'\\', start);
+            path += L"\\" + relative.substr(start, end - start);
+            ::CreateDirectoryW(path.c_str(), nullptr);
+            if (end == std::wstring::npos)
+                break;
+            start = end + 1;
+        }
+    }
+    std::wstring At(const std::wstring& relative) const { return root + L"\\" + relative; }
+
+    SystemCallsScope calls_;
+};
+
+TEST_F(Deletion, TreeWithFilesAndNestedFoldersIsRemoved) {
+    MakeDirs(L"tree\\a\\b");
+    WriteTextFile(At(L"tree\\top.txt"), "1");
+    WriteTextFile(At(L"tree\\a\\mid.txt"), "2");
+    WriteTextFile(At(L"tree\\a\\b\\low.txt"), "3");
+
+    CUtility::DeleteTree(At(L"tree"));
+    EXPECT_FALSE(Exists(At(L"tree")));
+}
+
+TEST_F(Deletion, TrailingBackslashIsAccepted) {
+    MakeDirs(L"tree\\a");
+    WriteTextFile(At(L"tree\\a\\x.txt"), "x");
+    CUtility::DeleteTree(At(L"tree\\"));
+    EXPECT_FALSE(Exists(At(L"tree")));
+}
+
+TEST_F(Deletion, WalkNeverEntersADirectoryLink) {
+    g_os.FindFirstFileW = FindFirstMarkingLinks;
+    g_os.FindNextFileW = FindNextMarkingLinks;
+    MakeDirs(L"tree\\link\\inner");
+    WriteTextFile(At(L"tree\\other.txt"), "goes");
+    WriteTextFile(At(L"tree\\link\\precious.txt"), "stays");
+    WriteTextFile(At(L"tree\\link\\inner\\precious2.txt"), "stays");
+
+    CUtility::DeleteTree(At(L"tree"));
+
+    EXPECT_FALSE(Exists(At(L"tree\\other.txt")));
+    EXPECT_TRUE(Exists(At(L"tree\\link\\precious.txt")));
+    EXPECT_TRUE(Exists(At(L"tree\\link\\inner\\precious2.txt")));
+}
+
+TEST_F(Deletion, EmptyDirectoryLinkIsRemovedAsAnEntry) {
+    g_os.FindFirstFileW = FindFirstMarkingLinks;
+    g_os.FindNextFileW = FindNextMarkingLinks;
+    MakeDirs(L"tree\\link");
+
+    CUtility::DeleteTree(At(L"tree"));
+    EXPECT_FALSE(Exists(At(L"tree")));
+}
+
+TEST_F(Deletion, TopFolderThatIsALinkIsNotEntered) {
+    g_os.GetFileAttributesW = AttributesMarkingTop;
+    MakeDirs(L"linked");
+    WriteTextFile(At(L"linked\\precious.txt"), "stays");
+    g_linkedTop = At(L"linked");
+
+    CUtility::DeleteTree(At(L"linked"));
+    EXPECT_TRUE(Exists(At(L"linked\\precious.txt")));
+}
+
+TEST_F(Deletion, MountPointUnderProgramDataAndItsParentsStay) {
+    g_os.DeviceIoControl = FakeReparseQuery;
+    g_fakeTag = IO_REPARSE_TAG_MOUNT_POINT;
+    MakeDirs(L"ProgramData\\tree\\mnt");
+    MakeDirs(L"ProgramData\\tree\\plain");
+    WriteTextFile(At(L"ProgramData\\tree\\plain\\x.txt"), "x");
+    WriteTextFile(At(L"ProgramData\\tree\\y.txt"), "y");
+
+    CUtility::DeleteTree(At(L"ProgramData\\tree"));
+
+    EXPECT_TRUE(Exists(At(L"ProgramData\\tree\\mnt")));
+    EXPECT_FALSE(Exists(At(L"ProgramData\\tree\\plain")));
+    EXPECT_FALSE(Exists(At(L"ProgramData\\tree\\y.txt")));
+    EXPECT_TRUE(Exists(At(L"ProgramData\\tree")));
+}
+
+TEST_F(Deletion, MarkerIsCaseSensitive) {
+    g_os.DeviceIoControl = FakeReparseQuery;
+    g_fakeTag = IO_REPARSE_TAG_MOUNT_POINT;
+    MakeDirs(L"a\\programdata\\mnt");
+    MakeDirs(L"b\\ProgramData\\mnt");
+
+    EXPECT_EQ(CUtility::IsProtectedMountPoint(At(L"a\\programdata\\mnt")), 0);
+    EXPECT_EQ(g_reparseQueries, 0) << "no marker, so the path is not even opened";
+    EXPECT_EQ(CUtility::IsProtectedMountPoint(At(L"b\\ProgramData\\mnt")), 1);
+
+    EXPECT_EQ(CUtility::SafeRemoveDirectory(At(L"a\\programdata\\mnt")), 1);
+    EXPECT_FALSE(Exists(At(L"a\\programdata\\mnt")));
+    EXPECT_EQ(CUtility::SafeRemoveDirectory(At(L"b\\ProgramData\\mnt")), 0);
+    EXPECT_TRUE(Exists(At(L"b\\ProgramData\\mnt")));
+}
+
+TEST_F(Deletion, DirectoryLinkUnderProgramDataIsNotProtected) {
+    g_os.DeviceIoControl = FakeReparseQuery;
+    g_fakeTag = kSymlinkTag;
+    MakeDirs(L"ProgramData\\mnt");
+    EXPECT_EQ(CUtility::IsProtectedMountPoint(At(L"ProgramData\\mnt")), 0);
+    EXPECT_EQ(g_reparseQueries, 1);
+}
+
+TEST_F(Deletion, PlainFolderAndMissingPathAreNotProtected) {
+    MakeDirs(L"ProgramData\\mnt");
+    EXPECT_EQ(CUtility::IsProtectedMountPoint(At(L"ProgramData\\mnt")), 0);
+    EXPECT_EQ(CUtility::IsProtectedMountPoint(At(L"ProgramData\\missing")), 0);
+}
+
+TEST_F(Deletion, SafeDeleteFileRefusesAProtectedPathAndAcceptsAMissingOne) {
+    g_os.DeviceIoControl = FakeReparseQuery;
+    g_fakeTag = IO_REPARSE_TAG_MOUNT_POINT;
+    MakeDirs(L"ProgramData");
+    WriteTextFile(At(L"ProgramData\\mnt"), "file that reads as a mount point");
+    WriteTextFile(At(L"ProgramData\\plain.txt"), "plain");
+
+    EXPECT_EQ(CUtility::SafeDeleteFile(At(L"ProgramData\\mnt")), 0);
+    EXPECT_TRUE(Exists(At(L"ProgramData\\mnt")));
+    EXPECT_EQ(CUtility::SafeDeleteFile(At(L"ProgramData\\plain.txt")), 1);
+    EXPECT_FALSE(Exists(At(L"ProgramData\\plain.txt")));
+
+    g_reparseQueries = 0;
+    EXPECT_EQ(CUtility::SafeDeleteFile(At(L"ProgramData\\missing.txt")), 1);
+    EXPECT_EQ(CUtility::SafeRemoveDirectory(At(L"ProgramData\\missing")), 1);
+    EXPECT_EQ(g_reparseQueries, 0);
+}
+
+TEST_F(Deletion, FileHeldOpenStaysWithItsFolders) {
+    MakeDirs(L"tree\\sub");
+    WriteTextFile(At(L"tree\\sub\\busy.txt"), "busy");
+    WriteTextFile(At(L"tree\\free.txt"), "free");
+    UniqueFileHandle held(::CreateFileW(At(L"tree\\sub\\busy.txt").c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+
+    CUtility::DeleteTree(At(L"tree"));
+
+    EXPECT_TRUE(Exists(At(L"tree\\sub\\busy.txt")));
+    EXPECT_FALSE(Exists(At(L"tree\\free.txt")));
+}
+
+TEST(PathExists, FilesAndFoldersCountMissingPathsDoNot) {
+    const std::wstring file = TempDir() + L"path-exists.txt";
+    WriteTextFile(file, "x");
+    EXPECT_EQ(CUtility::PathExists(file), 1);
+    EXPECT_EQ(CUtility::PathExists(TempDir()), 1);
+    EXPECT_EQ(CUtility::PathExists(TempDir() + L"no-such-thing"), 0);
+    ::DeleteFileW(file.c_str());
+}
+
+TEST(RemovePathComponents, CutsFromTheLastBackslash) {
+    std::wstring path = L"C:\\Users\\u\\AppData\\Local\\Temp\\unpack";
+    CUtility::RemovePathComponents(path, 1);
+    EXPECT_EQ(path, L"C:\\Users\\u\\AppData\\Local\\Temp");
+    CUtility::RemovePathComponents(path, 2);
+    EXPECT_EQ(path, L"C:\\Users\\u\\AppData");
+
+    std::wstring trailing = L"C:\\Temp\\unpack\\";
+    CUtility::RemovePathComponents(trailing, 1);
+    EXPECT_EQ(trailing, L"C:\\Temp\\unpack");
+
+    std::wstring bare = L"unpack";
+    CUtility::RemovePathComponents(bare, 3);
+    EXPECT_EQ(bare, L"unpack");
+}
+
+TEST(ModulePath, NamesThisRunningExecutable) {
+    const std::wstring path = CUtility::GetModulePath();
+    EXPECT_TRUE(EndsWith(path, L"folder_tests.exe")) << Narrow(path);
+    EXPECT_TRUE(Exists(path));
+    EXPECT_EQ(path.find(L'/'), std::wstring::npos);
+}
+
+} // namespace

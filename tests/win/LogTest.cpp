@@ -1,0 +1,206 @@
+#include "TestSupport.h"
+
+#include "framework/File.h"
+#include "util/Utility.h"
+
+#include <gtest/gtest.h>
+
+#include <cwctype>
+
+namespace {
+
+std::wstring LogPath() {
+    return TempDir() + L"unpack.log";
+}
+
+std::wstring ReadLogText() {
+    const std::vector<unsigned char> bytes = ReadBytes(LogPath());
+    std::wstring text;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        text += static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
+    return text;
+}
+
+// Checks that `text` at `pos` holds one line "[pid]YYYY-MM-DD HH:MM:SS  body\r\n" and moves past
+// it.
+void ExpectLine(const std::wstring& text, size_t& pos, DWORD pid, const std::wstring& body) {
+    const std::wstring head = L"[" + std::to_wstring(pid) + L"]";
+    ASSERT_EQ(text.compare(pos, head.size(), head), 0) << Narrow(text.substr(pos, 40));
+    pos += head.size();
+    const std::wstring time = text.substr(pos, 19);
+    const std::wstring shape = L"dddd-dd-dd dd:dd:dd";
+    for (size_t i = 0; i < shape.size(); ++i) {
+        if (shape[i] == L'd')
+            ASSERT_TRUE(std::iswdigit(time[i])) << Narrow(time);
+        else
+            ASSERT_EQ(time[i], shape[i]) << Narrow(time);
+    }
+    pos += time.size();
+    const std::wstring rest = L"  " + body + L"\r\n";
+    ASSERT_EQ(text.compare(pos, rest.size(), rest), 0)
+        << "expected " << Narrow(rest) << "\nactual   " << Narrow(text.substr(pos, rest.size()));
+    pos += rest.size();
+}
+
+const ChildRegistration firstRun(L"log-first-run", [] {
+    ::SetLastError(0);
+    CUtility::Log(L"[%s] plain %d %lld %08X", L"Test::First", -42, 5000000000LL, 0xABCu);
+    ::SetLastError(0xFFFFFFFF);
+    CUtility::Log(L"[%s] %s", L"Test::First", L"100% done %d %s");
+    ::SetLastError(5);
+    CUtility::Log(L"[%s] two\r\nlines", L"Test::First");
+    return static_cast<int>(::GetCurrentProcessId());
+});
+
+const ChildRegistration secondRun(L"log-second-run", [] {
+    ::SetLastError(0);
+    CUtility::Log(L"[%s] again", L"Test::Second");
+    return static_cast<int>(::GetCurrentProcessId());
+});
+
+class LogFile : public testing::Test {
+protected:
+    void SetUp() override { ::DeleteFileW(LogPath().c_str()); }
+    void TearDown() override { ::DeleteFileW(LogPath().c_str()); }
+};
+
+TEST_F(LogFile, PathIsInTheTemporaryDirectory) {
+    EXPECT_EQ(CUtility::GetLogFilePath(), TempDir() + L"unpack.log");
+}
+
+TEST_F(LogFile, TwoRunsAppendUtf16LinesWithoutByteOrderMark) {
+    const int first = SpawnChild(L"log-first-run");
+    const int second = SpawnChild(L"log-second-run");
+    ASSERT_GT(first, 0);
+    ASSERT_GT(second, 0);
+
+    const std::vector<unsigned char> bytes = ReadBytes(LogPath());
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes[0], '[');
+    EXPECT_EQ(bytes[1], 0);
+    ASSERT_EQ(bytes.size() % 2, 0u);
+
+    const std::wstring text = ReadLogText();
+    size_t pos = 0;
+    ExpectLine(text, pos, first, L"[Test::First] plain -42 5000000000 00000ABC (Last=0)");
+    ExpectLine(text, pos, first, L"[Test::First] 100% done %d %s (Last=-1)");
+    ExpectLine(text, pos, first, L"[Test::First] two\r\nlines (Last=5)");
+    ExpectLine(text, pos, second, L"[Test::Second] again (Last=0)");
+    EXPECT_EQ(pos, text.size()) << "unexpected tail: " << Narrow(text.substr(pos));
+}
+
+TEST_F(LogFile, ShowsAndKeepsTheCallersLastError) {
+    ::SetLastError(1234);
+    CUtility::Log(L"[%s] %s", L"Test::Error", L"after a failure");
+    EXPECT_EQ(::GetLastError(), 1234u);
+
+    const std::wstring text = ReadLogText();
+    EXPECT_NE(text.find(L"  [Test::Error] after a failure (Last=1234)\r\n"), std::wstring::npos)
+        << Narrow(text);
+}
+
+TEST_F(LogFile, LongMessageIsCutAt1022Characters) {
+    const std::wstring longText(3000, L'x');
+    ::SetLastError(0);
+    CUtility::Log(L"%s", longText.c_str());
+
+    const std::wstring text = ReadLogText();
+    const size_t start = text.find(L"  x");
+    ASSERT_NE(start, std::wstring::npos);
+    const size_t end = text.find(L" (Last=0)\r\n", start);
+    ASSERT_NE(end, std::wstring::npos);
+    EXPECT_EQ(end - (start + 2), 1022u);
+}
+
+TEST_F(LogFile, LineIsLostWhileTheFileIsHeldOpen) {
+    CUtility::Log(L"[%s] before", L"Test::Held");
+    {
+        UniqueFileHandle holder(::CreateFileW(LogPath().c_str(), GENERIC_READ, 0, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(holder);
+        CUtility::Log(L"[%s] while held", L"Test::Held");
+    }
+    CUtility::Log(L"[%s] after", L"Test::Held");
+
+    const std::wstring text = ReadLogText();
+    EXPECT_NE(text.find(L"[Test::Held] before"), std::wstring::npos);
+    EXPECT_EQ(text.find(L"while held"), std::wstring::npos);
+    EXPECT_NE(text.find(L"[Test::Held] after"), std::wstring::npos);
+}
+
+TEST_F(LogFile, FailedOpenIsLoggedWithItsCause) {
+    const std::wstring missing = TempDir() + L"no-such-file.bin";
+    const std::wstring badPath = TempDir() + L"no-such-folder\\file.bin";
+
+    CFile file;
+    CFileException error;
+    EXPECT_FALSE(file.Open(missing.c_str(),
+                           CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary, &error));
+    EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
+    EXPECT_EQ(error.m_lOsError, 2u);
+    CUtility::FileException(error);
+
+    EXPECT_FALSE(file.Open(
+        badPath.c_str(),
+        CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive | CFile::typeBinary, &error));
+    EXPECT_EQ(error.m_cause, CFileException::badPath);
+    CUtility::FileException(error);
+
+    const std::wstring text = ReadLogText();
+    EXPECT_NE(text.find(L"  [CUtility::FileException] " + missing + L" was not found. (Last="),
+              std::wstring::npos)
+        << Narrow(text);
+    EXPECT_NE(text.find(L"  [CUtility::FileException] " + badPath +
+                        L" contains an incorrect path. (Last="),
+              std::wstring::npos)
+        << Narrow(text);
+}
+
+TEST(File, ReadsSeeksAndReportsItsLengthAndFullPath) {
+    const std::wstring path = TempDir() + L"cfile-test.bin";
+    WriteTextFile(path, "0123456789");
+    const std::wstring previous = CurrentDirectory();
+    ASSERT_TRUE(::SetCurrentDirectoryW(TempDir().c_str()));
+
+    CFile file;
+    ASSERT_TRUE(
+        file.Open(L"cfile-test.bin", CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary));
+    ::SetCurrentDirectoryW(previous.c_str());
+    EXPECT_EQ(file.GetFilePath(), path);
+    EXPECT_EQ(file.GetLength(), 10u);
+
+    char buffer[16] = {};
+    EXPECT_EQ(file.Seek(-4, CFile::end), 6u);
+    EXPECT_EQ(file.Read(buffer, sizeof buffer), 4u);
+    EXPECT_EQ(std::string(buffer, 4), "6789");
+    EXPECT_EQ(file.Read(buffer, sizeof buffer), 0u);
+    EXPECT_EQ(file.Seek(2, CFile::begin), 2u);
+    EXPECT_EQ(file.Read(buffer, 3), 3u);
+    EXPECT_EQ(std::string(buffer, 3), "234");
+    EXPECT_EQ(file.Seek(-1, CFile::begin), CFile::kSeekFailed);
+    file.Close();
+    ::DeleteFileW(path.c_str());
+}
+
+TEST(File, WriteModeTruncatesAndAdmitsNoOtherOpener) {
+    const std::wstring path = TempDir() + L"cfile-write.bin";
+    WriteTextFile(path, "old content that is long");
+
+    CFile out;
+    ASSERT_TRUE(out.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite |
+                                           CFile::shareExclusive | CFile::typeBinary));
+    EXPECT_TRUE(out.Write("new", 3));
+
+    CFile other;
+    CFileException error;
+    EXPECT_FALSE(other.Open(path.c_str(),
+                            CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary, &error));
+    EXPECT_EQ(error.m_cause, CFileException::sharingViolation);
+    out.Close();
+
+    const std::vector<unsigned char> bytes = ReadBytes(path);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "new");
+    ::DeleteFileW(path.c_str());
+}
+
+} // namespace

@@ -1,0 +1,111 @@
+#include "TestSupport.h"
+
+#include "framework/UniqueHandle.h"
+
+#include <map>
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty())
+        return std::string();
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string out(size, '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                          nullptr, nullptr);
+    return out;
+}
+
+std::wstring TempDir() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH, buffer);
+    return buffer;
+}
+
+std::wstring CurrentDirectory() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, buffer);
+    return buffer;
+}
+
+bool Exists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void WriteTextFile(const std::wstring& path, const std::string& content) {
+    UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file)
+        ::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                    nullptr);
+}
+
+std::vector<unsigned char> ReadBytes(const std::wstring& path) {
+    std::vector<unsigned char> bytes;
+    UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return bytes;
+    unsigned char block[4096];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), block, sizeof block, &read, nullptr) && read > 0)
+        bytes.insert(bytes.end(), block, block + read);
+    return bytes;
+}
+
+void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle search(::FindFirstFileW((path + L"\\*").c_str(), &entry));
+    if (search) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = path + L"\\" + name;
+            ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                ::DeleteFileW(child.c_str());
+        } while (::FindNextFileW(search.get(), &entry));
+    }
+    search.reset();
+    ::RemoveDirectoryW(path.c_str());
+}
+
+namespace {
+std::map<std::wstring, std::function<int()>>& Children() {
+    static std::map<std::wstring, std::function<int()>> children;
+    return children;
+}
+} // namespace
+
+ChildRegistration::ChildRegistration(const wchar_t* name, std::function<int()> body) {
+    Children()[name] = std::move(body);
+}
+
+int RunChild(const std::wstring& name) {
+    const auto found = Children().find(name);
+    return found == Children().end() ? 97 : found->second();
+}
+
+int SpawnChild(const std::wstring& name) {
+    wchar_t self[MAX_PATH + 1] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --child " + name;
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info))
+        return -1;
+    UniqueHandle process(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    ::WaitForSingleObject(process.get(), INFINITE);
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(process.get(), &code))
+        return -1;
+    return static_cast<int>(code);
+}

@@ -1,0 +1,43 @@
+// Helpers shared by the tests that run under Wine.
+#pragma once
+
+#include "util/SystemCalls.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Restores the system-call table when the test ends, whatever the test swapped.
+class SystemCallsScope {
+public:
+    SystemCallsScope() : saved_(g_os) {}
+    ~SystemCallsScope() { g_os = saved_; }
+    SystemCallsScope(const SystemCallsScope&) = delete;
+    SystemCallsScope& operator=(const SystemCallsScope&) = delete;
+
+private:
+    SystemCalls saved_;
+};
+
+std::string Narrow(const std::wstring& text);
+
+// The temporary directory, with its trailing backslash.
+std::wstring TempDir();
+std::wstring CurrentDirectory();
+
+bool Exists(const std::wstring& path);
+void WriteTextFile(const std::wstring& path, const std::string& content);
+std::vector<unsigned char> ReadBytes(const std::wstring& path);
+// Deletes a tree for test set-up and tear-down, without the code under test.
+void RemoveTree(const std::wstring& path);
+
+// Child mode: the test binary started again with "--child NAME" runs the function registered
+// under NAME and exits with its result. Used where a test needs a fresh process.
+struct ChildRegistration {
+    ChildRegistration(const wchar_t* name, std::function<int()> body);
+};
+int RunChild(const std::wstring& name);
+// Starts this test binary in child mode and waits; returns its exit code, or -1.
+int SpawnChild(const std::wstring& name);

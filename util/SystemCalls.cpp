@@ -1,0 +1,14 @@
+#include "SystemCalls.h"
+
+SystemCalls RealSystemCalls() noexcept {
+    SystemCalls calls{};
+    calls.SHCreateDirectoryExW = ::SHCreateDirectoryExW;
+    calls.Sleep = ::Sleep;
+    calls.FindFirstFileW = ::FindFirstFileW;
+    calls.FindNextFileW = ::FindNextFileW;
+    calls.GetFileAttributesW = ::GetFileAttributesW;
+    calls.DeviceIoControl = ::DeviceIoControl;
+    return calls;
+}
+
+SystemCalls g_os = RealSystemCalls();

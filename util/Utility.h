@@ -1,0 +1,44 @@
+// CUtility: the program's free operations, grouped by concern. It holds static operations only.
+// None of them logs, except Log itself, FileException and OSInfo, which exist to write a line.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+class CFileException;
+
+class CUtility {
+public:
+    CUtility() = delete;
+
+    // --- Log ---------------------------------------------------------------------------------
+    // printf-style, wide: "%s" takes a wide string. Every format starts with "[%s]" and the
+    // caller's qualified name. Appends one line to the log file and the debugger output; the
+    // caller's last error is part of the line and is left as it was.
+    static void Log(const wchar_t* format, ...) noexcept;
+    static std::wstring GetLogFilePath();
+    static void AppendLogLine(const std::wstring& line) noexcept;
+    static void FileException(const CFileException& error) noexcept;
+
+    // --- Paths and guarded deletion ------------------------------------------------------------
+    // Deletes everything below `path` and then `path` itself. Never follows a reparse point: a
+    // link inside the tree is removed, what it points at is left alone.
+    static void DeleteTree(const std::wstring& path) noexcept;
+    // Nonzero when deleted or absent; 0 when refused (a protected mount point) or failed.
+    static int SafeDeleteFile(const std::wstring& path) noexcept;
+    static int SafeRemoveDirectory(const std::wstring& path) noexcept;
+    // 1 for a mount point whose path contains "ProgramData" (case-sensitive).
+    [[nodiscard]] static int IsProtectedMountPoint(const std::wstring& path) noexcept;
+    [[nodiscard]] static int PathExists(const std::wstring& path) noexcept;
+    // Cuts the last `count` backslash-separated components; a path without a backslash stays.
+    static void RemovePathComponents(std::wstring& path, int count);
+    // Full path of the running executable; empty when it cannot be had.
+    static std::wstring GetModulePath();
+
+    // --- Time ----------------------------------------------------------------------------------
+    // Seconds since 1970 UTC, shown as the local wall clock "%Y-%m-%d %H:%M:%S"; empty when the
+    // conversion or the formatting fails.
+    static std::wstring FormatTime(std::int64_t time);
+};
