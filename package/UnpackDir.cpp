@@ -1,7 +1,7 @@
 #include "UnPack.h"
 
-#include "../util/SystemCalls.h"
-#include "../util/Utility.h"
+#include "util/SystemCalls.h"
+#include "util/Utility.h"
 
 namespace {
 

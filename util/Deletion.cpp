@@ -1,6 +1,6 @@
 #include "Utility.h"
 
-#include "../framework/UniqueHandle.h"
+#include "framework/UniqueHandle.h"
 #include "SystemCalls.h"
 
 #include <winioctl.h>

@@ -1,7 +1,7 @@
 #include "Utility.h"
 
-#include "../framework/FileException.h"
-#include "../framework/UniqueHandle.h"
+#include "framework/FileException.h"
+#include "framework/UniqueHandle.h"
 #include "LogLine.h"
 
 #include <cstdarg>
