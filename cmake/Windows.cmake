@@ -7,17 +7,38 @@ add_link_options(-municode)
 
 # Everything of the stub but its entry point and resources, so the tests can link it.
 add_library(stubcore STATIC
+    app/PayloadLaunch.cpp
+    app/PreloadLibraries.cpp
     framework/Application.cpp
     framework/File.cpp
+    package/Extraction.cpp
+    package/UnPack.cpp
     package/UnpackDir.cpp
     util/Deletion.cpp
     util/Log.cpp
+    util/OsVersion.cpp
     util/Paths.cpp
+    util/ProductMessage.cpp
     util/SystemCalls.cpp
     util/Time.cpp
 )
-target_link_libraries(stubcore PUBLIC portable shell32)
+target_link_libraries(stubcore PUBLIC portable shell32 user32)
 unpack_warnings(stubcore)
+
+# The string table and the manifest; the tests link them too, for the message texts.
+add_library(stubresources OBJECT res/UnPackFile.rc)
+target_include_directories(stubresources PRIVATE ${CMAKE_SOURCE_DIR}/res)
+
+# The stub itself. -s leaves nothing after the image but what is appended to it later.
+add_executable(UnPackFile WIN32
+    app/InstanceMutex.cpp
+    app/Main.cpp
+    app/UnPackFileApp.cpp
+    framework/WinMain.cpp
+)
+target_link_libraries(UnPackFile PRIVATE stubcore stubresources)
+target_link_options(UnPackFile PRIVATE -s -mwindows)
+unpack_warnings(UnPackFile)
 
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

@@ -1,7 +1,10 @@
-// CUnPack: the extractor. It owns the extraction folder "unpack\" in the temporary directory:
-// creates it fresh on first use (removing one left by an earlier run) and deletes it after the
-// installer has ended.
+// CUnPack: the extractor. It finds the package appended to the running executable, writes its
+// files into the extraction folder "unpack\" in the temporary directory on a worker thread, and
+// owns that folder: creates it fresh on first use (removing one left by an earlier run) and
+// deletes it after the installer has ended.
 #pragma once
+
+#include "framework/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -13,6 +16,18 @@ public:
     CUnPack(const CUnPack&) = delete;
     CUnPack& operator=(const CUnPack&) = delete;
 
+    // Extracts on a worker thread and waits for it without a time-out. Returns 0 whatever the
+    // extraction's outcome; the log tells it.
+    int StartAndWait() noexcept;
+
+    // Offset of the first entry header in the running executable; 0 when not found.
+    ULONGLONG FindHeader() noexcept;
+
+    // Writes every entry into the extraction folder. 1 when all entries were gone through; 0
+    // when there is no package, the executable cannot be read, disk space was refused, or the
+    // package turned out to be damaged.
+    int UnPackFiles() noexcept;
+
     // The extraction folder, ending in a backslash. The first call fixes the path, removes a
     // stale folder and creates a fresh one; later calls return the same path unchecked.
     std::wstring GetUnpackDir();
@@ -22,5 +37,8 @@ public:
     void Cleanup();
 
 private:
+    static DWORD WINAPI WorkerThread(LPVOID self);
+
+    UniqueHandle thread_;
     std::wstring unpackDir_;
 };

@@ -8,6 +8,10 @@ SystemCalls RealSystemCalls() noexcept {
     calls.FindNextFileW = ::FindNextFileW;
     calls.GetFileAttributesW = ::GetFileAttributesW;
     calls.DeviceIoControl = ::DeviceIoControl;
+    calls.GetDiskFreeSpaceExW = ::GetDiskFreeSpaceExW;
+    calls.SHGetFolderPathW = ::SHGetFolderPathW;
+    calls.GetProcAddress = ::GetProcAddress;
+    calls.GetVersionExW = ::GetVersionExW;
     return calls;
 }
 

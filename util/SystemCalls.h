@@ -17,6 +17,15 @@ struct SystemCalls {
     decltype(&::FindNextFileW) FindNextFileW;
     decltype(&::GetFileAttributesW) GetFileAttributesW;
     decltype(&::DeviceIoControl) DeviceIoControl;
+
+    // Free space on the volume an entry is written to, and the Program Files fallback.
+    decltype(&::GetDiskFreeSpaceExW) GetDiskFreeSpaceExW;
+    decltype(&::SHGetFolderPathW) SHGetFolderPathW;
+
+    // The version queries: RtlGetVersion is looked up at run time, GetVersionExW answers when it
+    // is missing or fails.
+    decltype(&::GetProcAddress) GetProcAddress;
+    decltype(&::GetVersionExW) GetVersionExW;
 };
 
 SystemCalls RealSystemCalls() noexcept;

@@ -37,8 +37,25 @@ public:
     // Full path of the running executable; empty when it cannot be had.
     static std::wstring GetModulePath();
 
+    // --- OS version and environment --------------------------------------------------------
+    // 5 Windows 10 and later, 4 Windows 8.1, 3 Windows 8, 2 Windows 7, 1 Vista, 0 older or
+    // unknown. The record, when asked for, receives the query that gave the class.
+    static int GetOSVersionClass(OSVERSIONINFOEXW* record = nullptr) noexcept;
+    // The GetVersionExW answer, which tops out at class 3.
+    static int GetLegacyOSVersionClass(OSVERSIONINFOEXW* record = nullptr) noexcept;
+    // Logs "OS major.minor(build) service-pack x64:wow64".
+    static void OSInfo() noexcept;
+    [[nodiscard]] static int IsPreVista() noexcept;
+    [[nodiscard]] static int IsWow64() noexcept;
+
     // --- Time ----------------------------------------------------------------------------------
-    // Seconds since 1970 UTC, shown as the local wall clock "%Y-%m-%d %H:%M:%S"; empty when the
-    // conversion or the formatting fails.
+    // Time values are seconds since 1970 UTC. The current UTC time as text is
+    // FormatTime(LocalTimeToUtc(GetCurrentLocalTime())).
+    static std::int64_t GetCurrentLocalTime();
+    // Local time minus UTC, in whole seconds.
+    static std::int64_t GetUtcOffset();
+    static std::int64_t LocalTimeToUtc(std::int64_t time);
+    // The time value as the local wall clock "%Y-%m-%d %H:%M:%S"; empty when the conversion or
+    // the formatting fails.
     static std::wstring FormatTime(std::int64_t time);
 };

@@ -1,0 +1,50 @@
+#include "app/CommandLine.h"
+
+LaunchMode ChooseLaunchMode(int argumentCount) {
+    return argumentCount <= 2 ? LaunchMode::defaultScript : LaunchMode::namedFile;
+}
+
+std::wstring DefaultScriptParameters(const std::wstring& logFilePath) {
+    return L"/c run.bat > \"" + logFilePath + L".txt\"";
+}
+
+namespace {
+
+std::wstring TrimBlanks(const std::wstring& text) {
+    const size_t first = text.find_first_not_of(L' ');
+    if (first == std::wstring::npos)
+        return std::wstring();
+    const size_t last = text.find_last_not_of(L' ');
+    return text.substr(first, last - first + 1);
+}
+
+// One left-to-right pass over non-overlapping pairs: three blanks become two.
+std::wstring HalveBlankPairs(const std::wstring& text) {
+    std::wstring result;
+    result.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        result += text[i];
+        if (text[i] == L' ' && i + 1 < text.size() && text[i + 1] == L' ')
+            ++i;
+    }
+    return result;
+}
+
+} // namespace
+
+std::wstring NamedFileParameters(const std::wstring& rawCommandLine,
+                                 const std::vector<std::wstring>& arguments) {
+    if (arguments.size() < 2)
+        return std::wstring();
+
+    const size_t start = 1 + arguments[0].size() + arguments[1].size();
+    const size_t blank =
+        start <= rawCommandLine.size() ? rawCommandLine.find(L' ', start) : std::wstring::npos;
+    if (blank != std::wstring::npos)
+        return HalveBlankPairs(TrimBlanks(rawCommandLine.substr(blank + 1)));
+
+    std::wstring rebuilt;
+    for (size_t i = 2; i < arguments.size(); ++i)
+        rebuilt += arguments[i] + L' ';
+    return rebuilt;
+}

@@ -1,0 +1,99 @@
+#include "app/PayloadLaunch.h"
+
+#include "app/CommandLine.h"
+#include "framework/UniqueHandle.h"
+#include "package/UnPack.h"
+#include "util/SystemCalls.h"
+#include "util/Utility.h"
+
+#include <shellapi.h>
+
+namespace {
+
+constexpr wchar_t kInitInstance[] = L"CUnPackFileApp::InitInstance";
+constexpr DWORD kPollIntervalMs = 3000;
+
+// A process that has just ended may hold the folder for a moment longer (its current directory,
+// a file a child of it still has open): the deletion is tried again for up to two seconds.
+constexpr int kMaxCleanupRetries = 20;
+constexpr DWORD kCleanupPauseMs = 100;
+
+// Keep the process handle, return only once the process is started, and let the shell show no
+// error box of its own: a failure is logged and recorded instead.
+constexpr ULONG kExecuteMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+static_assert(kExecuteMask == 0x540, "the shell-execute mask");
+
+} // namespace
+
+LaunchCommand DefaultScriptCommand(CUnPack& unpack) {
+    LaunchCommand command;
+    command.file = L"cmd.exe";
+    ::SetCurrentDirectoryW(unpack.GetUnpackDir().c_str());
+
+    if (!CUtility::IsPreVista() && CUtility::IsWow64()) {
+        wchar_t windows[MAX_PATH + 1] = {};
+        ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+        command.file = std::wstring(windows) + L"\\sysnative\\cmd.exe";
+    }
+    command.parameters = DefaultScriptParameters(CUtility::GetLogFilePath());
+    command.show = SW_HIDE;
+    return command;
+}
+
+LaunchCommand NamedFileCommand(CUnPack& unpack, const std::vector<std::wstring>& arguments,
+                               const std::wstring& rawCommandLine) {
+    LaunchCommand command;
+    command.file = arguments.size() > 1 ? arguments[1] : std::wstring();
+    command.parameters = NamedFileParameters(rawCommandLine, arguments);
+    command.directory = unpack.GetUnpackDir();
+    command.show = SW_SHOWNORMAL;
+    return command;
+}
+
+bool LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept {
+    SHELLEXECUTEINFOW record = {};
+    record.cbSize = sizeof record;
+    record.fMask = kExecuteMask;
+    record.hwnd = nullptr;
+    record.lpVerb = L"open";
+    record.lpFile = command.file.c_str();
+    record.lpParameters = command.parameters.c_str();
+    record.lpDirectory = command.directory.empty() ? nullptr : command.directory.c_str();
+    record.nShow = command.show;
+
+    if (!::ShellExecuteExW(&record)) {
+        CUtility::Log(L"[%s] execute fail", kInitInstance);
+        return false;
+    }
+    CUtility::Log(L"[%s] execute succ 0x%08X", kInitInstance,
+                  static_cast<unsigned>(reinterpret_cast<UINT_PTR>(record.hProcess)));
+    if (record.hProcess == nullptr)
+        return true; // nothing to watch: the folder stays for the next run to remove
+
+    UniqueHandle process(record.hProcess);
+    CUtility::Log(L"[%s] execute wait pid:%d", kInitInstance,
+                  static_cast<int>(::GetProcessId(process.get())));
+
+    // Waiting on the handle rather than polling the exit code: an installer that ends with 259
+    // (STILL_ACTIVE) is still seen to end, and one that ends early is noticed at once.
+    while (::WaitForSingleObject(process.get(), kPollIntervalMs) == WAIT_TIMEOUT) {
+    }
+    DWORD exitCode = 0;
+    if (!::GetExitCodeProcess(process.get(), &exitCode))
+        exitCode = static_cast<DWORD>(-1);
+    process.reset();
+
+    try {
+        unpack.Cleanup();
+        const std::wstring folder = unpack.GetUnpackDir();
+        for (int retries = 0; retries < kMaxCleanupRetries && CUtility::PathExists(folder);
+             ++retries) {
+            g_os.Sleep(kCleanupPauseMs);
+            unpack.Cleanup();
+        }
+    } catch (...) {
+        // Out of memory for a path: the folder stays for the next run to remove.
+    }
+    CUtility::Log(L"[%s] execute done code:%d", kInitInstance, static_cast<int>(exitCode));
+    return true;
+}

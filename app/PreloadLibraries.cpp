@@ -1,0 +1,37 @@
+#include "app/UnPackFileApp.h"
+
+#include <string>
+
+namespace {
+
+// Loaded by full path from the system directory, so that no later load of these names can pick
+// up a planted copy from the current directory or the executable's folder (a downloaded installer
+// usually sits in Downloads, next to whatever else was downloaded).
+const wchar_t* const kSystemLibraries[] = {
+    L"wtsapi32", L"version",  L"wldp",     L"propsys",  L"profapi",  L"vaultcli",
+    L"edputil",  L"iertutil", L"netutils", L"srvcli",   L"urlmon",   L"sspicli",
+    L"logoncli", L"wkscli",   L"samcli",   L"netapi32", L"cfgmgr32", L"TextShaping",
+};
+
+} // namespace
+
+void CUnPackFileApp::PreloadSystemLibraries() noexcept {
+    ::SetDllDirectoryW(L""); // takes the current directory out of the search order
+
+    wchar_t system[MAX_PATH + 1] = {};
+    ::GetSystemDirectoryW(system, MAX_PATH);
+    ::SetDllDirectoryW(L"");
+
+    try {
+        const std::wstring folder = std::wstring(system) + L"\\";
+        ::LoadLibraryW((folder + L"winspool.drv").c_str());
+
+        // Libraries missing on this Windows version simply stay unloaded.
+        for (const wchar_t* name : kSystemLibraries) {
+            ::SetDllDirectoryW(L"");
+            ::LoadLibraryW((folder + name + L".dll").c_str());
+        }
+    } catch (...) {
+        // Out of memory at start-up: the libraries load on demand as usual.
+    }
+}

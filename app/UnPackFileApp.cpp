@@ -1,0 +1,68 @@
+#include "app/UnPackFileApp.h"
+
+#include "app/CommandLine.h"
+#include "app/InstanceMutex.h"
+#include "app/PayloadLaunch.h"
+#include "package/UnPack.h"
+#include "res/resource.h"
+#include "util/OsVersionClass.h"
+#include "util/ProductMessage.h"
+#include "util/Utility.h"
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t kInitInstance[] = L"CUnPackFileApp::InitInstance";
+
+std::vector<std::wstring> SplitArguments() {
+    std::vector<std::wstring> arguments;
+    for (int i = 0; i < __argc; ++i)
+        arguments.emplace_back(__wargv[i] != nullptr ? __wargv[i] : L"");
+    return arguments;
+}
+
+void Refuse(UINT textId) {
+    ShowProductMessage(LoadResourceString(textId), MB_OK | MB_ICONINFORMATION);
+}
+
+} // namespace
+
+CUnPackFileApp::CUnPackFileApp() noexcept {
+    PreloadSystemLibraries();
+}
+
+CUnPackFileApp::~CUnPackFileApp() = default;
+
+BOOL CUnPackFileApp::InitInstance() {
+    try {
+        // The OS gate comes first: an old system is refused even while another stub runs.
+        if (CUtility::GetOSVersionClass() <= kOsVista) {
+            Refuse(IDS_OS_TOO_OLD);
+            return TRUE;
+        }
+        if (theInstanceMutex.AnotherInstanceRuns()) {
+            Refuse(IDS_INSTALL_IN_PROGRESS);
+            return FALSE;
+        }
+
+        CUtility::OSInfo();
+
+        CUnPack unpack;
+        unpack.StartAndWait();
+
+        const std::vector<std::wstring> arguments = SplitArguments();
+        const LaunchCommand command =
+            ChooseLaunchMode(static_cast<int>(arguments.size())) == LaunchMode::defaultScript
+                ? DefaultScriptCommand(unpack)
+                : NamedFileCommand(unpack, arguments, ::GetCommandLineW());
+        CUtility::Log(L"[%s] dir:%s file:%s param:%s", kInitInstance, unpack.GetUnpackDir().c_str(),
+                      command.file.c_str(), command.parameters.c_str());
+
+        LaunchAndWait(command, unpack);
+    } catch (...) {
+        // Out of memory: nothing more can be done, and the exit code stays 0.
+    }
+    return FALSE;
+}

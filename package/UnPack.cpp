@@ -1,0 +1,67 @@
+#include "package/UnPack.h"
+
+#include "framework/File.h"
+#include "package/PackageFormat.h"
+#include "util/Utility.h"
+
+namespace {
+
+constexpr wchar_t kFindHeader[] = L"CUnPack::FindHeader";
+
+// The package reader's view of an open CFile.
+class FileByteSource : public package::ByteSource {
+public:
+    explicit FileByteSource(CFile& file) : file_(file) {}
+
+    std::uint64_t Length() override { return file_.GetLength(); }
+
+    std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count) override {
+        if (file_.Seek(static_cast<LONGLONG>(offset), CFile::begin) == CFile::kSeekFailed)
+            return 0;
+        return file_.Read(buffer, static_cast<UINT>(count));
+    }
+
+private:
+    CFile& file_;
+};
+
+} // namespace
+
+DWORD WINAPI CUnPack::WorkerThread(LPVOID self) {
+    return static_cast<DWORD>(static_cast<CUnPack*>(self)->UnPackFiles());
+}
+
+int CUnPack::StartAndWait() noexcept {
+    if (!thread_)
+        thread_.reset(::CreateThread(nullptr, 0, &CUnPack::WorkerThread, this, 0, nullptr));
+    if (thread_ && ::WaitForSingleObject(thread_.get(), INFINITE) == WAIT_OBJECT_0)
+        thread_.reset();
+    return 0;
+}
+
+ULONGLONG CUnPack::FindHeader() noexcept {
+    try {
+        const std::wstring path = CUtility::GetModulePath();
+        CUtility::Log(L"[%s] Name:%s", kFindHeader, path.c_str());
+
+        CFile file;
+        CFileException error;
+        if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary,
+                       &error)) {
+            CUtility::Log(L"[%s] Fail", kFindHeader);
+            CUtility::FileException(error);
+            return 0;
+        }
+
+        FileByteSource source(file);
+        const package::PackageLocation location = package::LocatePackage(source);
+        if (!location.peHeadersRead)
+            return 0;
+        CUtility::Log(L"[%s] Sign Size:%d", kFindHeader, location.certificateSize);
+        CUtility::Log(L"[%s] Header offset:%d", kFindHeader,
+                      static_cast<int>(static_cast<std::uint32_t>(location.headerOffset)));
+        return location.headerOffset;
+    } catch (...) {
+        return 0;
+    }
+}
