@@ -45,3 +45,7 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GOOGLETEST_SOURCE} googletest EXCLUDE_FROM_ALL)
 
 add_subdirectory(tests/win)
+
+set(UNPACK_NATIVE_BUILD "${CMAKE_SOURCE_DIR}/build/native" CACHE PATH
+    "The native tree, which holds the packing tool the end-to-end scenarios use")
+add_subdirectory(tests/e2e)

@@ -90,16 +90,24 @@ int RunChild(const std::wstring& name) {
     return found == Children().end() ? 97 : found->second();
 }
 
-int SpawnChild(const std::wstring& name) {
+std::wstring ThisExecutable() {
     wchar_t self[MAX_PATH + 1] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --child " + name;
+    return self;
+}
+
+int SpawnChild(const std::wstring& name) {
+    return SpawnChildFrom(ThisExecutable(), name);
+}
+
+int SpawnChildFrom(const std::wstring& executable, const std::wstring& name) {
+    std::wstring commandLine = L"\"" + executable + L"\" --child " + name;
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info))
+    if (!::CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                          nullptr, nullptr, &startup, &info))
         return -1;
     UniqueHandle process(info.hProcess);
     UniqueHandle thread(info.hThread);

@@ -39,5 +39,8 @@ struct ChildRegistration {
     ChildRegistration(const wchar_t* name, std::function<int()> body);
 };
 int RunChild(const std::wstring& name);
-// Starts this test binary in child mode and waits; returns its exit code, or -1.
+// Starts this test binary (or a copy of it at `executable`) in child mode and waits; returns its
+// exit code, or -1.
 int SpawnChild(const std::wstring& name);
+int SpawnChildFrom(const std::wstring& executable, const std::wstring& name);
+std::wstring ThisExecutable();

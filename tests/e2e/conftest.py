@@ -1,0 +1,205 @@
+"""Shared fixtures of the end-to-end scenarios: the stub run under Wine in the prefix that the
+test command booted, with its temporary directory cleaned before each scenario and message boxes
+found by their caption and dismissed."""
+
+import getpass
+import os
+import re
+import shutil
+import subprocess
+import threading
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+import pytest
+
+CAPTION = "Tovari Vessor"
+LOG_LINE = re.compile(r"^\[(\d+)\](\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)?  (.*) \(Last=(-?\d+)\)$", re.S)
+
+
+def required_env(name):
+    value = os.environ.get(name)
+    if not value:
+        pytest.fail(f"{name} is not set: run the scenarios through the test command (ctest)")
+    return value
+
+
+@dataclass
+class LogLine:
+    pid: int
+    time: str
+    message: str
+    last: int
+
+
+class BoxWatcher:
+    """Dismisses every message box with the product's caption while a stub runs, and counts
+    them, so that a box can never hang a run."""
+
+    def __init__(self):
+        self.seen = []
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._run, daemon=True)
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self._thread.join()
+
+    def _run(self):
+        while not self._stop.is_set():
+            found = subprocess.run(
+                ["xdotool", "search", "--name", f"^{CAPTION}$"],
+                capture_output=True, text=True).stdout.split()
+            for window in found:
+                if window not in self.seen:
+                    self.seen.append(window)
+                subprocess.run(["xdotool", "key", "--window", window, "Return"],
+                               capture_output=True)
+            self._stop.wait(0.1)
+
+
+class Wine:
+    def __init__(self, prefix):
+        self.prefix = Path(prefix)
+        self.temp = self.prefix / "drive_c" / "users" / getpass.getuser() / "Temp"
+        self.windows_temp = "C:\\users\\" + getpass.getuser() + "\\Temp\\"
+        self.log = self.temp / "unpack.log"
+        self.folder = self.temp / "unpack"
+
+    @staticmethod
+    def windows_path(path):
+        return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+    def clean(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+        for name in ("unpack.log", "unpack.log.txt", "payload-record.txt"):
+            (self.temp / name).unlink(missing_ok=True)
+
+    def run(self, exe, *args, timeout=120, env=None, cwd=None):
+        """Runs a program under Wine, dismissing product message boxes. Returns (exit code,
+        number of boxes seen)."""
+        full_env = dict(os.environ, **(env or {}))
+        with BoxWatcher() as boxes:
+            done = subprocess.run(["wine", str(exe), *args], env=full_env, cwd=cwd,
+                                  timeout=timeout, capture_output=True)
+        return done.returncode, len(boxes.seen)
+
+    def start(self, exe, *args, env=None):
+        full_env = dict(os.environ, **(env or {}))
+        return subprocess.Popen(["wine", str(exe), *args], env=full_env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def log_lines(self):
+        if not self.log.exists():
+            return []
+        raw = self.log.read_bytes()
+        assert not raw.startswith(b"\xff\xfe"), "the log must not start with a byte-order mark"
+        text = raw.decode("utf-16-le")
+        assert text.endswith("\r\n"), "every line ends in CR LF"
+        lines = []
+        for line in text.split("\r\n")[:-1]:
+            match = LOG_LINE.match(line)
+            assert match, f"not a log line: {line!r}"
+            lines.append(LogLine(int(match[1]), match[2] or "", match[3], int(match[4])))
+        return lines
+
+    def messages(self):
+        return [line.message for line in self.log_lines()]
+
+    def set_app_version(self, exe_name, version):
+        key = rf"HKCU\Software\Wine\AppDefaults\{exe_name}"
+        if version is None:
+            subprocess.run(["wine", "reg", "delete", key, "/f"], capture_output=True)
+        else:
+            subprocess.run(["wine", "reg", "add", key, "/v", "Version", "/t", "REG_SZ",
+                            "/d", version, "/f"], capture_output=True, check=True)
+
+
+@pytest.fixture(scope="session")
+def wine():
+    return Wine(required_env("WINEPREFIX"))
+
+
+@pytest.fixture(autouse=True)
+def clean_temp(wine):
+    wine.clean()
+    yield
+    wine.clean()
+
+
+@pytest.fixture(scope="session")
+def stub_image():
+    return Path(required_env("STUB")).read_bytes()
+
+
+@pytest.fixture(scope="session")
+def payload_exe():
+    return Path(required_env("PAYLOAD"))
+
+
+@pytest.fixture(scope="session")
+def stubpack():
+    path = Path(required_env("STUBPACK"))
+    if not path.exists():
+        pytest.fail(f"the packing tool is not built: {path}")
+    return path
+
+
+@pytest.fixture(scope="session")
+def signing_key(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("cert")
+    key, cert = folder / "key.pem", folder / "cert.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                    "-keyout", key, "-out", cert, "-days", "30", "-subj", "/CN=Test",
+                    "-addext", "extendedKeyUsage=codeSigning"],
+                   check=True, capture_output=True)
+    return key, cert
+
+
+@pytest.fixture
+def pack(stubpack, tmp_path):
+    """pack(files, name="setup.exe") builds a stub carrying `files` ({name: bytes}) with the
+    packing tool and returns its path."""
+
+    def make(files, name="setup.exe", folder=None):
+        folder = Path(folder or tmp_path)
+        sources = folder / "sources"
+        sources.mkdir(parents=True, exist_ok=True)
+        paths = []
+        for file_name, content in files.items():
+            path = sources / file_name
+            path.write_bytes(content)
+            paths.append(str(path))
+        output = folder / name
+        subprocess.run([str(stubpack), "create", "--stub", required_env("STUB"),
+                        "--output", str(output), *paths], check=True, capture_output=True)
+        return output
+
+    return make
+
+
+@pytest.fixture
+def sign(signing_key):
+    def make(unsigned, signed):
+        key, cert = signing_key
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256",
+                        "-in", unsigned, "-out", signed], check=True, capture_output=True)
+        subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", signed],
+                       check=True, capture_output=True)
+        return Path(signed)
+
+    return make
+
+
+def wait_for(condition, timeout=30.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(0.1)
+    return False

@@ -1,0 +1,331 @@
+// Extraction by a copy of this test binary that carries a package, run as a child process: the
+// child is then a real packed executable, and the seams let it meet a full disk.
+#include "TestSupport.h"
+
+#include "framework/UniqueHandle.h"
+
+#include "package/PackageFormat.h"
+#include "package/UnPack.h"
+#include "util/Utility.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+// --- The child side ------------------------------------------------------------------------
+
+ULONGLONG FreeBytesFor(LPCWSTR directory) {
+    if (directory == nullptr)
+        return 10; // the current directory's volume is always too small here
+    if (std::wstring(directory) == L"C:\\FakeProgramFiles")
+        return 8888888;
+    return 7777777;
+}
+
+BOOL WINAPI FakeFreeSpace(LPCWSTR directory, PULARGE_INTEGER, PULARGE_INTEGER,
+                          PULARGE_INTEGER totalFree) {
+    totalFree->QuadPart = FreeBytesFor(directory);
+    return TRUE;
+}
+
+BOOL WINAPI NoSpaceAnywhere(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER totalFree) {
+    totalFree->QuadPart = 50;
+    return TRUE;
+}
+
+HRESULT WINAPI NoX86ProgramFiles(HWND window, int folder, HANDLE token, DWORD flags, LPWSTR path) {
+    if (folder == CSIDL_PROGRAM_FILESX86)
+        return E_FAIL;
+    if (folder == CSIDL_PROGRAM_FILES) {
+        wcscpy(path, L"C:\\FakeProgramFiles");
+        return S_OK;
+    }
+    return ::SHGetFolderPathW(window, folder, token, flags, path);
+}
+
+std::atomic<DWORD> g_extractingThread{0};
+BOOL WINAPI RecordingFreeSpace(LPCWSTR directory, PULARGE_INTEGER a, PULARGE_INTEGER b,
+                               PULARGE_INTEGER totalFree) {
+    g_extractingThread = ::GetCurrentThreadId();
+    return ::GetDiskFreeSpaceExW(directory, a, b, totalFree);
+}
+
+const ChildRegistration extract(L"extract", [] {
+    CUnPack unpack;
+    return unpack.UnPackFiles();
+});
+
+const ChildRegistration noSpace(L"extract-no-space", [] {
+    g_os.GetDiskFreeSpaceExW = NoSpaceAnywhere;
+    CUnPack unpack;
+    return unpack.UnPackFiles();
+});
+
+const ChildRegistration fallback(L"extract-fallback", [] {
+    g_os.GetDiskFreeSpaceExW = FakeFreeSpace;
+    CUnPack unpack;
+    return unpack.UnPackFiles();
+});
+
+const ChildRegistration fallbackWithoutX86(L"extract-fallback-no-x86", [] {
+    g_os.GetDiskFreeSpaceExW = FakeFreeSpace;
+    g_os.SHGetFolderPathW = NoX86ProgramFiles;
+    CUnPack unpack;
+    return unpack.UnPackFiles();
+});
+
+// 0 when the extraction ran on another thread than the caller's and StartAndWait returned 0.
+const ChildRegistration onWorker(L"start-and-wait", [] {
+    g_os.GetDiskFreeSpaceExW = RecordingFreeSpace;
+    CUnPack unpack;
+    const int result = unpack.StartAndWait();
+    const DWORD worker = g_extractingThread;
+    return (result == 0 && worker != 0 && worker != ::GetCurrentThreadId()) ? 0 : 1;
+});
+
+// --- The parent side -------------------------------------------------------------------------
+
+// A message box of the product's, as the user would see it.
+struct SeenBox {
+    bool found = false;
+    std::wstring text;
+    bool hasOk = false;
+    bool hasCancel = false;
+};
+
+// Watches for a box captioned with the product name, reads it and presses OK.
+class BoxWatcher {
+public:
+    BoxWatcher()
+        : thread_([this] {
+              const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+              while (!stop_ && std::chrono::steady_clock::now() < deadline) {
+                  if (HWND box = ::FindWindowW(nullptr, L"Tovari Vessor")) {
+                      Read(box);
+                      ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+                      return;
+                  }
+                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              }
+          }) {}
+    ~BoxWatcher() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    // Waits until the box has been handled (or the watch timed out).
+    const SeenBox& Seen() {
+        if (thread_.joinable())
+            thread_.join();
+        return seen_;
+    }
+
+private:
+    void Read(HWND box) {
+        seen_.found = true;
+        wchar_t text[512] = {};
+        ::GetDlgItemTextW(box, 0xFFFF, text, 512); // the text of a message box
+        seen_.text = text;
+        seen_.hasOk = ::GetDlgItem(box, IDOK) != nullptr;
+        seen_.hasCancel = ::GetDlgItem(box, IDCANCEL) != nullptr;
+    }
+
+    std::atomic<bool> stop_{false};
+    SeenBox seen_;
+    std::thread thread_;
+};
+
+std::wstring LogPath() {
+    return TempDir() + L"unpack.log";
+}
+
+std::vector<std::wstring> LogMessages() {
+    const std::vector<unsigned char> bytes = ReadBytes(LogPath());
+    std::wstring text;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        text += static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
+    std::vector<std::wstring> messages;
+    size_t start = 0;
+    for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
+        const std::wstring line = text.substr(start, end - start);
+        const size_t message = line.find(L"  ");
+        const size_t last = line.rfind(L" (Last=");
+        messages.push_back(line.substr(message + 2, last - message - 2));
+    }
+    return messages;
+}
+
+bool Contains(const std::vector<std::wstring>& messages, const std::wstring& wanted) {
+    for (const auto& message : messages)
+        if (message == wanted)
+            return true;
+    return false;
+}
+
+std::wstring Widen(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+class Extraction : public testing::Test {
+protected:
+    const std::wstring workDir = TempDir() + L"extraction-test";
+    const std::wstring folder = TempDir() + L"unpack\\";
+
+    void SetUp() override {
+        RemoveTree(workDir);
+        RemoveTree(TempDir() + L"unpack");
+        ::DeleteFileW(LogPath().c_str());
+        ASSERT_TRUE(::CreateDirectoryW(workDir.c_str(), nullptr));
+    }
+    void TearDown() override {
+        RemoveTree(workDir);
+        RemoveTree(TempDir() + L"unpack");
+        ::DeleteFileW(LogPath().c_str());
+    }
+
+    // A copy of this test binary with the entries appended as a package.
+    std::wstring PackedCopy(const Entries& entries) {
+        std::vector<unsigned char> image = ReadBytes(ThisExecutable());
+        std::string body;
+        std::uint64_t total = 0;
+        std::uint32_t ordinal = package::kFirstEntryOrdinal;
+        for (const auto& [name, content] : entries) {
+            package::PackageEntryHeader header;
+            header.count = static_cast<std::int32_t>(entries.size());
+            header.ordinal = ordinal++;
+            header.size = content.size();
+            total += content.size();
+            header.runningTotal = total;
+            package::SetHeaderName(header, name);
+            const package::HeaderBytes bytes = package::EncodeHeader(header);
+            body.append(bytes.begin(), bytes.end());
+            body += content;
+        }
+        body += std::string(package::kEndMarkerSize, '\xFF');
+        while ((image.size() + body.size() + package::kHeaderSize) % 8 != 0)
+            image.push_back(0);
+
+        package::PackageTrailer trailer;
+        trailer.ordinal = package::kTrailerOrdinal;
+        trailer.size = trailer.runningTotal = image.size();
+        package::SetHeaderName(trailer, "child.exe");
+        const package::HeaderBytes trailerBytes = package::EncodeHeader(trailer);
+
+        std::string file(image.begin(), image.end());
+        file += body;
+        file.append(trailerBytes.begin(), trailerBytes.end());
+        const std::wstring path = workDir + L"\\child.exe";
+        WriteTextFile(path, file);
+        return path;
+    }
+
+    std::string Extracted(const std::string& name) {
+        const std::vector<unsigned char> bytes = ReadBytes(folder + Widen(name));
+        return std::string(bytes.begin(), bytes.end());
+    }
+};
+
+TEST_F(Extraction, PayloadsAroundTheCopyBlockSizeArriveIntact) {
+    std::string block1024, block1025, large;
+    for (int i = 0; i < 1024; ++i)
+        block1024 += static_cast<char>(i * 31);
+    block1025 = block1024 + "!";
+    for (int i = 0; i < 70000; ++i)
+        large += static_cast<char>(i % 253);
+    const Entries entries = {
+        {"zero.bin", ""}, {"b1024.bin", block1024}, {"b1025.bin", block1025}, {"large.bin", large}};
+
+    ASSERT_EQ(SpawnChildFrom(PackedCopy(entries), L"extract"), 1);
+
+    const auto messages = LogMessages();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const auto& [name, content] = entries[i];
+        EXPECT_EQ(Extracted(name), content) << name;
+        EXPECT_TRUE(Contains(
+            messages, L"[CUnPack::UnPackFiles] UnPack count:" + std::to_wstring(i + 1) + L" len:" +
+                          std::to_wstring(content.size()) + L" File:" + folder + Widen(name)))
+            << name;
+    }
+    EXPECT_TRUE(Contains(messages, L"[CUnPack::UnPackFiles] UnPack total 4 files."));
+}
+
+TEST_F(Extraction, RunsOnAWorkerThreadAndReportsNothingBack) {
+    EXPECT_EQ(SpawnChildFrom(PackedCopy({{"a.txt", "a"}}), L"start-and-wait"), 0);
+    EXPECT_EQ(Extracted("a.txt"), "a");
+}
+
+TEST_F(Extraction, TooLittleSpaceAnywhereIsRefusedWithABox) {
+    const std::wstring child =
+        PackedCopy({{"small.txt", "tiny"}, {"big.bin", std::string(100, 'b')}});
+    BoxWatcher watcher;
+    EXPECT_EQ(SpawnChildFrom(child, L"extract-no-space"), 0);
+    const SeenBox& box = watcher.Seen();
+
+    ASSERT_TRUE(box.found) << "no message box captioned with the product name";
+    EXPECT_EQ(box.text, L"There is not enough disk space to install .");
+    EXPECT_TRUE(box.hasOk);
+    EXPECT_FALSE(box.hasCancel);
+
+    // The first entry fits and stays; the second is refused and never written.
+    EXPECT_EQ(Extracted("small.txt"), "tiny");
+    EXPECT_FALSE(Exists(folder + L"big.bin"));
+    const auto messages = LogMessages();
+    const std::vector<std::wstring> tail(messages.end() - 3, messages.end());
+    EXPECT_EQ(tail, (std::vector<std::wstring>{
+                        L"[CUnPack::UnPackFiles]  FreeSpace:50 FileSize:100",
+                        L"[CUnPack::UnPackFiles]  FreeSpace:50 FileSize:100",
+                        L"[CUnPack::UnPackFiles] There is not enough disk space to install ."}));
+}
+
+TEST_F(Extraction, ProgramFilesVolumeIsAskedOnlyWhenTheCurrentOneIsTooSmall) {
+    EXPECT_EQ(SpawnChildFrom(PackedCopy({{"empty.txt", ""}, {"one.txt", std::string(20, 'x')}}),
+                             L"extract-fallback"),
+              1);
+    const auto messages = LogMessages();
+    std::vector<std::wstring> space;
+    for (const auto& message : messages)
+        if (message.find(L"FreeSpace:") != std::wstring::npos)
+            space.push_back(message);
+    // 10 bytes are enough for the empty entry; the 20-byte one needs the x86 Program Files.
+    EXPECT_EQ(space, (std::vector<std::wstring>{
+                         L"[CUnPack::UnPackFiles]  FreeSpace:10 FileSize:0",
+                         L"[CUnPack::UnPackFiles]  FreeSpace:10 FileSize:20",
+                         L"[CUnPack::UnPackFiles]  FreeSpace:7777777 FileSize:20"}));
+    EXPECT_EQ(Extracted("one.txt"), std::string(20, 'x'));
+}
+
+TEST_F(Extraction, ProgramFilesStandsInWhenThereIsNoX86Folder) {
+    EXPECT_EQ(
+        SpawnChildFrom(PackedCopy({{"one.txt", std::string(20, 'x')}}), L"extract-fallback-no-x86"),
+        1);
+    EXPECT_TRUE(Contains(LogMessages(), L"[CUnPack::UnPackFiles]  FreeSpace:8888888 FileSize:20"));
+}
+
+TEST_F(Extraction, OutputThatCannotBeCreatedIsLoggedAndPassedOver) {
+    // A folder stands where the first file should go, and a file held open inside it keeps the
+    // child from clearing it away with the rest of the stale extraction folder.
+    const std::wstring child = PackedCopy({{"taken", "first"}, {"next.txt", "second"}});
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW((folder + L"taken").c_str(), nullptr));
+    WriteTextFile(folder + L"taken\\held.txt", "held");
+    UniqueFileHandle held(::CreateFileW((folder + L"taken\\held.txt").c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+
+    EXPECT_EQ(SpawnChildFrom(child, L"extract"), 1);
+    held.reset();
+
+    const auto messages = LogMessages();
+    EXPECT_TRUE(Contains(messages,
+                         L"[CUtility::FileException] Access to " + folder + L"taken was denied."));
+    EXPECT_EQ(Extracted("next.txt"), "second");
+}
+
+} // namespace
