@@ -1,4 +1,4 @@
-#include "Application.h"
+#include "framework/Application.h"
 
 namespace {
 CWinApp* g_application = nullptr;

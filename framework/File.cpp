@@ -1,4 +1,4 @@
-#include "File.h"
+#include "framework/File.h"
 
 #include <vector>
 

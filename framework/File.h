@@ -2,8 +2,8 @@
 // of throwing. Only an open that fails says why, through a CFileException.
 #pragma once
 
-#include "FileException.h"
-#include "UniqueHandle.h"
+#include "framework/FileException.h"
+#include "framework/UniqueHandle.h"
 
 #include <windows.h>
 

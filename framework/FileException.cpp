@@ -1,4 +1,4 @@
-#include "FileException.h"
+#include "framework/FileException.h"
 
 #include <algorithm>
 #include <cwchar>

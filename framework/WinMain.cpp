@@ -1,4 +1,4 @@
-#include "Application.h"
+#include "framework/Application.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     return CWinApp::Run();

@@ -1,4 +1,4 @@
-#include "PackageFormat.h"
+#include "package/PackageFormat.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "UnPack.h"
+#include "package/UnPack.h"
 
 #include "util/SystemCalls.h"
 #include "util/Utility.h"

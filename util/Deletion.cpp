@@ -1,7 +1,7 @@
-#include "Utility.h"
+#include "util/Utility.h"
 
 #include "framework/UniqueHandle.h"
-#include "SystemCalls.h"
+#include "util/SystemCalls.h"
 
 #include <winioctl.h>
 

@@ -1,12 +1,11 @@
-#include "Utility.h"
+#include "util/Utility.h"
 
 #include "framework/FileException.h"
 #include "framework/UniqueHandle.h"
-#include "LogLine.h"
+#include "util/LogLine.h"
 
 #include <cstdarg>
 #include <cwchar>
-#include <ctime>
 
 namespace {
 
@@ -54,7 +53,7 @@ void CUtility::Log(const wchar_t* format, ...) noexcept {
     message[kMaxMessageChars] = L'\0'; // a longer message is cut here, never written past
 
     try {
-        const std::wstring time = FormatTime(_time64(nullptr));
+        const std::wstring time = FormatTime(CurrentTimeValue());
 
         // Formatting may touch the thread's last error; the line shows the caller's.
         ::SetLastError(callerError);

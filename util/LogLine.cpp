@@ -1,4 +1,4 @@
-#include "LogLine.h"
+#include "util/LogLine.h"
 
 std::wstring ComposeLogLine(std::uint32_t processId, const std::wstring& time,
                             const std::wstring& message, std::uint32_t lastError) {

@@ -1,4 +1,4 @@
-#include "SystemCalls.h"
+#include "util/SystemCalls.h"
 
 SystemCalls RealSystemCalls() noexcept {
     SystemCalls calls{};

@@ -1,26 +1,35 @@
 #include "util/Utility.h"
 
-#include <ctime>
 #include <cwchar>
+
+// Conversions go through the Windows time-zone functions rather than the C runtime: the runtime
+// follows a TZ environment variable when one is set, Windows' own clock never does.
 
 namespace {
 
+constexpr std::int64_t kTicksPerSecond = 10000000;
+constexpr std::int64_t kEpochDifference = 11644473600; // 1601-01-01 to 1970-01-01, in seconds
+
+std::int64_t FileTimeToSeconds(const FILETIME& file) {
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = file.dwLowDateTime;
+    ticks.HighPart = file.dwHighDateTime;
+    return static_cast<std::int64_t>(ticks.QuadPart / kTicksPerSecond) - kEpochDifference;
+}
+
 // A wall clock as a time value, by the local zone's rules for that wall-clock time (daylight
-// saving included). Milliseconds are dropped; a clock before 1900, or one the runtime cannot
-// convert, gives 0.
-std::int64_t WallClockToTime(const SYSTEMTIME& clock) {
+// saving included). Milliseconds are dropped; a clock before 1900, or one that cannot be
+// converted, gives 0.
+std::int64_t WallClockToTime(SYSTEMTIME clock) {
     if (clock.wYear < 1900)
         return 0;
-    tm wall = {};
-    wall.tm_year = clock.wYear - 1900;
-    wall.tm_mon = clock.wMonth - 1;
-    wall.tm_mday = clock.wDay;
-    wall.tm_hour = clock.wHour;
-    wall.tm_min = clock.wMinute;
-    wall.tm_sec = clock.wSecond;
-    wall.tm_isdst = -1;
-    const __time64_t value = _mktime64(&wall);
-    return value == -1 ? 0 : value;
+    clock.wMilliseconds = 0;
+    SYSTEMTIME utc;
+    FILETIME file;
+    if (!::TzSpecificLocalTimeToSystemTime(nullptr, &clock, &utc) ||
+        !::SystemTimeToFileTime(&utc, &file))
+        return 0;
+    return FileTimeToSeconds(file);
 }
 
 } // namespace
@@ -29,6 +38,12 @@ std::int64_t CUtility::GetCurrentLocalTime() {
     SYSTEMTIME local;
     ::GetLocalTime(&local);
     return WallClockToTime(local);
+}
+
+std::int64_t CUtility::CurrentTimeValue() {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    return FileTimeToSeconds(now);
 }
 
 std::int64_t CUtility::GetUtcOffset() {
@@ -45,12 +60,23 @@ std::int64_t CUtility::LocalTimeToUtc(std::int64_t time) {
 }
 
 std::wstring CUtility::FormatTime(std::int64_t time) {
-    const __time64_t value = time;
-    tm local = {};
-    if (_localtime64_s(&local, &value) != 0)
+    if (time < -kEpochDifference)
         return std::wstring();
+    ULARGE_INTEGER ticks;
+    ticks.QuadPart = static_cast<ULONGLONG>(time + kEpochDifference) * kTicksPerSecond;
+    FILETIME file;
+    file.dwLowDateTime = ticks.LowPart;
+    file.dwHighDateTime = ticks.HighPart;
+
+    SYSTEMTIME utc;
+    SYSTEMTIME local;
+    if (!::FileTimeToSystemTime(&file, &utc) ||
+        !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+        return std::wstring();
+
     wchar_t text[128] = {};
-    if (wcsftime(text, 128, L"%Y-%m-%d %H:%M:%S", &local) == 0)
-        return std::wstring();
-    return text;
+    const int length = _snwprintf(text, 127, L"%04u-%02u-%02u %02u:%02u:%02u", local.wYear,
+                                  local.wMonth, local.wDay, local.wHour, local.wMinute,
+                                  local.wSecond);
+    return length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
 }

@@ -52,6 +52,8 @@ public:
     // Time values are seconds since 1970 UTC. The current UTC time as text is
     // FormatTime(LocalTimeToUtc(GetCurrentLocalTime())).
     static std::int64_t GetCurrentLocalTime();
+    // The current time value (UTC), from the system clock.
+    static std::int64_t CurrentTimeValue();
     // Local time minus UTC, in whole seconds.
     static std::int64_t GetUtcOffset();
     static std::int64_t LocalTimeToUtc(std::int64_t time);

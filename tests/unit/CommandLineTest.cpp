@@ -1,0 +1,56 @@
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(LaunchMode, UpToOneArgumentRunsTheDefaultScript) {
+    EXPECT_EQ(ChooseLaunchMode(1), LaunchMode::defaultScript);
+    EXPECT_EQ(ChooseLaunchMode(2), LaunchMode::defaultScript);
+    EXPECT_EQ(ChooseLaunchMode(3), LaunchMode::namedFile);
+    EXPECT_EQ(ChooseLaunchMode(9), LaunchMode::namedFile);
+}
+
+TEST(DefaultScript, OutputGoesNextToTheLogNamedAfterIt) {
+    EXPECT_EQ(DefaultScriptParameters(L"C:\\Users\\u\\AppData\\Local\\Temp\\unpack.log"),
+              L"/c run.bat > \"C:\\Users\\u\\AppData\\Local\\Temp\\unpack.log.txt\"");
+}
+
+TEST(NamedFileParameters, AreCutFromTheRawCommandLine) {
+    EXPECT_EQ(NamedFileParameters(L"stub.exe setup.msi /qn", {L"stub.exe", L"setup.msi", L"/qn"}),
+              L"/qn");
+    // Quotes around the program take the place of nothing: the cut still lands after setup.msi.
+    EXPECT_EQ(NamedFileParameters(L"\"C:\\a b\\stub.exe\" setup.msi /qn REBOOT=0",
+                                  {L"C:\\a b\\stub.exe", L"setup.msi", L"/qn", L"REBOOT=0"}),
+              L"/qn REBOOT=0");
+}
+
+TEST(NamedFileParameters, KeepQuotesAsTyped) {
+    EXPECT_EQ(NamedFileParameters(L"stub.exe setup.exe /dir=\"C:\\Program Files\\X\" /s",
+                                  {L"stub.exe", L"setup.exe", L"/dir=C:\\Program Files\\X", L"/s"}),
+              L"/dir=\"C:\\Program Files\\X\" /s");
+}
+
+TEST(NamedFileParameters, TrimAndHalveBlankPairsInOnePass) {
+    EXPECT_EQ(NamedFileParameters(L"stub.exe setup.exe    /a   /b  /c    ",
+                                  {L"stub.exe", L"setup.exe", L"/a", L"/b", L"/c"}),
+              L"/a  /b /c");
+    EXPECT_EQ(NamedFileParameters(L"stub.exe setup.exe x    y",
+                                  {L"stub.exe", L"setup.exe", L"x", L"y"}),
+              L"x  y");
+}
+
+TEST(NamedFileParameters, AreRebuiltWhenTheRawLineHasNoBlankWhereTheyStart) {
+    // Tabs separate arguments too, but the cut looks for a blank only.
+    EXPECT_EQ(NamedFileParameters(L"stub.exe\tsetup.exe\t/a\t/b",
+                                  {L"stub.exe", L"setup.exe", L"/a", L"/b"}),
+              L"/a /b ");
+    EXPECT_EQ(NamedFileParameters(L"s", {L"stub.exe", L"setup.exe", L"only"}), L"only ");
+}
+
+TEST(NamedFileParameters, FileAloneHasNone) {
+    EXPECT_EQ(NamedFileParameters(L"stub.exe setup.exe", {L"stub.exe", L"setup.exe"}), L"");
+    EXPECT_EQ(NamedFileParameters(L"stub.exe", {L"stub.exe"}), L"");
+}
+
+} // namespace

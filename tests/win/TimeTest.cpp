@@ -1,0 +1,74 @@
+// The UTC time text, with this process in a zone away from UTC (the test runs with TZ set).
+#include "TestSupport.h"
+
+#include "util/Utility.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+std::int64_t SecondsOf(const std::wstring& text) {
+    // "YYYY-MM-DD HH:MM:SS" as seconds since 1970, counting the date as UTC.
+    int y, mo, d, h, mi, s;
+    if (swscanf(text.c_str(), L"%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6)
+        return -1;
+    SYSTEMTIME clock = {};
+    clock.wYear = static_cast<WORD>(y);
+    clock.wMonth = static_cast<WORD>(mo);
+    clock.wDay = static_cast<WORD>(d);
+    clock.wHour = static_cast<WORD>(h);
+    clock.wMinute = static_cast<WORD>(mi);
+    clock.wSecond = static_cast<WORD>(s);
+    FILETIME file;
+    ::SystemTimeToFileTime(&clock, &file);
+    ULARGE_INTEGER value;
+    value.LowPart = file.dwLowDateTime;
+    value.HighPart = file.dwHighDateTime;
+    return static_cast<std::int64_t>(value.QuadPart / 10000000ULL) - 11644473600LL;
+}
+
+std::int64_t NowUtcSeconds() {
+    FILETIME file;
+    ::GetSystemTimeAsFileTime(&file);
+    ULARGE_INTEGER value;
+    value.LowPart = file.dwLowDateTime;
+    value.HighPart = file.dwHighDateTime;
+    return static_cast<std::int64_t>(value.QuadPart / 10000000ULL) - 11644473600LL;
+}
+
+TEST(UtcTime, ProcessRunsAwayFromUtc) {
+    EXPECT_NE(CUtility::GetUtcOffset(), 0) << "set TZ to a zone other than UTC for this test";
+    EXPECT_EQ(CUtility::GetUtcOffset() % 1800, 0);
+}
+
+TEST(UtcTime, TextIsTheUtcWallClock) {
+    const std::int64_t before = NowUtcSeconds();
+    const std::wstring text =
+        CUtility::FormatTime(CUtility::LocalTimeToUtc(CUtility::GetCurrentLocalTime()));
+    const std::int64_t after = NowUtcSeconds();
+
+    ASSERT_EQ(text.size(), 19u) << Narrow(text);
+    const std::int64_t shown = SecondsOf(text);
+    EXPECT_GE(shown, before - 1) << Narrow(text);
+    EXPECT_LE(shown, after + 1) << Narrow(text);
+}
+
+TEST(UtcTime, LocalTimeMinusOffsetIsTheTrueTime) {
+    const std::int64_t local = CUtility::GetCurrentLocalTime();
+    const std::int64_t now = NowUtcSeconds();
+    EXPECT_LE(std::llabs(local - now), 2) << "a local wall clock converts back to the true time";
+}
+
+TEST(FormatTime, ShowsTheLocalWallClock) {
+    const std::int64_t offset = CUtility::GetUtcOffset();
+    // Midday UTC on a winter day, shown in the local zone (no daylight saving in January north
+    // of the equator for the zones the tests use).
+    const std::int64_t noon = SecondsOf(L"2025-01-15 12:00:00");
+    const std::wstring text = CUtility::FormatTime(noon);
+    EXPECT_EQ(SecondsOf(text) - noon, offset) << Narrow(text);
+}
+
+} // namespace
