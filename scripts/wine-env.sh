@@ -1,6 +1,6 @@
 # Sourced by the scripts that run Windows code: a throwaway 64-bit Wine prefix, booted before
 # anything runs in it, and an Xvfb display for message boxes. wine_env_stop undoes both; the
-# sourcing script calls it from its EXIT trap.
+# sourcing script calls it from its EXIT trap. UNPACK_WINE (scripts/platform.sh) names the loader.
 
 wine_env_start() {
     export WINEPREFIX
@@ -17,11 +17,13 @@ wine_env_start() {
 
     # Booting first keeps Wine's services from starting under a test and holding its pipes.
     wineserver -p >/dev/null 2>&1
-    wineboot -i >/dev/null 2>&1
+    "${UNPACK_WINE:-wine}" wineboot -i >/dev/null 2>&1
     # Without a window manager, managed windows linger for seconds after a message box closes.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    "${UNPACK_WINE:-wine}" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     wineserver -w
     wineserver -p >/dev/null 2>&1
+    # The services a first program starts stay up; started here, they hold no test's output pipe.
+    "${UNPACK_WINE:-wine}" cmd /c exit >/dev/null 2>&1
 }
 
 wine_env_stop() {

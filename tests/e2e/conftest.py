@@ -15,6 +15,8 @@ from pathlib import Path
 import pytest
 
 CAPTION = "Tovari Vessor"
+# The Wine loader of the build under test (the 64-bit one for a 64-bit build).
+WINE = os.environ.get("WINE", "wine")
 LOG_LINE = re.compile(r"^\[(\d+)\](\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)?  (.*) \(Last=(-?\d+)\)$", re.S)
 
 
@@ -85,13 +87,13 @@ class Wine:
         number of boxes seen)."""
         full_env = dict(os.environ, **(env or {}))
         with BoxWatcher() as boxes:
-            done = subprocess.run(["wine", str(exe), *args], env=full_env, cwd=cwd,
+            done = subprocess.run([WINE, str(exe), *args], env=full_env, cwd=cwd,
                                   timeout=timeout, capture_output=True)
         return done.returncode, len(boxes.seen)
 
     def start(self, exe, *args, env=None):
         full_env = dict(os.environ, **(env or {}))
-        return subprocess.Popen(["wine", str(exe), *args], env=full_env,
+        return subprocess.Popen([WINE, str(exe), *args], env=full_env,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def log_lines(self):
@@ -114,9 +116,9 @@ class Wine:
     def set_app_version(self, exe_name, version):
         key = rf"HKCU\Software\Wine\AppDefaults\{exe_name}"
         if version is None:
-            subprocess.run(["wine", "reg", "delete", key, "/f"], capture_output=True)
+            subprocess.run([WINE, "reg", "delete", key, "/f"], capture_output=True)
         else:
-            subprocess.run(["wine", "reg", "add", key, "/v", "Version", "/t", "REG_SZ",
+            subprocess.run([WINE, "reg", "add", key, "/v", "Version", "/t", "REG_SZ",
                             "/d", version, "/f"], capture_output=True, check=True)
 
 

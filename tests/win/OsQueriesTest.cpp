@@ -133,8 +133,8 @@ TEST(IsPreVista, AsksForTheMajorVersion) {
         << "a failed query keeps the plain command processor";
 }
 
-TEST(IsWow64, IsSetForThisProcessInA64BitPrefix) {
-    EXPECT_EQ(CUtility::IsWow64(), 1);
+TEST(IsWow64, IsSetForA32BitProcessInA64BitPrefix) {
+    EXPECT_EQ(CUtility::IsWow64(), kExpectedWow64);
     SystemCallsScope calls;
     g_os.GetProcAddress = WithoutIsWow64Process;
     EXPECT_EQ(CUtility::IsWow64(), 0);
@@ -156,7 +156,8 @@ TEST(OsInfo, LogsVersionBuildServicePackAndWow64) {
     const std::wstring log = TempDir() + L"unpack.log";
     ::DeleteFileW(log.c_str());
     EXPECT_EQ(VersionedRun(L"")(L"os-info"), 0);
-    EXPECT_EQ(LastLogMessage(), L"[CUtility::OSInfo] OS 6.1(7601) Service Pack 1 x64:1");
+    EXPECT_EQ(LastLogMessage(), L"[CUtility::OSInfo] OS 6.1(7601) Service Pack 1 x64:" +
+                                    std::to_wstring(kExpectedWow64));
 
     ::DeleteFileW(log.c_str());
     EXPECT_EQ(VersionedRun(L"win10")(L"os-info"), 0);
@@ -170,7 +171,7 @@ TEST(OsInfo, LogsVersionBuildServicePackAndWow64) {
     ASSERT_FALSE(build.empty());
     for (wchar_t c : build)
         EXPECT_TRUE(std::iswdigit(c)) << Narrow(line);
-    EXPECT_EQ(line.substr(close), L")  x64:1");
+    EXPECT_EQ(line.substr(close), L")  x64:" + std::to_wstring(kExpectedWow64));
     ::DeleteFileW(log.c_str());
 }
 

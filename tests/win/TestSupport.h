@@ -21,6 +21,10 @@ private:
     SystemCalls saved_;
 };
 
+// What IsWow64Process says of a test process in a 64-bit prefix: the shipped 32-bit build runs
+// under WOW64; the 64-bit build that stands in for it on hosts without 32-bit support does not.
+constexpr int kExpectedWow64 = sizeof(void*) == 4 ? 1 : 0;
+
 std::string Narrow(const std::wstring& text);
 
 // The temporary directory, with its trailing backslash.

@@ -1,0 +1,25 @@
+# Sourced by the build and test scripts: which Windows build the tests run on this host.
+#
+# The product is the 32-bit stub, and its tests run on it wherever the host can execute 32-bit
+# x86 programs (Wine's 32-bit loader is one). Some hosts run 64-bit user code only; there the
+# Windows tests run on a 64-bit build of the same sources under Wine's 64-bit loader, and the
+# 32-bit stub is still built, with the same warnings as errors.
+unpack_host_runs_32bit() {
+    /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# Sets UNPACK_TEST_ARCH (i686 or x86_64), UNPACK_TEST_TREE (the build tree whose tests run) and
+# UNPACK_WINE (the Wine loader for that build).
+unpack_select_test_build() {
+    local root=$1
+    if unpack_host_runs_32bit; then
+        UNPACK_TEST_ARCH=i686
+        UNPACK_TEST_TREE="$root/build/win"
+        UNPACK_WINE=wine
+    else
+        UNPACK_TEST_ARCH=x86_64
+        UNPACK_TEST_TREE="$root/build/win64"
+        UNPACK_WINE=/usr/lib/wine/wine64
+    fi
+    export UNPACK_TEST_ARCH UNPACK_TEST_TREE UNPACK_WINE
+}
