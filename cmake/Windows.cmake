@@ -49,3 +49,4 @@ add_subdirectory(tests/win)
 set(UNPACK_NATIVE_BUILD "${CMAKE_SOURCE_DIR}/build/native" CACHE PATH
     "The native tree, which holds the packing tool the end-to-end scenarios use")
 add_subdirectory(tests/e2e)
+add_subdirectory(bench)

@@ -21,7 +21,10 @@ FILES = {
 
 def certificate_size(data):
     pe = struct.unpack_from("<i", data, 60)[0]
-    return struct.unpack_from("<I", data, pe + 156)[0]
+    optional = pe + 24
+    # The data directories of a PE32+ image (magic 0x20b) start 16 bytes later than in PE32.
+    directories = optional + (112 if struct.unpack_from("<H", data, optional)[0] == 0x20B else 96)
+    return struct.unpack_from("<I", data, directories + 4 * 8 + 4)[0]
 
 
 def extraction_messages(messages):

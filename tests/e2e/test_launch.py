@@ -1,0 +1,186 @@
+"""The stub end to end under Wine: the two launch modes, what the installer receives, the wait
+and the clean-up, the single-instance refusal and the OS gate. Every stub here is the real one,
+packed by the packing tool."""
+
+import os
+import re
+import subprocess
+import time
+
+from conftest import WINE, wait_for
+
+INIT = "[CUnPackFileApp::InitInstance]"
+RUN_BAT = b"@echo off\r\necho script ran in %CD%\r\ntype setup.ini\r\nexit /b 3\r\n"
+SETUP_INI = b"[Setup]\r\nName=sample\r\n"
+
+
+def default_command_file():
+    # A 32-bit stub on 64-bit Windows reaches the 64-bit command processor through sysnative;
+    # the 64-bit build that stands in for it on hosts without 32-bit support has no WOW64.
+    if os.environ.get("STUB_ARCH") == "x86_64":
+        return "cmd.exe"
+    return "C:\\windows\\sysnative\\cmd.exe"
+
+
+def launch_lines(messages):
+    """The lines from the command's log line to the end of the run."""
+    start = next(i for i, m in enumerate(messages) if m.startswith(f"{INIT} dir:"))
+    return messages[start:]
+
+
+def assert_waited_launch(lines, exit_code):
+    assert re.fullmatch(rf"\{INIT} execute succ 0x[0-9A-F]{{8}}", lines[1]), lines
+    assert re.fullmatch(rf"\{INIT} execute wait pid:\d+", lines[2]), lines
+    assert lines[3:] == [f"{INIT} execute done code:{exit_code}"]
+
+
+def payload_record(wine):
+    record = (wine.temp / "payload-record.txt").read_text(encoding="utf-8")
+    lines = record.splitlines()
+    return {
+        "cmdline": lines[0].removeprefix("cmdline:"),
+        "args": [line.removeprefix("arg:") for line in lines if line.startswith("arg:")],
+        "cwd": lines[-1].removeprefix("cwd:"),
+    }
+
+
+def run_through_batch(wine, stub, tmp_path, command_line):
+    """Starts the stub from a batch file, so that its raw command line is exactly the text
+    given (blanks, tabs and quotes as typed), with the stub's folder as the current one."""
+    batch = stub.parent / "start-stub.bat"
+    batch.write_bytes(command_line.encode("ascii") + b"\r\n")
+    return wine.run("cmd", "/c", wine.windows_path(batch), cwd=stub.parent)
+
+
+def logged_parameters(wine):
+    line = next(m for m in wine.messages() if m.startswith(f"{INIT} dir:"))
+    return line.split(" param:", 1)[1]
+
+
+class TestDefaultMode:
+    def test_without_arguments_runs_the_script_hidden_and_captures_its_output(self, wine, pack):
+        stub = pack({"run.bat": RUN_BAT, "setup.ini": SETUP_INI})
+        code, boxes = wine.run(stub)
+        assert (code, boxes) == (0, 0)
+
+        lines = launch_lines(wine.messages())
+        log_path = wine.windows_temp + "unpack.log"
+        assert re.fullmatch(
+            rf"\{INIT} dir:{re.escape(wine.windows_temp)}unpack\\?"
+            rf" file:{re.escape(default_command_file())}"
+            rf" param:/c run\.bat > \"{re.escape(log_path)}\.txt\"", lines[0]), lines[0]
+        # The script's own exit code is logged and changes nothing else.
+        assert_waited_launch(lines, 3)
+
+        output = (wine.temp / "unpack.log.txt").read_bytes().decode("ascii")
+        assert "script ran in C:\\users\\" in output and "\\Temp\\unpack" in output
+        assert "Name=sample" in output
+        assert not wine.folder.exists(), "the extraction folder is deleted after the run"
+
+    def test_a_single_argument_is_ignored(self, wine, pack):
+        stub = pack({"run.bat": RUN_BAT, "setup.ini": SETUP_INI})
+        assert wine.run(stub, "setup.exe") == (0, 0)
+
+        lines = launch_lines(wine.messages())
+        assert " file:" + default_command_file() + " param:/c run.bat" in lines[0]
+        assert_waited_launch(lines, 3)
+        assert "Name=sample" in (wine.temp / "unpack.log.txt").read_text(encoding="ascii")
+
+    def test_every_run_starts_with_the_os_line(self, wine, pack):
+        stub = pack({"run.bat": RUN_BAT})
+        wine.run(stub)
+        first = wine.log_lines()[0]
+        assert re.fullmatch(r"\[CUtility::OSInfo\] OS \d+\.\d+\(\d+\) .* x64:[01]", first.message)
+        assert first.time, "a line of a run carries its local time"
+
+
+class TestNamedFileMode:
+    def test_installer_gets_the_rest_of_the_raw_command_line(self, wine, pack, payload_exe,
+                                                             tmp_path):
+        stub = pack({"payload.exe": payload_exe.read_bytes()})
+        code, _ = run_through_batch(wine, stub, tmp_path,
+                                    'setup.exe payload.exe /q "two words"   --exit 7  ')
+        assert code == 0
+
+        # Surrounding blanks are trimmed; a run of three blanks becomes two, quotes stay.
+        assert logged_parameters(wine) == '/q "two words"  --exit 7'
+        record = payload_record(wine)
+        assert record["args"] == ["/q", "two words", "--exit", "7"]
+        assert record["cwd"].rstrip("\\").lower() == (wine.windows_temp + "unpack").lower()
+
+        lines = launch_lines(wine.messages())
+        assert lines[0].startswith(f"{INIT} dir:") and " file:payload.exe param:" in lines[0]
+        assert_waited_launch(lines, 7)
+        assert not wine.folder.exists()
+
+    def test_without_a_blank_past_the_file_the_split_arguments_are_rebuilt(self, wine, pack,
+                                                                          payload_exe, tmp_path):
+        stub = pack({"payload.exe": payload_exe.read_bytes()})
+        # Tabs separate the arguments but are not blanks: the search finds none.
+        run_through_batch(wine, stub, tmp_path, "setup.exe\tpayload.exe\tone\t\"two\"")
+
+        assert logged_parameters(wine) == "one two "
+        assert payload_record(wine)["args"] == ["one", "two"]
+
+    def test_a_file_the_package_lacks_fails_and_the_folder_waits_for_the_next_run(
+            self, wine, pack, payload_exe):
+        stub = pack({"payload.exe": payload_exe.read_bytes(), "setup.ini": SETUP_INI})
+        assert wine.run(stub, "absent.exe", "/q") == (0, 0)
+
+        assert launch_lines(wine.messages())[1:] == [f"{INIT} execute fail"]
+        assert sorted(p.name for p in wine.folder.iterdir()) == ["payload.exe", "setup.ini"]
+
+        # The next run clears the stale folder before it extracts its own package.
+        stale = wine.folder / "left-over.txt"
+        stale.write_bytes(b"stale")
+        other = pack({"run.bat": RUN_BAT}, name="other.exe")
+        assert wine.run(other, "absent.exe", "/q") == (0, 0)
+        assert sorted(p.name for p in wine.folder.iterdir()) == ["run.bat"]
+
+
+class TestSingleInstance:
+    def test_second_stub_is_refused_with_a_box_while_the_first_waits(self, wine, pack,
+                                                                      payload_exe):
+        first = pack({"payload.exe": payload_exe.read_bytes()}, name="first.exe")
+        second = pack({"payload.exe": payload_exe.read_bytes(), "second.txt": b"2"},
+                      name="second.exe")
+        running = wine.start(first, "payload.exe", "--sleep", "20000")
+        try:
+            assert wait_for(lambda: any("execute wait" in m for m in wine.messages())), \
+                "the first stub never started waiting"
+            lines_before = len(wine.log_lines())
+
+            code, boxes = wine.run(second, "payload.exe")
+            assert (code, boxes) == (0, 1)
+            assert len(wine.log_lines()) == lines_before, "a refused run writes no log line"
+            assert not (wine.folder / "second.txt").exists(), "nothing is extracted"
+        finally:
+            running.kill()
+            running.wait()
+            subprocess.run([WINE, "taskkill", "/f", "/im", "payload.exe"], capture_output=True)
+            time.sleep(0.5)
+
+
+class TestOsGate:
+    def refused(self, wine, pack, version, name):
+        stub = pack({"run.bat": RUN_BAT}, name=name)
+        wine.set_app_version(name, version)
+        try:
+            return wine.run(stub)
+        finally:
+            wine.set_app_version(name, None)
+
+    def test_vista_and_xp_are_refused_with_the_upgrade_box(self, wine, pack):
+        for version in ("vista", "winxp"):
+            assert self.refused(wine, pack, version, f"gate-{version}.exe") == (0, 1), version
+            assert wine.log_lines() == [], "a refused run writes no log line"
+            assert not wine.folder.exists(), "nothing is extracted"
+
+    def test_windows_8_1_and_10_run_and_log_their_version(self, wine, pack):
+        expected = {"win81": r"6\.3\(9600\)", "win10": r"10\.0\(\d+\) "}
+        for version, pattern in expected.items():
+            wine.clean()
+            assert self.refused(wine, pack, version, f"gate-{version}.exe") == (0, 0)
+            first = wine.messages()[0]
+            assert re.match(rf"\[CUtility::OSInfo\] OS {pattern}", first), first
+            assert any(m.startswith(f"{INIT} execute done") for m in wine.messages())
