@@ -2,9 +2,10 @@
 
 #include "packer/EntryNames.h"
 #include "packer/PackError.h"
-#include "packer/PeHeaders.h"
+#include "packer/StubPe.h"
 
 #include "package/EntryWalk.h"
+#include "package/LittleEndian.h"
 
 #include <string>
 
@@ -29,9 +30,36 @@ package::PackageEntryHeader HeaderAt(package::ByteSource& file, std::uint64_t of
     return package::DecodeHeader(bytes);
 }
 
+// The table is a run of WIN_CERTIFICATE records, each padded to 8 bytes: dwLength (header
+// included), wRevision 0x0200, wCertificateType 2 (PKCS#7 signed data, what Authenticode uses).
+void CheckCertificateRecords(package::ByteSource& file, std::uint64_t start, std::uint64_t end) {
+    constexpr std::uint64_t kRecordHeaderSize = 8;
+    constexpr std::uint16_t kRevision2 = 0x0200;
+    constexpr std::uint16_t kPkcsSignedData = 2;
+    for (std::uint64_t offset = start; offset < end;) {
+        const std::string at = "the certificate record at offset " + to_string(offset);
+        std::uint8_t record[kRecordHeaderSize] = {};
+        if (end - offset < kRecordHeaderSize ||
+            file.ReadAt(offset, record, sizeof record) != sizeof record)
+            throw PackError(at + " is cut off by the end of the table");
+        const std::uint32_t length = package::Get32(&record[0]);
+        if (length < kRecordHeaderSize || length > end - offset)
+            throw PackError(at + " claims " + to_string(length) + " bytes, but " +
+                            to_string(end - offset) + " are left in the table");
+        const std::uint16_t revision = package::Get16(&record[4]);
+        const std::uint16_t type = package::Get16(&record[6]);
+        if (revision != kRevision2 || type != kPkcsSignedData)
+            throw PackError(at + " has revision " + to_string(revision) + " and type " +
+                            to_string(type) + " (revision 512 and type 2 expected)");
+        const std::uint64_t padded = (length + kAlignment - 1) / kAlignment * kAlignment;
+        offset += padded < end - offset ? padded : end - offset;
+    }
+}
+
 // Where the certificate table starts (the end of the file when unsigned), after checking that it
 // runs exactly to the end of the file.
-std::uint64_t CheckCertificateTable(const StubPe& pe, std::uint64_t length) {
+std::uint64_t CheckCertificateTable(package::ByteSource& file, const StubPe& pe) {
+    const std::uint64_t length = file.Length();
     if (pe.securitySize < 0)
         throw PackError("the certificate table size is negative (" + to_string(pe.securitySize) +
                         ")");
@@ -46,9 +74,10 @@ std::uint64_t CheckCertificateTable(const StubPe& pe, std::uint64_t length) {
         throw PackError("the certificate table (" + to_string(size) +
                         " bytes) is larger than the file (" + to_string(length) + " bytes)");
     if (pe.securityAddress != length - size)
-        throw PackError("the certificate table at offset " + to_string(pe.securityAddress) +
-                        " (" + to_string(size) + " bytes) does not end at the end of the file (" +
+        throw PackError("the certificate table at offset " + to_string(pe.securityAddress) + " (" +
+                        to_string(size) + " bytes) does not end at the end of the file (" +
                         to_string(length) + " bytes)");
+    CheckCertificateRecords(file, length - size, length);
     return length - size;
 }
 
@@ -67,13 +96,12 @@ std::uint64_t CheckTrailer(package::ByteSource& file, std::uint64_t tableStart,
                             " bytes lie between the trailer and the certificate table (padding "
                             "added by signing), so the stub cannot find the trailer");
     }
-    throw PackError("no trailer right before the " +
-                    std::string(tableStart == file.Length() ? "end of the file"
-                                                            : "certificate table") +
-                    " at offset " + to_string(trailerOffset) + " (count " +
-                    to_string(trailer.count) + ", ordinal " + to_string(trailer.ordinal) +
-                    ", size " + to_string(trailer.size) + ", running total " +
-                    to_string(trailer.runningTotal) + ")");
+    throw PackError(
+        "no trailer right before the " +
+        std::string(tableStart == file.Length() ? "end of the file" : "certificate table") +
+        " at offset " + to_string(trailerOffset) + " (count " + to_string(trailer.count) +
+        ", ordinal " + to_string(trailer.ordinal) + ", size " + to_string(trailer.size) +
+        ", running total " + to_string(trailer.runningTotal) + ")");
 }
 
 std::string EntryLabel(std::int32_t index, const package::PackageEntryHeader& header) {
@@ -144,14 +172,13 @@ void CheckEndMarker(package::ByteSource& file, std::uint64_t marker) {
 } // namespace
 
 CheckSummary CheckPackage(package::ByteSource& file) {
-    const std::uint64_t length = file.Length();
     StubPe pe;
     try {
         pe = ReadStubPe(file);
     } catch (const PackError& error) {
-        throw PackError(std::string("not a 32-bit PE file: ") + error.what());
+        throw PackError(std::string("not a PE image: ") + error.what());
     }
-    const std::uint64_t tableStart = CheckCertificateTable(pe, length);
+    const std::uint64_t tableStart = CheckCertificateTable(file, pe);
     package::PackageTrailer trailer;
     const std::uint64_t trailerOffset = CheckTrailer(file, tableStart, trailer);
     const std::uint64_t marker = trailerOffset - package::kEndMarkerSize;
@@ -159,6 +186,7 @@ CheckSummary CheckPackage(package::ByteSource& file) {
     CheckSummary summary;
     summary.imageSize = trailer.size;
     summary.certificateSize = pe.securitySize;
+    summary.pe32Plus = pe.pe32Plus;
     if (trailer.size < pe.headersEnd || trailer.size > marker)
         throw PackError("the trailer's first header offset " + to_string(trailer.size) +
                         " lies outside " + to_string(pe.headersEnd) + ".." + to_string(marker) +

@@ -14,6 +14,7 @@ struct CheckSummary {
     std::int32_t entries = 0;
     std::uint64_t payloadBytes = 0;
     std::int32_t certificateSize = 0; // 0 when unsigned
+    bool pe32Plus = false;
 };
 
 // Throws PackError with the first problem found, in one line.

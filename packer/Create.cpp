@@ -3,7 +3,7 @@
 #include "packer/EntryNames.h"
 #include "packer/FileIo.h"
 #include "packer/PackError.h"
-#include "packer/PeHeaders.h"
+#include "packer/StubPe.h"
 
 #include "package/PackageFormat.h"
 
@@ -49,9 +49,10 @@ std::vector<Input> CheckInputs(const std::vector<fs::path>& files) {
                             Printable(input.name) + "': " + problem);
         const auto [it, added] = folded.emplace(FoldCase(input.name), input.name);
         if (!added)
-            throw PackError("cannot pack " + Quoted(path) + ": its name '" + input.name +
-                            "' matches '" + it->second +
-                            "' when case is ignored, and Windows would overwrite one with the other");
+            throw PackError(
+                "cannot pack " + Quoted(path) + ": its name '" + input.name + "' matches '" +
+                it->second +
+                "' when case is ignored, and Windows would overwrite one with the other");
         input.size = InputFile(path).Length();
         inputs.push_back(input);
     }
@@ -63,7 +64,7 @@ void CheckStub(InputFile& stub, const fs::path& path) {
     try {
         pe = ReadStubPe(stub);
     } catch (const PackError& error) {
-        throw PackError("stub " + Quoted(path) + " is not a 32-bit PE file: " + error.what());
+        throw PackError("stub " + Quoted(path) + " is not a PE image: " + error.what());
     }
     if (pe.securitySize != 0 || pe.securityAddress != 0)
         throw PackError("stub " + Quoted(path) + " is already signed (certificate table of " +

@@ -22,8 +22,8 @@ std::string Quoted(const fs::path& path) {
 
 fs::path TemporaryNameFor(const fs::path& destination) {
     std::random_device random;
-    const unsigned long long tag =
-        (static_cast<unsigned long long>(random()) << 32) ^ static_cast<unsigned long long>(random());
+    const unsigned long long tag = (static_cast<unsigned long long>(random()) << 32) ^
+                                   static_cast<unsigned long long>(random());
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", tag);
     return destination.parent_path() /

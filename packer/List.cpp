@@ -9,7 +9,8 @@ namespace packer {
 
 void ListPackage(package::ByteSource& file, std::ostream& out) {
     const package::PackageLocation location = FindPackage(file);
-    const std::int32_t certificateSize = location.certificateSize > 0 ? location.certificateSize : 0;
+    const std::int32_t certificateSize =
+        location.certificateSize > 0 ? location.certificateSize : 0;
     out << "image " << location.headerOffset << " bytes, certificate table " << certificateSize
         << " bytes\n";
     const package::WalkResult result =

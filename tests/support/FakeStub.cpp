@@ -21,7 +21,7 @@ void Put16(Bytes& bytes, std::size_t offset, std::uint16_t value) {
 
 } // namespace
 
-Bytes PeImage(std::size_t size) {
+Bytes PeImage(std::size_t size, PeKind kind) {
     Bytes image(size);
     for (std::size_t i = 0; i < size; ++i)
         image[i] = static_cast<std::uint8_t>(0x20 + i % 64);
@@ -31,15 +31,21 @@ Bytes PeImage(std::size_t size) {
     image.at(1) = 'Z';
     Put32(image, 60, kPeOffset);
     const std::size_t pe = kPeOffset;
-    for (std::size_t i = pe; i < pe + 248; ++i)
+    const bool plus = kind == PeKind::pe32Plus;
+    for (std::size_t i = pe; i < pe + (plus ? 264 : 248); ++i)
         image.at(i) = 0;
     image[pe] = 'P';
     image[pe + 1] = 'E';
-    Put16(image, pe + 4, 0x014C);   // Machine: i386
-    Put16(image, pe + 20, 224);     // SizeOfOptionalHeader
-    Put16(image, pe + 24, 0x010B);  // Magic: PE32
-    Put32(image, pe + 24 + 92, 16); // NumberOfRvaAndSizes
+    Put16(image, pe + 4, plus ? 0x8664 : 0x014C);  // Machine: x86-64 or i386
+    Put16(image, pe + 20, plus ? 240 : 224);       // SizeOfOptionalHeader
+    Put16(image, pe + 24, plus ? 0x020B : 0x010B); // Magic
+    Put32(image, pe + 24 + (plus ? 108 : 92), 16); // NumberOfRvaAndSizes
     return image;
+}
+
+std::size_t SecurityDirectoryOffset(const Bytes& file) {
+    const bool plus = file.at(kPeOffset + 24) == 0x0B && file.at(kPeOffset + 25) == 0x02;
+    return kPeOffset + (plus ? 168 : 152);
 }
 
 void SetPeOffset(Bytes& file, std::int32_t offset) {
@@ -47,8 +53,9 @@ void SetPeOffset(Bytes& file, std::int32_t offset) {
 }
 
 void SetSecurityDirectory(Bytes& file, std::uint32_t address, std::int32_t size) {
-    Put32(file, kPeOffset + 152, address);
-    Put32(file, kPeOffset + 156, static_cast<std::uint32_t>(size));
+    const std::size_t directory = SecurityDirectoryOffset(file);
+    Put32(file, directory, address);
+    Put32(file, directory + 4, static_cast<std::uint32_t>(size));
 }
 
 Bytes HeaderBytes(std::int32_t count, std::uint32_t ordinal, std::uint64_t size,
@@ -81,10 +88,13 @@ Bytes Package(const Bytes& image, const std::vector<Entry>& entries, const std::
 }
 
 void AppendCertificateTable(Bytes& file, std::size_t size) {
-    SetSecurityDirectory(file, static_cast<std::uint32_t>(file.size()),
-                         static_cast<std::int32_t>(size));
+    const std::size_t start = file.size();
+    SetSecurityDirectory(file, static_cast<std::uint32_t>(start), static_cast<std::int32_t>(size));
     for (std::size_t i = 0; i < size; ++i)
         file.push_back(static_cast<std::uint8_t>(0xC0 + i % 16));
+    Put32(file, start, static_cast<std::uint32_t>(size)); // dwLength
+    Put16(file, start + 4, 0x0200);                       // wRevision
+    Put16(file, start + 6, 0x0002);                       // wCertificateType: PKCS#7
 }
 
 Bytes Pattern(std::size_t size, std::uint8_t start) {

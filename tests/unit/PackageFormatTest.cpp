@@ -239,6 +239,69 @@ TEST(Location, EmptyFileFindsNothing) {
     EXPECT_EQ(location.headerOffset, 0u);
 }
 
+// ---- Locating the package of a 64-bit (PE32+) image --------------------------------------------
+
+// PE32+ keeps SizeOfHeapCommit where PE32 keeps the security directory, and PE32 keeps the debug
+// directory where PE32+ keeps it: fill the other kind's position so that reading it shows.
+constexpr std::size_t kPe32SecurityField = fake::kPeOffset + 152;
+constexpr std::size_t kPe32PlusSecurityField = fake::kPeOffset + 168;
+
+void FillWithDecoy(fake::Bytes& file, std::size_t field) {
+    fake::Put32(file, field, 0x00001000);     // an address
+    fake::Put32(file, field + 4, 0x00000400); // a plausible size of 1024
+}
+
+TEST(Pe32PlusLocation, UnsignedImageFindsTheTrailerAtTheEnd) {
+    const fake::Bytes image = fake::PeImage(1000, fake::PeKind::pe32Plus);
+    fake::Bytes file = fake::Package(image, kTwoEntries, "inst64.exe");
+    FillWithDecoy(file, kPe32SecurityField);
+    MemoryByteSource source(file);
+    const package::PackageLocation location = LocatePackage(source);
+    EXPECT_TRUE(location.pe32Plus);
+    EXPECT_EQ(location.certificateSize, 0);
+    ASSERT_TRUE(location.trailerRead);
+    EXPECT_EQ(location.headerOffset, 1000u);
+    EXPECT_EQ(location.trailer.ordinal, 1u);
+    EXPECT_EQ(HeaderName(location.trailer), "inst64.exe");
+}
+
+TEST(Pe32PlusLocation, SignedImageFindsTheTrailerBeforeTheCertificateTable) {
+    fake::Bytes file =
+        fake::Package(fake::PeImage(1000, fake::PeKind::pe32Plus), kTwoEntries, "inst64.exe");
+    FillWithDecoy(file, kPe32SecurityField);
+    fake::AppendCertificateTable(file, 2360);
+    MemoryByteSource source(file);
+    const package::PackageLocation location = LocatePackage(source);
+    EXPECT_TRUE(location.pe32Plus);
+    EXPECT_EQ(location.certificateSize, 2360);
+    ASSERT_TRUE(location.trailerRead);
+    EXPECT_EQ(location.headerOffset, 1000u);
+    EXPECT_EQ(HeaderName(location.trailer), "inst64.exe");
+}
+
+TEST(Pe32PlusLocation, Pe32ImageIgnoresThePe32PlusPosition) {
+    fake::Bytes file = fake::Package(fake::PeImage(1000), kTwoEntries);
+    FillWithDecoy(file, kPe32PlusSecurityField);
+    fake::AppendCertificateTable(file, 800);
+    MemoryByteSource source(file);
+    const package::PackageLocation location = LocatePackage(source);
+    EXPECT_FALSE(location.pe32Plus);
+    EXPECT_EQ(location.certificateSize, 800);
+    EXPECT_EQ(location.headerOffset, 1000u);
+}
+
+TEST(Pe32PlusLocation, UnknownMagicIsReadAsPe32) {
+    fake::Bytes file = fake::Package(fake::PeImage(1000), kTwoEntries);
+    fake::AppendCertificateTable(file, 800);
+    file[fake::kPeOffset + 24] = 0x07; // 0x107, a ROM image
+    file[fake::kPeOffset + 25] = 0x01;
+    MemoryByteSource source(file);
+    const package::PackageLocation location = LocatePackage(source);
+    EXPECT_FALSE(location.pe32Plus);
+    EXPECT_EQ(location.certificateSize, 800);
+    EXPECT_EQ(location.headerOffset, 1000u);
+}
+
 // ---- Payload bounds -----------------------------------------------------------------------------
 
 TEST(PayloadBounds, PayloadEndingExactlyAtTheEndFits) {
