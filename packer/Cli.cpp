@@ -9,6 +9,8 @@
 
 #include <exception>
 #include <filesystem>
+#include <stdexcept>
+#include <string>
 
 namespace packer {
 
@@ -24,86 +26,108 @@ const char kUsage[] = "usage: stubpack create --stub STUB.exe --output OUT.exe F
 
 const char kCreateHelp[] =
     "usage: stubpack create --stub STUB.exe --output OUT.exe [--] FILE...\n"
-    "Appends FILE... (in this order, under their base names) to the unsigned 32-bit stub\n"
-    "STUB.exe and writes the result to OUT.exe, ready for signing. Names must be printable\n"
-    "ASCII plain file names of at most 259 bytes, distinct when case is ignored.\n";
+    "Appends FILE... (in this order, under their base names) to the unsigned stub STUB.exe\n"
+    "(PE32 or PE32+) and writes the result to OUT.exe, ready for signing. Names must be\n"
+    "printable ASCII plain file names of at most 259 bytes, distinct when case is ignored.\n"
+    "Nothing is written when anything is refused.\n";
 const char kListHelp[] =
     "usage: stubpack list FILE\n"
     "Prints 'image S bytes, certificate table C bytes', then one line per entry:\n"
     "index, name, size and payload offset, separated by tabs.\n";
 const char kExtractHelp[] =
     "usage: stubpack extract FILE DIR\n"
-    "Writes the entries of FILE into DIR (created if needed) as the stub would, skipping\n"
-    "names that are not plain and stopping at a truncated entry.\n";
+    "Writes the entries of FILE into DIR (created if needed) in the order the stub extracts\n"
+    "them, skipping and reporting names that are not safe plain names, and stopping at a\n"
+    "truncated entry.\n";
 const char kCheckHelp[] =
     "usage: stubpack check FILE\n"
     "Validates the package layout of FILE, signed or not, and prints 'ok' with a summary, or\n"
     "one line saying what is wrong.\n";
 
+// Wrong arguments: the message, then the subcommand's usage, exit status 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+using Arguments = std::vector<std::string>;
+
 struct Command {
     const char* name;
     const char* help;
-    int (*run)(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+    void (*run)(const Arguments& args, std::ostream& out, std::ostream& err);
 };
 
-int RunCreate(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
+void RequireCount(const Arguments& args, std::size_t count, const char* what) {
+    if (args.size() != count)
+        throw UsageError("expected " + std::string(what) + ", got " + std::to_string(args.size()) +
+                         " arguments");
+}
+
+CreateRequest ParseCreate(const Arguments& args) {
     CreateRequest request;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (!optionsEnded && (arg == "--stub" || arg == "--output")) {
             if (i + 1 == args.size())
-                return kExitUsage;
-            (arg == "--stub" ? request.stub : request.output) = args[++i];
+                throw UsageError(arg + " needs a path");
+            fs::path& target = arg == "--stub" ? request.stub : request.output;
+            if (!target.empty())
+                throw UsageError(arg + " is given twice");
+            target = args[++i];
         } else if (!optionsEnded && arg == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            return kExitUsage;
+            throw UsageError("unknown option '" + arg + "'");
         } else {
             request.files.emplace_back(arg);
         }
     }
-    if (request.stub.empty() || request.output.empty())
-        return kExitUsage;
+    if (request.stub.empty())
+        throw UsageError("--stub is missing");
+    if (request.output.empty())
+        throw UsageError("--output is missing");
+    if (request.files.empty())
+        throw UsageError("no files to pack");
+    return request;
+}
+
+void RunCreate(const Arguments& args, std::ostream& out, std::ostream&) {
+    const CreateRequest request = ParseCreate(args);
     const CreateSummary summary = CreatePackage(request);
     out << "wrote " << request.output.string() << ": " << summary.entries << " entries, "
         << summary.payloadBytes << " payload bytes, image " << summary.imageSize << " bytes ("
         << summary.padding << " of padding), " << summary.fileSize << " bytes in all\n";
-    return kExitOk;
 }
 
-int RunList(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
-    if (args.size() != 1)
-        return kExitUsage;
+void RunList(const Arguments& args, std::ostream& out, std::ostream&) {
+    RequireCount(args, 1, "FILE");
     InputFile file(args[0]);
     ListPackage(file, out);
-    return kExitOk;
 }
 
-int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (args.size() != 2)
-        return kExitUsage;
+void RunExtract(const Arguments& args, std::ostream& out, std::ostream& err) {
+    RequireCount(args, 2, "FILE DIR");
     InputFile file(args[0]);
     const ExtractSummary summary = ExtractPackage(file, args[1], out, err);
     if (summary.skipped > 0)
         throw PackError(std::to_string(summary.skipped) + " of " +
                         std::to_string(summary.skipped + summary.written) +
                         " entries were skipped");
-    return kExitOk;
 }
 
-int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
-    if (args.size() != 1)
-        return kExitUsage;
+void RunCheck(const Arguments& args, std::ostream& out, std::ostream&) {
+    RequireCount(args, 1, "FILE");
     InputFile file(args[0]);
     const CheckSummary summary = CheckPackage(file);
     out << "ok: " << summary.entries << " entries, " << summary.payloadBytes
-        << " payload bytes, image " << summary.imageSize << " bytes, ";
+        << " payload bytes, image " << summary.imageSize << " bytes ("
+        << (summary.pe32Plus ? "PE32+" : "PE32") << "), ";
     if (summary.certificateSize > 0)
         out << "certificate table " << summary.certificateSize << " bytes\n";
     else
         out << "unsigned\n";
-    return kExitOk;
 }
 
 const Command kCommands[] = {
@@ -143,10 +167,11 @@ int RunStubpack(const std::vector<std::string>& args, std::ostream& out, std::os
             return kExitOk;
         }
         try {
-            const int status = command.run(rest, out, err);
-            if (status == kExitUsage)
-                err << command.help;
-            return status;
+            command.run(rest, out, err);
+            return kExitOk;
+        } catch (const UsageError& error) {
+            err << "stubpack " << command.name << ": " << error.what() << '\n' << command.help;
+            return kExitUsage;
         } catch (const std::exception& error) { // PackError and the file system's errors
             err << "stubpack " << command.name << ": " << error.what() << '\n';
         }

@@ -35,6 +35,10 @@ bool IsReservedDeviceName(const std::string& name) {
 } // namespace
 
 std::string NameProblem(const std::string& name) {
+    if (name.empty())
+        return "the name is empty";
+    if (name == "." || name == "..")
+        return "'" + name + "' names a folder, not a file";
     if (name.size() > package::kMaxNameBytes)
         return "the name is " + std::to_string(name.size()) + " bytes long; at most " +
                std::to_string(package::kMaxNameBytes) + " fit a header";
@@ -45,16 +49,19 @@ std::string NameProblem(const std::string& name) {
                    " is not printable ASCII; the stub decodes names with the target machine's "
                    "ANSI code page, so any other byte may turn into another character there";
     }
-    // Printable ASCII widens byte for byte.
-    if (!package::IsPlainFileName(std::wstring(name.begin(), name.end())))
-        return "not a plain file name (it is empty, \".\" or \"..\", or holds \\, / or :)";
+    const std::size_t separator = name.find_first_of("\\/");
+    if (separator != std::string::npos)
+        return std::string("the name holds the path separator '") + name[separator] +
+               "'; the stub writes every entry straight into its extraction folder";
+    if (name.find(':') != std::string::npos)
+        return "the name holds ':', which names a drive or an alternate data stream on Windows";
     const std::size_t reserved = name.find_first_of("<>\"|?*");
     if (reserved != std::string::npos)
         return std::string("Windows does not allow '") + name[reserved] + "' in a file name";
     if (name.back() == '.' || name.back() == ' ')
         return "Windows drops a trailing dot or space, so the file would get another name";
     if (IsReservedDeviceName(name))
-        return "a reserved device name on Windows";
+        return "'" + name + "' is a reserved device name on Windows";
     return {};
 }
 

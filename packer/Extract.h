@@ -1,6 +1,7 @@
 // Extracting a built stub's entries into a folder, as the stub does on the target machine: the
-// entries the counts announce, in order, each under its stored name. An entry whose name could
-// leave the folder or would be changed by Windows is skipped, as the stub skips it; a header or
+// entries the counts announce, in order, each under its stored name. An entry whose name the stub
+// would refuse (folders, drives) or that would not mean the same on every Windows machine
+// (non-ASCII bytes, characters Windows forbids, device names) is skipped and reported; a header or
 // payload cut off by the end of the file stops the extraction before anything of it is written.
 #pragma once
 
