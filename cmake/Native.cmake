@@ -9,4 +9,6 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GOOGLETEST_SOURCE} googletest EXCLUDE_FROM_ALL)
 
+add_subdirectory(packer)
+add_subdirectory(tests/support)
 add_subdirectory(tests/unit)

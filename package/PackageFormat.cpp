@@ -1,37 +1,12 @@
 #include "package/PackageFormat.h"
 
+#include "package/LittleEndian.h"
+#include "package/PeHeaders.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace package {
-
-namespace {
-
-void Put32(std::uint8_t* out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-void Put64(std::uint8_t* out, std::uint64_t value) {
-    for (int i = 0; i < 8; ++i)
-        out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint32_t Get32(const std::uint8_t* in) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | in[i];
-    return value;
-}
-
-std::uint64_t Get64(const std::uint8_t* in) {
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = (value << 8) | in[i];
-    return value;
-}
-
-} // namespace
 
 HeaderBytes EncodeHeader(const PackageEntryHeader& header) {
     HeaderBytes bytes{};
@@ -83,9 +58,11 @@ PackageLocation LocatePackage(ByteSource& file) {
         return location;
     location.peHeadersRead = true;
 
-    std::uint8_t pe[kPeHeadersSize] = {};
+    std::uint8_t pe[kPeHeadersReadSize] = {};
     file.ReadAt(static_cast<std::uint64_t>(peOffset), pe, sizeof pe);
-    location.certificateSize = static_cast<std::int32_t>(Get32(&pe[kSecuritySizeField]));
+    const SecurityDirectory security = ReadSecurityDirectory(pe);
+    location.pe32Plus = security.pe32Plus;
+    location.certificateSize = security.size;
 
     const std::uint64_t distance = TrailerDistanceFromEnd(location.certificateSize);
     if (distance > length)

@@ -24,13 +24,6 @@ constexpr std::uint8_t kEndMarkerByte = 0xFF;
 constexpr std::uint32_t kTrailerOrdinal = 1;
 constexpr std::uint32_t kFirstEntryOrdinal = 2;
 
-// PE fields the reader needs.
-constexpr std::size_t kDosHeaderSize = 64;
-constexpr std::size_t kPeOffsetField = 60;      // e_lfanew
-constexpr std::size_t kPeHeadersSize = 248;     // signature, file header, 32-bit optional header
-constexpr std::size_t kSecuritySizeField = 156; // size of data directory 4, from the signature
-constexpr std::size_t kSecurityAddressField = 152;
-
 struct PackageEntryHeader {
     std::int32_t count = 0;         // entries in the package; 0 or negative means none
     std::uint32_t ordinal = 0;      // 1 for the trailer, 2 for the first entry, ...
@@ -61,14 +54,15 @@ public:
 // What a reader learns on its way from the end of the file to the first header.
 struct PackageLocation {
     bool peHeadersRead = false; // the PE header offset lies within the file
+    bool pe32Plus = false;      // a 64-bit image: its security directory sits 16 bytes further on
     std::int32_t certificateSize = 0;
     bool trailerRead = false;       // all 284 trailer bytes were there
     PackageTrailer trailer;         // zero-filled where nothing could be read
     std::uint64_t headerOffset = 0; // the trailer's size field; 0 when not found
 };
 
-// Follows the PE headers to the certificate table size C and reads the trailer that ends C
-// bytes before the end of the file.
+// Follows the PE headers (PE32 or PE32+) to the certificate table size C and reads the trailer
+// that ends C bytes before the end of the file.
 PackageLocation LocatePackage(ByteSource& file);
 
 // The distance from the end of the file to the start of the trailer.

@@ -1,0 +1,203 @@
+#include "packer/Check.h"
+
+#include "packer/EntryNames.h"
+#include "packer/PackError.h"
+#include "packer/StubPe.h"
+
+#include "package/EntryWalk.h"
+#include "package/LittleEndian.h"
+
+#include <string>
+
+namespace packer {
+
+namespace {
+
+using std::to_string;
+
+constexpr std::uint64_t kAlignment = 8;
+// Signing pads to kAlignment before the table, so a misaligned trailer ends up to 7 bytes early.
+constexpr std::uint64_t kMaxSigningPadding = kAlignment - 1;
+
+bool IsTrailer(const package::PackageEntryHeader& header) {
+    return header.count == 0 && header.ordinal == package::kTrailerOrdinal &&
+           header.size == header.runningTotal;
+}
+
+package::PackageEntryHeader HeaderAt(package::ByteSource& file, std::uint64_t offset) {
+    std::uint8_t bytes[package::kHeaderSize] = {};
+    file.ReadAt(offset, bytes, sizeof bytes);
+    return package::DecodeHeader(bytes);
+}
+
+// The table is a run of WIN_CERTIFICATE records, each padded to 8 bytes: dwLength (header
+// included), wRevision 0x0200, wCertificateType 2 (PKCS#7 signed data, what Authenticode uses).
+void CheckCertificateRecords(package::ByteSource& file, std::uint64_t start, std::uint64_t end) {
+    constexpr std::uint64_t kRecordHeaderSize = 8;
+    constexpr std::uint16_t kRevision2 = 0x0200;
+    constexpr std::uint16_t kPkcsSignedData = 2;
+    for (std::uint64_t offset = start; offset < end;) {
+        const std::string at = "the certificate record at offset " + to_string(offset);
+        std::uint8_t record[kRecordHeaderSize] = {};
+        if (end - offset < kRecordHeaderSize ||
+            file.ReadAt(offset, record, sizeof record) != sizeof record)
+            throw PackError(at + " is cut off by the end of the table");
+        const std::uint32_t length = package::Get32(&record[0]);
+        if (length < kRecordHeaderSize || length > end - offset)
+            throw PackError(at + " claims " + to_string(length) + " bytes, but " +
+                            to_string(end - offset) + " are left in the table");
+        const std::uint16_t revision = package::Get16(&record[4]);
+        const std::uint16_t type = package::Get16(&record[6]);
+        if (revision != kRevision2 || type != kPkcsSignedData)
+            throw PackError(at + " has revision " + to_string(revision) + " and type " +
+                            to_string(type) + " (revision 512 and type 2 expected)");
+        const std::uint64_t padded = (length + kAlignment - 1) / kAlignment * kAlignment;
+        offset += padded < end - offset ? padded : end - offset;
+    }
+}
+
+// Where the certificate table starts (the end of the file when unsigned), after checking that it
+// runs exactly to the end of the file.
+std::uint64_t CheckCertificateTable(package::ByteSource& file, const StubPe& pe) {
+    const std::uint64_t length = file.Length();
+    if (pe.securitySize < 0)
+        throw PackError("the certificate table size is negative (" + to_string(pe.securitySize) +
+                        ")");
+    if (pe.securitySize == 0) {
+        if (pe.securityAddress != 0)
+            throw PackError("the security directory points at offset " +
+                            to_string(pe.securityAddress) + " but has size 0");
+        return length;
+    }
+    const auto size = static_cast<std::uint64_t>(pe.securitySize);
+    if (size > length)
+        throw PackError("the certificate table (" + to_string(size) +
+                        " bytes) is larger than the file (" + to_string(length) + " bytes)");
+    if (pe.securityAddress != length - size)
+        throw PackError("the certificate table at offset " + to_string(pe.securityAddress) + " (" +
+                        to_string(size) + " bytes) does not end at the end of the file (" +
+                        to_string(length) + " bytes)");
+    CheckCertificateRecords(file, length - size, length);
+    return length - size;
+}
+
+// The trailer's offset, right before the certificate table.
+std::uint64_t CheckTrailer(package::ByteSource& file, std::uint64_t tableStart,
+                           package::PackageTrailer& trailer) {
+    if (tableStart < package::kHeaderSize + package::kEndMarkerSize)
+        throw PackError("the file is too short for an end marker and a trailer");
+    const std::uint64_t trailerOffset = tableStart - package::kHeaderSize;
+    trailer = HeaderAt(file, trailerOffset);
+    if (IsTrailer(trailer))
+        return trailerOffset;
+    for (std::uint64_t gap = 1; gap <= kMaxSigningPadding && gap <= trailerOffset; ++gap) {
+        if (IsTrailer(HeaderAt(file, trailerOffset - gap)))
+            throw PackError(to_string(gap) +
+                            " bytes lie between the trailer and the certificate table (padding "
+                            "added by signing), so the stub cannot find the trailer");
+    }
+    throw PackError(
+        "no trailer right before the " +
+        std::string(tableStart == file.Length() ? "end of the file" : "certificate table") +
+        " at offset " + to_string(trailerOffset) + " (count " + to_string(trailer.count) +
+        ", ordinal " + to_string(trailer.ordinal) + ", size " + to_string(trailer.size) +
+        ", running total " + to_string(trailer.runningTotal) + ")");
+}
+
+std::string EntryLabel(std::int32_t index, const package::PackageEntryHeader& header) {
+    return "entry " + to_string(index) + " ('" + Printable(package::HeaderName(header)) + "')";
+}
+
+// Walks the entries strictly between the first header and the end marker.
+void CheckEntries(package::ByteSource& file, std::uint64_t first, std::uint64_t marker,
+                  CheckSummary& summary) {
+    std::int32_t count = 0;
+    std::uint64_t offset = first;
+    while (offset < marker) {
+        const std::int32_t index = summary.entries + 1;
+        if (count > 0 && summary.entries == count)
+            throw PackError(to_string(marker - offset) + " bytes lie between the last of the " +
+                            to_string(count) + " entries and the end marker");
+        const package::EntryAt at = package::ReadEntryAt(file, offset, marker);
+        const package::PackageEntryHeader& header = at.header;
+        if (at.status == package::EntryRead::shortHeader)
+            throw PackError("entry " + to_string(index) + ": the header at offset " +
+                            to_string(offset) + " runs into the end marker at " +
+                            to_string(marker));
+        if (index == 1) {
+            count = header.count;
+            if (count <= 0)
+                throw PackError("the first header's count is " + to_string(count) +
+                                ", so the stub would extract nothing");
+        }
+        const std::string label = EntryLabel(index, header);
+        if (header.count != count)
+            throw PackError(label + ": count " + to_string(header.count) +
+                            " differs from the first header's " + to_string(count));
+        const std::uint64_t ordinal = package::kFirstEntryOrdinal + summary.entries;
+        if (header.ordinal != ordinal)
+            throw PackError(label + ": ordinal " + to_string(header.ordinal) + ", expected " +
+                            to_string(ordinal));
+        if (at.status == package::EntryRead::payloadPastLimit)
+            throw PackError(label + ": its " + to_string(header.size) + " bytes at offset " +
+                            to_string(at.payloadOffset) + " run past the end marker at " +
+                            to_string(marker));
+        summary.payloadBytes += header.size; // bounded by the file's length
+        if (header.runningTotal != summary.payloadBytes)
+            throw PackError(label + ": running total " + to_string(header.runningTotal) +
+                            ", expected " + to_string(summary.payloadBytes));
+        const std::string problem = NameProblem(package::HeaderName(header));
+        if (!problem.empty())
+            throw PackError(label + ": " + problem);
+        ++summary.entries;
+        offset = at.payloadOffset + header.size;
+    }
+    if (summary.entries == 0)
+        throw PackError("the package has no entries");
+    if (summary.entries < count)
+        throw PackError("the headers announce " + to_string(count) + " entries, but only " +
+                        to_string(summary.entries) + " lie before the end marker");
+}
+
+void CheckEndMarker(package::ByteSource& file, std::uint64_t marker) {
+    std::uint8_t bytes[package::kEndMarkerSize] = {};
+    file.ReadAt(marker, bytes, sizeof bytes);
+    for (std::size_t i = 0; i < sizeof bytes; ++i)
+        if (bytes[i] != package::kEndMarkerByte)
+            throw PackError("the end marker at offset " + to_string(marker) + " has byte " +
+                            to_string(bytes[i]) + " at position " + to_string(i) +
+                            " (eight 0xFF bytes expected)");
+}
+
+} // namespace
+
+CheckSummary CheckPackage(package::ByteSource& file) {
+    StubPe pe;
+    try {
+        pe = ReadStubPe(file);
+    } catch (const PackError& error) {
+        throw PackError(std::string("not a PE image: ") + error.what());
+    }
+    const std::uint64_t tableStart = CheckCertificateTable(file, pe);
+    package::PackageTrailer trailer;
+    const std::uint64_t trailerOffset = CheckTrailer(file, tableStart, trailer);
+    const std::uint64_t marker = trailerOffset - package::kEndMarkerSize;
+
+    CheckSummary summary;
+    summary.imageSize = trailer.size;
+    summary.certificateSize = pe.securitySize;
+    summary.pe32Plus = pe.pe32Plus;
+    if (trailer.size < pe.headersEnd || trailer.size > marker)
+        throw PackError("the trailer's first header offset " + to_string(trailer.size) +
+                        " lies outside " + to_string(pe.headersEnd) + ".." + to_string(marker) +
+                        ", the room between the PE headers and the end marker");
+    CheckEntries(file, trailer.size, marker, summary);
+    CheckEndMarker(file, marker);
+    if (tableStart % kAlignment != 0)
+        throw PackError("image plus package is " + to_string(tableStart) +
+                        " bytes, not a multiple of 8: signing would pad it and move the trailer "
+                        "away from the certificate table");
+    return summary;
+}
+
+} // namespace packer

@@ -1,0 +1,184 @@
+#include "packer/Cli.h"
+
+#include "packer/Check.h"
+#include "packer/Create.h"
+#include "packer/Extract.h"
+#include "packer/FileIo.h"
+#include "packer/List.h"
+#include "packer/PackError.h"
+
+#include <exception>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace packer {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kUsage[] = "usage: stubpack create --stub STUB.exe --output OUT.exe FILE...\n"
+                      "       stubpack list FILE\n"
+                      "       stubpack extract FILE DIR\n"
+                      "       stubpack check FILE\n"
+                      "       stubpack COMMAND --help\n";
+
+const char kCreateHelp[] =
+    "usage: stubpack create --stub STUB.exe --output OUT.exe [--] FILE...\n"
+    "Appends FILE... (in this order, under their base names) to the unsigned stub STUB.exe\n"
+    "(PE32 or PE32+) and writes the result to OUT.exe, ready for signing. Names must be\n"
+    "printable ASCII plain file names of at most 259 bytes, distinct when case is ignored.\n"
+    "Nothing is written when anything is refused.\n";
+const char kListHelp[] =
+    "usage: stubpack list FILE\n"
+    "Prints 'image S bytes, certificate table C bytes', then one line per entry:\n"
+    "index, name, size and payload offset, separated by tabs.\n";
+const char kExtractHelp[] =
+    "usage: stubpack extract FILE DIR\n"
+    "Writes the entries of FILE into DIR (created if needed) in the order the stub extracts\n"
+    "them, skipping and reporting names that are not safe plain names, and stopping at a\n"
+    "truncated entry.\n";
+const char kCheckHelp[] =
+    "usage: stubpack check FILE\n"
+    "Validates the package layout of FILE, signed or not, and prints 'ok' with a summary, or\n"
+    "one line saying what is wrong.\n";
+
+// Wrong arguments: the message, then the subcommand's usage, exit status 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+using Arguments = std::vector<std::string>;
+
+struct Command {
+    const char* name;
+    const char* help;
+    void (*run)(const Arguments& args, std::ostream& out, std::ostream& err);
+};
+
+void RequireCount(const Arguments& args, std::size_t count, const char* what) {
+    if (args.size() != count)
+        throw UsageError("expected " + std::string(what) + ", got " + std::to_string(args.size()) +
+                         " arguments");
+}
+
+CreateRequest ParseCreate(const Arguments& args) {
+    CreateRequest request;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (!optionsEnded && (arg == "--stub" || arg == "--output")) {
+            if (i + 1 == args.size())
+                throw UsageError(arg + " needs a path");
+            fs::path& target = arg == "--stub" ? request.stub : request.output;
+            if (!target.empty())
+                throw UsageError(arg + " is given twice");
+            target = args[++i];
+        } else if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+            throw UsageError("unknown option '" + arg + "'");
+        } else {
+            request.files.emplace_back(arg);
+        }
+    }
+    if (request.stub.empty())
+        throw UsageError("--stub is missing");
+    if (request.output.empty())
+        throw UsageError("--output is missing");
+    if (request.files.empty())
+        throw UsageError("no files to pack");
+    return request;
+}
+
+void RunCreate(const Arguments& args, std::ostream& out, std::ostream&) {
+    const CreateRequest request = ParseCreate(args);
+    const CreateSummary summary = CreatePackage(request);
+    out << "wrote " << request.output.string() << ": " << summary.entries << " entries, "
+        << summary.payloadBytes << " payload bytes, image " << summary.imageSize << " bytes ("
+        << summary.padding << " of padding), " << summary.fileSize << " bytes in all\n";
+}
+
+void RunList(const Arguments& args, std::ostream& out, std::ostream&) {
+    RequireCount(args, 1, "FILE");
+    InputFile file(args[0]);
+    ListPackage(file, out);
+}
+
+void RunExtract(const Arguments& args, std::ostream& out, std::ostream& err) {
+    RequireCount(args, 2, "FILE DIR");
+    InputFile file(args[0]);
+    const ExtractSummary summary = ExtractPackage(file, args[1], out, err);
+    if (summary.skipped > 0)
+        throw PackError(std::to_string(summary.skipped) + " of " +
+                        std::to_string(summary.skipped + summary.written) +
+                        " entries were skipped");
+}
+
+void RunCheck(const Arguments& args, std::ostream& out, std::ostream&) {
+    RequireCount(args, 1, "FILE");
+    InputFile file(args[0]);
+    const CheckSummary summary = CheckPackage(file);
+    out << "ok: " << summary.entries << " entries, " << summary.payloadBytes
+        << " payload bytes, image " << summary.imageSize << " bytes ("
+        << (summary.pe32Plus ? "PE32+" : "PE32") << "), ";
+    if (summary.certificateSize > 0)
+        out << "certificate table " << summary.certificateSize << " bytes\n";
+    else
+        out << "unsigned\n";
+}
+
+const Command kCommands[] = {
+    {"create", kCreateHelp, RunCreate},
+    {"list", kListHelp, RunList},
+    {"extract", kExtractHelp, RunExtract},
+    {"check", kCheckHelp, RunCheck},
+};
+
+bool AsksForHelp(const std::vector<std::string>& args) {
+    for (const std::string& arg : args) {
+        if (arg == "--")
+            return false;
+        if (arg == "--help" || arg == "-h")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int RunStubpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        err << kUsage;
+        return kExitUsage;
+    }
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+        out << kUsage;
+        return kExitOk;
+    }
+    for (const Command& command : kCommands) {
+        if (args[0] != command.name)
+            continue;
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
+        if (AsksForHelp(rest)) {
+            out << command.help;
+            return kExitOk;
+        }
+        try {
+            command.run(rest, out, err);
+            return kExitOk;
+        } catch (const UsageError& error) {
+            err << "stubpack " << command.name << ": " << error.what() << '\n' << command.help;
+            return kExitUsage;
+        } catch (const std::exception& error) { // PackError and the file system's errors
+            err << "stubpack " << command.name << ": " << error.what() << '\n';
+        }
+        return kExitFailed;
+    }
+    err << "stubpack: unknown command '" << args[0] << "'\n" << kUsage;
+    return kExitUsage;
+}
+
+} // namespace packer

@@ -1,0 +1,175 @@
+#include "packer/Create.h"
+
+#include "packer/EntryNames.h"
+#include "packer/FileIo.h"
+#include "packer/PackError.h"
+#include "packer/StubPe.h"
+
+#include "package/PackageFormat.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <system_error>
+
+namespace packer {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Input {
+    fs::path path;
+    std::string name;
+    std::uint64_t size = 0;
+};
+
+std::string Quoted(const fs::path& path) {
+    return "'" + path.string() + "'";
+}
+
+std::uint64_t CheckedAdd(std::uint64_t a, std::uint64_t b) {
+    if (a > UINT64_MAX - b)
+        throw PackError("the package would be larger than 2^64 bytes");
+    return a + b;
+}
+
+std::vector<Input> CheckInputs(const std::vector<fs::path>& files) {
+    if (files.empty())
+        throw PackError("no files to pack");
+    if (files.size() > static_cast<std::size_t>(INT32_MAX))
+        throw PackError("too many files for one package");
+    std::vector<Input> inputs;
+    std::map<std::string, std::string> folded; // folded name -> name as given
+    for (const fs::path& path : files) {
+        Input input{path, path.filename().string(), 0};
+        const std::string problem = NameProblem(input.name);
+        if (!problem.empty())
+            throw PackError("cannot pack " + Quoted(path) + " under the name '" +
+                            Printable(input.name) + "': " + problem);
+        const auto [it, added] = folded.emplace(FoldCase(input.name), input.name);
+        if (!added)
+            throw PackError(
+                "cannot pack " + Quoted(path) + ": its name '" + input.name + "' matches '" +
+                it->second +
+                "' when case is ignored, and Windows would overwrite one with the other");
+        input.size = InputFile(path).Length();
+        inputs.push_back(input);
+    }
+    return inputs;
+}
+
+void CheckStub(InputFile& stub, const fs::path& path) {
+    StubPe pe;
+    try {
+        pe = ReadStubPe(stub);
+    } catch (const PackError& error) {
+        throw PackError("stub " + Quoted(path) + " is not a PE image: " + error.what());
+    }
+    if (pe.securitySize != 0 || pe.securityAddress != 0)
+        throw PackError("stub " + Quoted(path) + " is already signed (certificate table of " +
+                        std::to_string(pe.securitySize) +
+                        " bytes); pack the unsigned stub and sign the result");
+    const package::PackageLocation location = package::LocatePackage(stub);
+    const package::PackageTrailer& trailer = location.trailer;
+    const std::uint64_t length = stub.Length();
+    const bool looksPackaged =
+        location.trailerRead && trailer.count == 0 && trailer.ordinal == package::kTrailerOrdinal &&
+        trailer.size == trailer.runningTotal && trailer.size >= pe.headersEnd &&
+        length >= package::kHeaderSize + package::kEndMarkerSize &&
+        trailer.size <= length - package::kHeaderSize - package::kEndMarkerSize;
+    if (looksPackaged)
+        throw PackError("stub " + Quoted(path) + " already carries a package (its trailer names '" +
+                        Printable(package::HeaderName(trailer)) + "', first header at " +
+                        std::to_string(trailer.size) + "); pack the bare stub");
+}
+
+// The same path once links and "." / ".." are resolved, or two names of one file (a hard link,
+// or another spelling on a case-insensitive file system).
+bool SameFile(const fs::path& a, const fs::path& b) {
+    std::error_code errorA;
+    std::error_code errorB;
+    const fs::path canonicalA = fs::weakly_canonical(a, errorA);
+    const fs::path canonicalB = fs::weakly_canonical(b, errorB);
+    if (!errorA && !errorB && canonicalA == canonicalB)
+        return true;
+    std::error_code error;
+    return fs::equivalent(a, b, error) && !error;
+}
+
+void CheckOutput(const CreateRequest& request) {
+    const std::string name = request.output.filename().string();
+    if (name.empty() || name == "." || name == "..")
+        throw PackError("output " + Quoted(request.output) + " does not name a file");
+    if (name.size() > package::kMaxNameBytes)
+        throw PackError("the output's file name is " + std::to_string(name.size()) +
+                        " bytes long; at most " + std::to_string(package::kMaxNameBytes) +
+                        " fit the trailer");
+    if (SameFile(request.output, request.stub))
+        throw PackError("output " + Quoted(request.output) + " is the stub itself");
+    for (const fs::path& file : request.files)
+        if (SameFile(request.output, file))
+            throw PackError("output " + Quoted(request.output) + " is the input " + Quoted(file));
+}
+
+void WriteHeader(PendingOutput& out, const package::PackageEntryHeader& header) {
+    const package::HeaderBytes bytes = package::EncodeHeader(header);
+    out.Write(bytes.data(), bytes.size());
+}
+
+} // namespace
+
+CreateSummary CreatePackage(const CreateRequest& request) {
+    const std::vector<Input> inputs = CheckInputs(request.files);
+    InputFile stub(request.stub);
+    CheckStub(stub, request.stub);
+    CheckOutput(request);
+
+    CreateSummary summary;
+    summary.entries = inputs.size();
+    std::uint64_t packageSize = package::kEndMarkerSize + package::kHeaderSize;
+    for (const Input& input : inputs) {
+        summary.payloadBytes = CheckedAdd(summary.payloadBytes, input.size);
+        packageSize = CheckedAdd(packageSize, CheckedAdd(package::kHeaderSize, input.size));
+    }
+    const std::uint64_t unpadded = CheckedAdd(stub.Length(), packageSize);
+    summary.padding = (8 - unpadded % 8) % 8;
+    summary.imageSize = stub.Length() + summary.padding;
+    summary.fileSize = CheckedAdd(unpadded, summary.padding);
+
+    PendingOutput out(request.output);
+    CopyRange(stub, 0, stub.Length(), out, "stub " + Quoted(request.stub));
+    out.WriteZeros(static_cast<std::size_t>(summary.padding));
+
+    package::PackageEntryHeader header;
+    header.count = static_cast<std::int32_t>(inputs.size());
+    header.ordinal = package::kFirstEntryOrdinal;
+    for (const Input& input : inputs) {
+        InputFile file(input.path);
+        if (file.Length() != input.size)
+            throw PackError(Quoted(input.path) + " changed size while it was being packed");
+        header.size = input.size;
+        header.runningTotal += input.size;
+        SetHeaderName(header, input.name); // fits: checked with the other names
+        WriteHeader(out, header);
+        CopyRange(file, 0, input.size, out, Quoted(input.path));
+        ++header.ordinal;
+    }
+
+    const std::uint8_t marker[package::kEndMarkerSize] = {0xFF, 0xFF, 0xFF, 0xFF,
+                                                          0xFF, 0xFF, 0xFF, 0xFF};
+    out.Write(marker, sizeof marker);
+
+    package::PackageTrailer trailer;
+    trailer.count = 0;
+    trailer.ordinal = package::kTrailerOrdinal;
+    trailer.size = summary.imageSize;
+    trailer.runningTotal = summary.imageSize;
+    SetHeaderName(trailer, request.output.filename().string());
+    WriteHeader(out, trailer);
+
+    out.Commit();
+    return summary;
+}
+
+} // namespace packer

@@ -1,0 +1,30 @@
+// Building a stub with its package: the stub's image, padded with zero bytes so that image plus
+// package ends on an 8-byte boundary (signing then appends its certificate table right after the
+// trailer, where the stub looks for it), one header and payload per file, the end marker and the
+// trailer. Every refusal happens before the output is written.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+namespace packer {
+
+struct CreateRequest {
+    std::filesystem::path stub;
+    std::filesystem::path output;
+    std::vector<std::filesystem::path> files; // packed in this order, under their base names
+};
+
+struct CreateSummary {
+    std::uint64_t imageSize = 0; // the stub's length plus padding: the first header's offset
+    std::uint64_t padding = 0;
+    std::uint64_t entries = 0;
+    std::uint64_t payloadBytes = 0;
+    std::uint64_t fileSize = 0;
+};
+
+// Throws PackError, leaving no output file behind, when the request is refused or writing fails.
+CreateSummary CreatePackage(const CreateRequest& request);
+
+} // namespace packer

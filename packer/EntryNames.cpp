@@ -1,0 +1,88 @@
+#include "packer/EntryNames.h"
+
+#include "package/PackageFormat.h"
+
+#include <array>
+#include <cstdio>
+
+namespace packer {
+
+namespace {
+
+bool IsPrintableAscii(unsigned char byte) {
+    return byte >= 0x20 && byte <= 0x7E;
+}
+
+std::string HexByte(unsigned char byte) {
+    char text[8];
+    std::snprintf(text, sizeof text, "\\x%02X", byte);
+    return text;
+}
+
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 open devices in any folder, whatever the extension.
+bool IsReservedDeviceName(const std::string& name) {
+    std::string base = FoldCase(name.substr(0, name.find('.')));
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    static const std::array<const char*, 4> plain = {"con", "prn", "aux", "nul"};
+    for (const char* device : plain)
+        if (base == device)
+            return true;
+    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+} // namespace
+
+std::string NameProblem(const std::string& name) {
+    if (name.empty())
+        return "the name is empty";
+    if (name == "." || name == "..")
+        return "'" + name + "' names a folder, not a file";
+    if (name.size() > package::kMaxNameBytes)
+        return "the name is " + std::to_string(name.size()) + " bytes long; at most " +
+               std::to_string(package::kMaxNameBytes) + " fit a header";
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (!IsPrintableAscii(byte))
+            return "byte " + HexByte(byte) + " at position " + std::to_string(i) +
+                   " is not printable ASCII; the stub decodes names with the target machine's "
+                   "ANSI code page, so any other byte may turn into another character there";
+    }
+    const std::size_t separator = name.find_first_of("\\/");
+    if (separator != std::string::npos)
+        return std::string("the name holds the path separator '") + name[separator] +
+               "'; the stub writes every entry straight into its extraction folder";
+    if (name.find(':') != std::string::npos)
+        return "the name holds ':', which names a drive or an alternate data stream on Windows";
+    const std::size_t reserved = name.find_first_of("<>\"|?*");
+    if (reserved != std::string::npos)
+        return std::string("Windows does not allow '") + name[reserved] + "' in a file name";
+    if (name.back() == '.' || name.back() == ' ')
+        return "Windows drops a trailing dot or space, so the file would get another name";
+    if (IsReservedDeviceName(name))
+        return "'" + name + "' is a reserved device name on Windows";
+    return {};
+}
+
+std::string FoldCase(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+}
+
+std::string Printable(const std::string& name) {
+    std::string shown;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (IsPrintableAscii(byte) && c != '\\')
+            shown += c;
+        else
+            shown += HexByte(byte);
+    }
+    return shown;
+}
+
+} // namespace packer

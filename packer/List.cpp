@@ -1,0 +1,26 @@
+#include "packer/List.h"
+
+#include "packer/EntryNames.h"
+#include "packer/Reading.h"
+
+#include "package/EntryWalk.h"
+
+namespace packer {
+
+void ListPackage(package::ByteSource& file, std::ostream& out) {
+    const package::PackageLocation location = FindPackage(file);
+    const std::int32_t certificateSize =
+        location.certificateSize > 0 ? location.certificateSize : 0;
+    out << "image " << location.headerOffset << " bytes, certificate table " << certificateSize
+        << " bytes\n";
+    const package::WalkResult result =
+        package::WalkEntries(file, location.headerOffset, [&](const package::Entry& entry) {
+            out << entry.index << '\t' << Printable(package::HeaderName(entry.header)) << '\t'
+                << entry.header.size << '\t' << entry.payloadOffset << '\n';
+            return true;
+        });
+    out.flush();
+    RequireCompleteWalk(result, file);
+}
+
+} // namespace packer
