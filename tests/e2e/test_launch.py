@@ -5,7 +5,6 @@ packed by the packing tool."""
 import os
 import re
 import subprocess
-import time
 
 from conftest import WINE, wait_for
 
@@ -155,10 +154,9 @@ class TestSingleInstance:
             assert len(wine.log_lines()) == lines_before, "a refused run writes no log line"
             assert not (wine.folder / "second.txt").exists(), "nothing is extracted"
         finally:
-            running.kill()
-            running.wait()
+            # Ending the installer lets the first stub finish its run as it would.
             subprocess.run([WINE, "taskkill", "/f", "/im", "payload.exe"], capture_output=True)
-            time.sleep(0.5)
+            running.wait(timeout=60)
 
 
 class TestOsGate:
@@ -172,7 +170,8 @@ class TestOsGate:
 
     def test_vista_and_xp_are_refused_with_the_upgrade_box(self, wine, pack):
         for version in ("vista", "winxp"):
-            assert self.refused(wine, pack, version, f"gate-{version}.exe") == (0, 1), version
+            result = self.refused(wine, pack, version, f"gate-{version}.exe")
+            assert result == (0, 1), (version, wine.messages())
             assert wine.log_lines() == [], "a refused run writes no log line"
             assert not wine.folder.exists(), "nothing is extracted"
 
