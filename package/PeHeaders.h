@@ -3,7 +3,7 @@
 //
 // The 32-bit stub is a PE32 image. A PE32+ (64-bit) image widens four fields of the optional
 // header from 4 to 8 bytes, so its data directories start 16 bytes later; a reader that took the
-// PE32 position there would read SizeOfHeapCommit as C.
+// PE32 position there would take the resource directory's size for C.
 #pragma once
 
 #include <cstddef>

@@ -241,8 +241,8 @@ TEST(Location, EmptyFileFindsNothing) {
 
 // ---- Locating the package of a 64-bit (PE32+) image --------------------------------------------
 
-// PE32+ keeps SizeOfHeapCommit where PE32 keeps the security directory, and PE32 keeps the debug
-// directory where PE32+ keeps it: fill the other kind's position so that reading it shows.
+// PE32+ keeps its resource directory where PE32 keeps the security directory, and PE32 keeps its
+// debug directory where PE32+ keeps it: fill the other kind's position so that reading it shows.
 constexpr std::size_t kPe32SecurityField = fake::kPeOffset + 152;
 constexpr std::size_t kPe32PlusSecurityField = fake::kPeOffset + 168;
 
