@@ -11,4 +11,5 @@ add_subdirectory(${GOOGLETEST_SOURCE} googletest EXCLUDE_FROM_ALL)
 
 add_subdirectory(packer)
 add_subdirectory(tests/support)
+add_subdirectory(tests/packer)
 add_subdirectory(tests/unit)

@@ -1,0 +1,146 @@
+#include "packer/Cli.h"
+
+#include "tests/packer/TempFolder.h"
+#include "tests/support/FakeStub.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Outcome Stubpack(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    Outcome run;
+    run.status = packer::RunStubpack(args, out, err);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+bool StartsWith(const std::string& text, const std::string& start) {
+    return text.compare(0, start.size(), start) == 0;
+}
+
+// ---- Usage --------------------------------------------------------------------------------------
+
+TEST(CliUsage, EverySubcommandHasHelp) {
+    for (const std::string command : {"create", "list", "extract", "check"}) {
+        const Outcome run = Stubpack({command, "--help"});
+        EXPECT_EQ(run.status, packer::kExitOk) << command;
+        EXPECT_TRUE(StartsWith(run.out, "usage: stubpack " + command)) << run.out;
+        EXPECT_EQ(run.err, "") << command;
+    }
+}
+
+TEST(CliUsage, HelpWinsOverOtherArguments) {
+    const Outcome run = Stubpack({"create", "--stub", "missing.exe", "-h"});
+    EXPECT_EQ(run.status, packer::kExitOk);
+    EXPECT_TRUE(StartsWith(run.out, "usage: stubpack create")) << run.out;
+}
+
+TEST(CliUsage, NoArgumentsOrAnUnknownCommand) {
+    EXPECT_EQ(Stubpack({}).status, packer::kExitUsage);
+    const Outcome run = Stubpack({"pack"});
+    EXPECT_EQ(run.status, packer::kExitUsage);
+    EXPECT_TRUE(StartsWith(run.err, "stubpack: unknown command 'pack'\n")) << run.err;
+}
+
+TEST(CliUsage, WrongArgumentsSayWhatIsWrong) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"create", "--stub", "s.exe", "a.txt"}, "stubpack create: --output is missing\n"},
+        {{"create", "--output", "o.exe", "a.txt"}, "stubpack create: --stub is missing\n"},
+        {{"create", "--stub", "s.exe", "--output", "o.exe"}, "stubpack create: no files to pack\n"},
+        {{"create", "--stub"}, "stubpack create: --stub needs a path\n"},
+        {{"create", "--stub", "a", "--stub", "b"}, "stubpack create: --stub is given twice\n"},
+        {{"create", "--sign", "x"}, "stubpack create: unknown option '--sign'\n"},
+        {{"list"}, "stubpack list: expected FILE, got 0 arguments\n"},
+        {{"extract", "a.exe"}, "stubpack extract: expected FILE DIR, got 1 arguments\n"},
+        {{"check", "a", "b"}, "stubpack check: expected FILE, got 2 arguments\n"},
+    };
+    for (const auto& [args, message] : cases) {
+        const Outcome run = Stubpack(args);
+        EXPECT_EQ(run.status, packer::kExitUsage) << message;
+        EXPECT_TRUE(StartsWith(run.err, message)) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+// ---- Outcomes -----------------------------------------------------------------------------------
+
+class CliFiles : public testing::Test {
+protected:
+    std::string Path(const std::string& name) { return (folder_ / name).string(); }
+
+    void SetUp() override {
+        WriteBytes(folder_ / "stub.exe", fake::PeImage(1001));
+        WriteBytes(folder_ / "run.bat", fake::Pattern(15));
+        WriteBytes(folder_ / "setup.msi", fake::Pattern(3000, 5));
+    }
+
+    TempFolder folder_;
+};
+
+TEST_F(CliFiles, CreateThenCheckListAndExtract) {
+    Outcome run = Stubpack({"create", "--stub", Path("stub.exe"), "--output", Path("setup.exe"),
+                            Path("setup.msi"), Path("run.bat")});
+    ASSERT_EQ(run.status, packer::kExitOk) << run.err;
+    EXPECT_EQ(run.out, "wrote " + Path("setup.exe") +
+                           ": 2 entries, 3015 payload bytes, image 1005 bytes (4 of padding), "
+                           "4880 bytes in all\n");
+
+    run = Stubpack({"check", Path("setup.exe")});
+    EXPECT_EQ(run.status, packer::kExitOk) << run.err;
+    EXPECT_EQ(run.out, "ok: 2 entries, 3015 payload bytes, image 1005 bytes (PE32), unsigned\n");
+
+    run = Stubpack({"list", Path("setup.exe")});
+    EXPECT_EQ(run.status, packer::kExitOk) << run.err;
+    EXPECT_EQ(run.out, "image 1005 bytes, certificate table 0 bytes\n"
+                       "1\tsetup.msi\t3000\t1289\n"
+                       "2\trun.bat\t15\t4573\n");
+
+    run = Stubpack({"extract", Path("setup.exe"), Path("out")});
+    EXPECT_EQ(run.status, packer::kExitOk) << run.err;
+    EXPECT_EQ(ReadBytes(folder_ / "out" / "setup.msi"), fake::Pattern(3000, 5));
+    EXPECT_EQ(ReadBytes(folder_ / "out" / "run.bat"), fake::Pattern(15));
+}
+
+TEST_F(CliFiles, AFailureIsOneLineAndExitStatus1) {
+    const Outcome run = Stubpack({"list", Path("nothing.exe")});
+    EXPECT_EQ(run.status, packer::kExitFailed);
+    EXPECT_EQ(run.err, "stubpack list: '" + Path("nothing.exe") + "' does not exist\n");
+    EXPECT_EQ(run.out, "");
+}
+
+TEST_F(CliFiles, CheckExplainsADamagedFileInOneLine) {
+    Stubpack(
+        {"create", "--stub", Path("stub.exe"), "--output", Path("setup.exe"), Path("run.bat")});
+    fake::Bytes file = ReadBytes(folder_ / "setup.exe");
+    file[file.size() - 284 - 1] = 0; // the last byte of the end marker
+    WriteBytes(folder_ / "bad.exe", file);
+    const Outcome run = Stubpack({"check", Path("bad.exe")});
+    EXPECT_EQ(run.status, packer::kExitFailed);
+    EXPECT_TRUE(StartsWith(run.err, "stubpack check: the end marker at offset")) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+}
+
+TEST_F(CliFiles, ExtractFailsWhenAnEntryWasSkipped) {
+    WriteBytes(folder_ / "hostile.exe",
+               fake::Package(fake::PeImage(1000), {{"a/b", {}}, {"ok.txt", fake::Pattern(3)}}));
+    const Outcome run = Stubpack({"extract", Path("hostile.exe"), Path("out")});
+    EXPECT_EQ(run.status, packer::kExitFailed);
+    EXPECT_NE(run.err.find("stubpack extract: 1 of 2 entries were skipped\n"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadBytes(folder_ / "out" / "ok.txt"), fake::Pattern(3));
+}
+
+} // namespace

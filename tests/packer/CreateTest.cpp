@@ -1,0 +1,264 @@
+#include "packer/Create.h"
+
+#include "packer/PackError.h"
+
+#include "tests/packer/TempFolder.h"
+#include "tests/support/FakeStub.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using packer::CreatePackage;
+using packer::CreateRequest;
+using packer::PackError;
+
+// A stub, its input files and the output path, all in one fresh folder.
+class Packing : public testing::Test {
+protected:
+    fs::path AddStub(const fake::Bytes& image, const std::string& name = "stub.exe") {
+        const fs::path path = folder_ / name;
+        WriteBytes(path, image);
+        request_.stub = path;
+        return path;
+    }
+
+    fs::path AddFile(const std::string& name, const fake::Bytes& content) {
+        fs::create_directories(folder_ / "in");
+        const fs::path path = folder_ / "in" / name;
+        WriteBytes(path, content);
+        request_.files.push_back(path);
+        return path;
+    }
+
+    fs::path Output(const std::string& name = "setup.exe") {
+        request_.output = folder_ / name;
+        return request_.output;
+    }
+
+    // The refusal's text; fails the test when nothing was refused.
+    std::string Refusal() {
+        try {
+            CreatePackage(request_);
+        } catch (const PackError& error) {
+            return error.what();
+        }
+        ADD_FAILURE() << "the request was not refused";
+        return {};
+    }
+
+    TempFolder folder_;
+    CreateRequest request_;
+};
+
+// ---- The layout written -------------------------------------------------------------------------
+
+TEST_F(Packing, WritesImageEntriesMarkerAndTrailerByteForByte) {
+    const fake::Bytes image = fake::PeImage(1000);
+    AddStub(image);
+    const std::vector<fake::Entry> entries = {{"setup.msi", fake::Pattern(1025, 3)},
+                                              {"run.bat", fake::Pattern(15, 9)},
+                                              {"empty.ini", {}}};
+    for (const fake::Entry& entry : entries)
+        AddFile(entry.name, entry.payload);
+    Output("inst.exe");
+
+    const packer::CreateSummary summary = CreatePackage(request_);
+
+    // 1000 + 3 * 284 + 1040 payload + 8 + 284 = 3184, a multiple of 8: no padding needed.
+    const fake::Bytes expected = fake::Package(image, entries, "inst.exe");
+    EXPECT_EQ(ReadBytes(folder_ / "inst.exe"), expected);
+    EXPECT_EQ(summary.padding, 0u);
+    EXPECT_EQ(summary.imageSize, 1000u);
+    EXPECT_EQ(summary.entries, 3u);
+    EXPECT_EQ(summary.payloadBytes, 1040u);
+    EXPECT_EQ(summary.fileSize, expected.size());
+}
+
+TEST_F(Packing, PadsTheImageSoThatImagePlusPackageIsAMultipleOf8) {
+    for (std::size_t imageSize = 1000; imageSize < 1008; ++imageSize) {
+        const fake::Bytes image = fake::PeImage(imageSize);
+        AddStub(image);
+        request_.files.clear();
+        AddFile("a.txt", fake::Pattern(5));
+        Output();
+
+        const packer::CreateSummary summary = CreatePackage(request_);
+
+        const fake::Bytes written = ReadBytes(request_.output);
+        EXPECT_EQ(written.size() % 8, 0u) << "image of " << imageSize << " bytes";
+        EXPECT_LT(summary.padding, 8u);
+        // The padding belongs to the image: the trailer's S covers it, and it is zeros.
+        fake::Bytes padded = image;
+        padded.resize(imageSize + summary.padding, 0);
+        EXPECT_EQ(written, fake::Package(padded, {{"a.txt", fake::Pattern(5)}}, "setup.exe"))
+            << "image of " << imageSize << " bytes";
+    }
+}
+
+TEST_F(Packing, AcceptsA64BitStub) {
+    const fake::Bytes image = fake::PeImage(1024, fake::PeKind::pe32Plus);
+    AddStub(image);
+    AddFile("run.bat", fake::Pattern(16));
+    Output();
+    CreatePackage(request_);
+    const fake::Bytes written = ReadBytes(request_.output);
+    EXPECT_EQ(written.size() % 8, 0u);
+    EXPECT_EQ(fake::Bytes(written.begin(), written.begin() + 1024), image);
+}
+
+TEST_F(Packing, ReplacesAnExistingOutput) {
+    AddStub(fake::PeImage(1000));
+    AddFile("a.txt", fake::Pattern(8));
+    WriteBytes(Output(), fake::Bytes(50000, 0xAB));
+    CreatePackage(request_);
+    EXPECT_EQ(ReadBytes(request_.output).size(), 1000u + 284 + 8 + 8 + 284);
+}
+
+// ---- Refusals -----------------------------------------------------------------------------------
+
+// Whatever was refused, the folder holds what it held before: no output, no temporary file.
+class Refusing : public Packing {
+protected:
+    void SetUp() override {
+        AddStub(fake::PeImage(1000));
+        AddFile("good.txt", fake::Pattern(10));
+        Output();
+    }
+
+    void ExpectNothingWritten() {
+        EXPECT_EQ(folder_.Names(), (std::set<std::string>{"in", "stub.exe"}));
+    }
+};
+
+TEST_F(Refusing, AMissingInput) {
+    request_.files.push_back(folder_ / "in" / "missing.txt");
+    EXPECT_NE(Refusal().find("missing.txt' does not exist"), std::string::npos);
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, AFolderAsInput) {
+    fs::create_directories(folder_ / "in" / "sub");
+    request_.files.push_back(folder_ / "in" / "sub");
+    EXPECT_NE(Refusal().find("is not a regular file"), std::string::npos);
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, ANameOfMoreThan259Bytes) {
+    // Most Linux file systems stop at 255 bytes, so such a file cannot exist here; the name is
+    // refused before the file is looked at.
+    request_.files.push_back(folder_ / "in" / std::string(260, 'n'));
+    const std::string refusal = Refusal();
+    EXPECT_NE(refusal.find("the name is 260 bytes long; at most 259 fit a header"),
+              std::string::npos)
+        << refusal;
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, AnOutputNameOfMoreThan259Bytes) {
+    request_.output = folder_ / std::string(260, 'o');
+    const std::string refusal = Refusal();
+    EXPECT_NE(refusal.find("the output's file name is 260 bytes long"), std::string::npos)
+        << refusal;
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, APathSeparatorInAName) {
+    AddFile("dir\\setup.msi", {});
+    const std::string refusal = Refusal();
+    EXPECT_NE(refusal.find("path separator '\\'"), std::string::npos) << refusal;
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, ANonAsciiName) {
+    AddFile("r\xC3\xA9sum\xC3\xA9.txt", {});
+    const std::string refusal = Refusal();
+    EXPECT_NE(refusal.find("byte \\xC3 at position 1 is not printable ASCII"), std::string::npos)
+        << refusal;
+    EXPECT_NE(refusal.find("ANSI code page"), std::string::npos) << refusal;
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, NamesThatDifferOnlyInCase) {
+    fs::create_directories(folder_ / "in" / "other");
+    const fs::path second = folder_ / "in" / "other" / "GOOD.TXT";
+    WriteBytes(second, {});
+    request_.files.push_back(second);
+    const std::string refusal = Refusal();
+    EXPECT_NE(refusal.find("matches 'good.txt' when case is ignored"), std::string::npos)
+        << refusal;
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, NoFiles) {
+    request_.files.clear();
+    EXPECT_EQ(Refusal(), "no files to pack");
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, AStubThatIsNotAPeImage) {
+    fake::Bytes image = fake::PeImage(1000);
+    image[fake::kPeOffset + 1] = 'X';
+    WriteBytes(request_.stub, image);
+    const std::string refusal = Refusal();
+    EXPECT_NE(refusal.find("is not a PE image: no PE signature at offset 128"), std::string::npos)
+        << refusal;
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, ASignedStub) {
+    fake::Bytes image = fake::PeImage(1000);
+    fake::AppendCertificateTable(image, 1024);
+    WriteBytes(request_.stub, image);
+    const std::string refusal = Refusal();
+    EXPECT_NE(refusal.find("is already signed (certificate table of 1024 bytes)"),
+              std::string::npos)
+        << refusal;
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, AStubThatAlreadyCarriesAPackage) {
+    WriteBytes(request_.stub,
+               fake::Package(fake::PeImage(1000), {{"x.txt", fake::Pattern(3)}}, "old.exe"));
+    const std::string refusal = Refusal();
+    EXPECT_NE(refusal.find("already carries a package (its trailer names 'old.exe', first header "
+                           "at 1000)"),
+              std::string::npos)
+        << refusal;
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, TheOutputBeingAnInput) {
+    request_.output = folder_ / "in" / ".." / "in" / "good.txt";
+    const fake::Bytes before = ReadBytes(folder_ / "in" / "good.txt");
+    const std::string refusal = Refusal();
+    EXPECT_NE(refusal.find("is the input"), std::string::npos) << refusal;
+    EXPECT_EQ(ReadBytes(folder_ / "in" / "good.txt"), before);
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, TheOutputBeingTheStub) {
+    request_.output = request_.stub;
+    const std::string refusal = Refusal();
+    EXPECT_NE(refusal.find("is the stub itself"), std::string::npos) << refusal;
+    EXPECT_EQ(ReadBytes(request_.stub), fake::PeImage(1000));
+}
+
+TEST_F(Refusing, AnOutputInAMissingFolder) {
+    request_.output = folder_ / "nowhere" / "setup.exe";
+    EXPECT_NE(Refusal().find("cannot create a file in the folder of"), std::string::npos);
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, KeepsAnExistingOutputWhenRefusing) {
+    WriteBytes(request_.output, fake::Bytes(40, 0x5A));
+    request_.files.push_back(folder_ / "in" / "missing.txt");
+    Refusal();
+    EXPECT_EQ(ReadBytes(request_.output), fake::Bytes(40, 0x5A));
+}
+
+} // namespace
