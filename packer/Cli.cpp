@@ -2,6 +2,7 @@
 
 #include "packer/Check.h"
 #include "packer/Create.h"
+#include "packer/EntryNames.h"
 #include "packer/Extract.h"
 #include "packer/FileIo.h"
 #include "packer/List.h"
@@ -79,7 +80,7 @@ CreateRequest ParseCreate(const Arguments& args) {
         } else if (!optionsEnded && arg == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            throw UsageError("unknown option '" + arg + "'");
+            throw UsageError("unknown option '" + Printable(arg) + "'");
         } else {
             request.files.emplace_back(arg);
         }
@@ -177,7 +178,7 @@ int RunStubpack(const std::vector<std::string>& args, std::ostream& out, std::os
         }
         return kExitFailed;
     }
-    err << "stubpack: unknown command '" << args[0] << "'\n" << kUsage;
+    err << "stubpack: unknown command '" << Printable(args[0]) << "'\n" << kUsage;
     return kExitUsage;
 }
 

@@ -24,10 +24,6 @@ struct Input {
     std::uint64_t size = 0;
 };
 
-std::string Quoted(const fs::path& path) {
-    return "'" + path.string() + "'";
-}
-
 std::uint64_t CheckedAdd(std::uint64_t a, std::uint64_t b) {
     if (a > UINT64_MAX - b)
         throw PackError("the package would be larger than 2^64 bytes");
@@ -45,12 +41,12 @@ std::vector<Input> CheckInputs(const std::vector<fs::path>& files) {
         Input input{path, path.filename().string(), 0};
         const std::string problem = NameProblem(input.name);
         if (!problem.empty())
-            throw PackError("cannot pack " + Quoted(path) + " under the name '" +
+            throw PackError("cannot pack " + QuotedPath(path) + " under the name '" +
                             Printable(input.name) + "': " + problem);
         const auto [it, added] = folded.emplace(FoldCase(input.name), input.name);
         if (!added)
             throw PackError(
-                "cannot pack " + Quoted(path) + ": its name '" + input.name + "' matches '" +
+                "cannot pack " + QuotedPath(path) + ": its name '" + input.name + "' matches '" +
                 it->second +
                 "' when case is ignored, and Windows would overwrite one with the other");
         input.size = InputFile(path).Length();
@@ -64,10 +60,10 @@ void CheckStub(InputFile& stub, const fs::path& path) {
     try {
         pe = ReadStubPe(stub);
     } catch (const PackError& error) {
-        throw PackError("stub " + Quoted(path) + " is not a PE image: " + error.what());
+        throw PackError("stub " + QuotedPath(path) + " is not a PE image: " + error.what());
     }
     if (pe.securitySize != 0 || pe.securityAddress != 0)
-        throw PackError("stub " + Quoted(path) + " is already signed (certificate table of " +
+        throw PackError("stub " + QuotedPath(path) + " is already signed (certificate table of " +
                         std::to_string(pe.securitySize) +
                         " bytes); pack the unsigned stub and sign the result");
     const package::PackageLocation location = package::LocatePackage(stub);
@@ -79,7 +75,8 @@ void CheckStub(InputFile& stub, const fs::path& path) {
         length >= package::kHeaderSize + package::kEndMarkerSize &&
         trailer.size <= length - package::kHeaderSize - package::kEndMarkerSize;
     if (looksPackaged)
-        throw PackError("stub " + Quoted(path) + " already carries a package (its trailer names '" +
+        throw PackError("stub " + QuotedPath(path) +
+                        " already carries a package (its trailer names '" +
                         Printable(package::HeaderName(trailer)) + "', first header at " +
                         std::to_string(trailer.size) + "); pack the bare stub");
 }
@@ -100,16 +97,17 @@ bool SameFile(const fs::path& a, const fs::path& b) {
 void CheckOutput(const CreateRequest& request) {
     const std::string name = request.output.filename().string();
     if (name.empty() || name == "." || name == "..")
-        throw PackError("output " + Quoted(request.output) + " does not name a file");
+        throw PackError("output " + QuotedPath(request.output) + " does not name a file");
     if (name.size() > package::kMaxNameBytes)
         throw PackError("the output's file name is " + std::to_string(name.size()) +
                         " bytes long; at most " + std::to_string(package::kMaxNameBytes) +
                         " fit the trailer");
     if (SameFile(request.output, request.stub))
-        throw PackError("output " + Quoted(request.output) + " is the stub itself");
+        throw PackError("output " + QuotedPath(request.output) + " is the stub itself");
     for (const fs::path& file : request.files)
         if (SameFile(request.output, file))
-            throw PackError("output " + Quoted(request.output) + " is the input " + Quoted(file));
+            throw PackError("output " + QuotedPath(request.output) + " is the input " +
+                            QuotedPath(file));
 }
 
 void WriteHeader(PendingOutput& out, const package::PackageEntryHeader& header) {
@@ -138,7 +136,7 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     summary.fileSize = CheckedAdd(unpadded, summary.padding);
 
     PendingOutput out(request.output);
-    CopyRange(stub, 0, stub.Length(), out, "stub " + Quoted(request.stub));
+    CopyRange(stub, 0, stub.Length(), out, "stub " + QuotedPath(request.stub));
     out.WriteZeros(static_cast<std::size_t>(summary.padding));
 
     package::PackageEntryHeader header;
@@ -147,12 +145,12 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     for (const Input& input : inputs) {
         InputFile file(input.path);
         if (file.Length() != input.size)
-            throw PackError(Quoted(input.path) + " changed size while it was being packed");
+            throw PackError(QuotedPath(input.path) + " changed size while it was being packed");
         header.size = input.size;
         header.runningTotal += input.size;
         SetHeaderName(header, input.name); // fits: checked with the other names
         WriteHeader(out, header);
-        CopyRange(file, 0, input.size, out, Quoted(input.path));
+        CopyRange(file, 0, input.size, out, QuotedPath(input.path));
         ++header.ordinal;
     }
 

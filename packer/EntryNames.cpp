@@ -85,4 +85,16 @@ std::string Printable(const std::string& name) {
     return shown;
 }
 
+std::string QuotedPath(const std::filesystem::path& path) {
+    std::string shown = "'";
+    for (const char c : path.string()) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            shown += HexByte(byte);
+        else
+            shown += c;
+    }
+    return shown + "'";
+}
+
 } // namespace packer

@@ -3,6 +3,7 @@
 // name must therefore mean the same on every machine and be created by Windows exactly as given.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 namespace packer {
@@ -16,5 +17,9 @@ std::string FoldCase(const std::string& name);
 
 // Bytes outside printable ASCII written as \xNN, so a hostile name prints as one harmless line.
 std::string Printable(const std::string& name);
+
+// A path in quotes for a message: control bytes written as \xNN so that the message stays one
+// line; other bytes, backslashes and UTF-8 included, as they are.
+std::string QuotedPath(const std::filesystem::path& path);
 
 } // namespace packer

@@ -20,7 +20,7 @@ ExtractSummary ExtractPackage(package::ByteSource& file, const fs::path& folder,
     std::error_code error;
     fs::create_directories(folder, error);
     if (!fs::is_directory(folder))
-        throw PackError("'" + folder.string() + "' is not a folder that can be created");
+        throw PackError(QuotedPath(folder) + " is not a folder that can be created");
 
     ExtractSummary summary;
     const package::WalkResult result =

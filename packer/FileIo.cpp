@@ -1,5 +1,6 @@
 #include "packer/FileIo.h"
 
+#include "packer/EntryNames.h"
 #include "packer/PackError.h"
 
 #include <cstdio>
@@ -15,10 +16,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kCopyBlock = 64 * 1024;
-
-std::string Quoted(const fs::path& path) {
-    return "'" + path.string() + "'";
-}
 
 fs::path TemporaryNameFor(const fs::path& destination) {
     std::random_device random;
@@ -36,16 +33,16 @@ InputFile::InputFile(const fs::path& path) : path_(path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (!fs::exists(status))
-        throw PackError(Quoted(path) + " does not exist");
+        throw PackError(QuotedPath(path) + " does not exist");
     if (!fs::is_regular_file(status))
-        throw PackError(Quoted(path) + " is not a regular file");
+        throw PackError(QuotedPath(path) + " is not a regular file");
     stream_.open(path, std::ios::binary);
     if (!stream_)
-        throw PackError(Quoted(path) + " cannot be opened for reading");
+        throw PackError(QuotedPath(path) + " cannot be opened for reading");
     stream_.seekg(0, std::ios::end);
     const std::streamoff end = stream_.tellg();
     if (!stream_ || end < 0)
-        throw PackError(Quoted(path) + " cannot be read");
+        throw PackError(QuotedPath(path) + " cannot be read");
     length_ = static_cast<std::uint64_t>(end);
 }
 
@@ -57,7 +54,7 @@ std::size_t InputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t co
     stream_.read(static_cast<char*>(buffer), static_cast<std::streamsize>(count));
     const std::streamsize got = stream_.gcount();
     if (stream_.bad())
-        throw PackError("reading " + Quoted(path_) + " failed");
+        throw PackError("reading " + QuotedPath(path_) + " failed");
     return static_cast<std::size_t>(got);
 }
 
@@ -71,7 +68,7 @@ PendingOutput::PendingOutput(fs::path destination) : destination_(std::move(dest
     if (!temporary_.empty())
         stream_.open(temporary_, std::ios::binary | std::ios::trunc);
     if (temporary_.empty() || !stream_)
-        throw PackError("cannot create a file in the folder of " + Quoted(destination_));
+        throw PackError("cannot create a file in the folder of " + QuotedPath(destination_));
 }
 
 PendingOutput::~PendingOutput() {
@@ -85,7 +82,7 @@ PendingOutput::~PendingOutput() {
 void PendingOutput::Write(const void* data, std::size_t count) {
     stream_.write(static_cast<const char*>(data), static_cast<std::streamsize>(count));
     if (!stream_)
-        throw PackError("writing " + Quoted(destination_) + " failed (is the disk full?)");
+        throw PackError("writing " + QuotedPath(destination_) + " failed (is the disk full?)");
     written_ += count;
 }
 
@@ -97,11 +94,11 @@ void PendingOutput::WriteZeros(std::size_t count) {
 void PendingOutput::Commit() {
     stream_.close();
     if (!stream_)
-        throw PackError("writing " + Quoted(destination_) + " failed (is the disk full?)");
+        throw PackError("writing " + QuotedPath(destination_) + " failed (is the disk full?)");
     std::error_code error;
     fs::rename(temporary_, destination_, error);
     if (error)
-        throw PackError("cannot write " + Quoted(destination_) + ": " + error.message());
+        throw PackError("cannot write " + QuotedPath(destination_) + ": " + error.message());
     committed_ = true;
 }
 

@@ -121,6 +121,12 @@ TEST_F(CliFiles, AFailureIsOneLineAndExitStatus1) {
     EXPECT_EQ(run.out, "");
 }
 
+TEST_F(CliFiles, AControlCharacterInAPathKeepsTheMessageOnOneLine) {
+    const Outcome run = Stubpack({"check", Path("a\nb.exe")});
+    EXPECT_EQ(run.status, packer::kExitFailed);
+    EXPECT_EQ(run.err, "stubpack check: '" + Path("a") + "\\x0Ab.exe' does not exist\n");
+}
+
 TEST_F(CliFiles, CheckExplainsADamagedFileInOneLine) {
     Stubpack(
         {"create", "--stub", Path("stub.exe"), "--output", Path("setup.exe"), Path("run.bat")});

@@ -93,4 +93,9 @@ TEST(EntryNames, PrintableEscapesEverythingButPrintableAscii) {
     EXPECT_EQ(packer::Printable(std::string("x\0\n", 3)), "x\\x00\\x0A");
 }
 
+TEST(EntryNames, QuotedPathEscapesOnlyControlBytes) {
+    EXPECT_EQ(packer::QuotedPath("dir\\caf\xC3\xA9 x.exe"), "'dir\\caf\xC3\xA9 x.exe'");
+    EXPECT_EQ(packer::QuotedPath("a\nb\rc\x7F"), "'a\\x0Ab\\x0Dc\\x7F'");
+}
+
 } // namespace
