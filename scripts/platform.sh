@@ -20,6 +20,8 @@ unpack_select_test_build() {
         UNPACK_TEST_ARCH=x86_64
         UNPACK_TEST_TREE="$root/build/win64"
         UNPACK_WINE=/usr/lib/wine/wine64
+        # Programs that Wine itself starts (services, wineboot's helpers) take the same loader.
+        export WINELOADER=$UNPACK_WINE
     fi
     export UNPACK_TEST_ARCH UNPACK_TEST_TREE UNPACK_WINE
 }

@@ -20,8 +20,6 @@ wine_env_start() {
     "${UNPACK_WINE:-wine}" wineboot -i >/dev/null 2>&1
     # Without a window manager, managed windows linger for seconds after a message box closes.
     "${UNPACK_WINE:-wine}" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-    wineserver -w
-    wineserver -p >/dev/null 2>&1
     # The services a first program starts stay up; started here, they hold no test's output pipe.
     "${UNPACK_WINE:-wine}" cmd /c exit >/dev/null 2>&1
 }
