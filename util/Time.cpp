@@ -75,8 +75,8 @@ std::wstring CUtility::FormatTime(std::int64_t time) {
         return std::wstring();
 
     wchar_t text[128] = {};
-    const int length = _snwprintf(text, 127, L"%04u-%02u-%02u %02u:%02u:%02u", local.wYear,
-                                  local.wMonth, local.wDay, local.wHour, local.wMinute,
-                                  local.wSecond);
+    const int length =
+        _snwprintf(text, 127, L"%04u-%02u-%02u %02u:%02u:%02u", local.wYear, local.wMonth,
+                   local.wDay, local.wHour, local.wMinute, local.wSecond);
     return length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
 }

@@ -35,9 +35,9 @@ TEST(NamedFileParameters, TrimAndHalveBlankPairsInOnePass) {
     EXPECT_EQ(NamedFileParameters(L"stub.exe setup.exe    /a   /b  /c    ",
                                   {L"stub.exe", L"setup.exe", L"/a", L"/b", L"/c"}),
               L"/a  /b /c");
-    EXPECT_EQ(NamedFileParameters(L"stub.exe setup.exe x    y",
-                                  {L"stub.exe", L"setup.exe", L"x", L"y"}),
-              L"x  y");
+    EXPECT_EQ(
+        NamedFileParameters(L"stub.exe setup.exe x    y", {L"stub.exe", L"setup.exe", L"x", L"y"}),
+        L"x  y");
 }
 
 TEST(NamedFileParameters, AreRebuiltWhenTheRawLineHasNoBlankWhereTheyStart) {
