@@ -53,16 +53,23 @@ class BoxWatcher:
         self._thread.join()
 
     def _run(self):
+        # A key press that outlives its box waits in Wine's input queue and closes the next box
+        # before anyone sees it: press once, and again only if the box is still up a second on.
+        pressed = {}
         while not self._stop.is_set():
             found = subprocess.run(
                 ["xdotool", "search", "--name", f"^{CAPTION}$"],
                 capture_output=True, text=True).stdout.split()
+            now = time.monotonic()
             for window in found:
                 if window not in self.seen:
                     self.seen.append(window)
-                subprocess.run(["xdotool", "key", "--window", window, "Return"],
-                               capture_output=True)
-            self._stop.wait(0.1)
+                if now - pressed.get(window, -10.0) >= 1.0:
+                    pressed[window] = now
+                    subprocess.run(["xdotool", "key", "--window", window, "Return"],
+                                   capture_output=True)
+            # Polled often: a box can be closed by Wine within a fraction of a second.
+            self._stop.wait(0.02)
 
 
 class Wine:
