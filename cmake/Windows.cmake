@@ -14,15 +14,22 @@ add_library(stubcore STATIC
     package/Extraction.cpp
     package/UnPack.cpp
     package/UnpackDir.cpp
+    registry/DeploymentCode.cpp
+    registry/ProductKey.cpp
+    registry/Registry.cpp
     util/Deletion.cpp
+    util/ImpersonateUser.cpp
     util/Log.cpp
     util/OsVersion.cpp
     util/Paths.cpp
     util/ProductMessage.cpp
+    util/Processes.cpp
     util/SystemCalls.cpp
     util/Time.cpp
+    util/UserToken.cpp
 )
-target_link_libraries(stubcore PUBLIC portable shell32 user32)
+# wtsapi32 is not linked: WTSQueryUserToken is bound at its first call (util/SystemCalls.cpp).
+target_link_libraries(stubcore PUBLIC portable shell32 advapi32 user32)
 unpack_warnings(stubcore)
 
 # The string table and the manifest; the tests link them too, for the message texts.

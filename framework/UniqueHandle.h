@@ -69,6 +69,25 @@ struct RegistryKey {
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { ::RegCloseKey(h); }
 };
+// A registry root for one operation: either one of the predefined roots, which belong to the
+// system and are never closed, or a hive handle opened for the operation (RegOpenCurrentUser).
+struct RegistryRoot {
+    using Type = HKEY;
+    static Type Invalid() { return nullptr; }
+    static bool IsPredefined(Type h) {
+        return h == HKEY_CLASSES_ROOT || h == HKEY_CURRENT_USER || h == HKEY_LOCAL_MACHINE ||
+               h == HKEY_USERS;
+    }
+    static void Close(Type h) {
+        if (!IsPredefined(h))
+            ::RegCloseKey(h);
+    }
+};
+struct Module {
+    using Type = HMODULE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ::FreeLibrary(h); }
+};
 } // namespace handle_traits
 
 using UniqueHandle = UniqueAny<handle_traits::Kernel>; // thread, process, token, mutex, event
@@ -76,6 +95,8 @@ using UniqueFileHandle = UniqueAny<handle_traits::File>;
 using UniqueSnapshot = UniqueAny<handle_traits::File>;
 using UniqueFindHandle = UniqueAny<handle_traits::Find>;
 using UniqueKey = UniqueAny<handle_traits::RegistryKey>;
+using UniqueRootKey = UniqueAny<handle_traits::RegistryRoot>;
+using UniqueModule = UniqueAny<handle_traits::Module>;
 
 // Runs a callable when the scope ends, unless released.
 template <typename F> class ScopeExit {

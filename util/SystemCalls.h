@@ -1,11 +1,17 @@
 // The few system calls whose failures the program must handle but that cannot be made to fail for
-// real in a test (a directory that never gets created, a reparse point Wine cannot make). Code
+// real in a test (a directory that never gets created, a reparse point Wine cannot make, a session
+// without a user token, a system without explorer.exe). Code
 // calls them through g_os; tests swap entries and restore the table afterwards. Every other system
 // call is made directly.
 #pragma once
 
 #include <windows.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
+
+// wtsapi32's WTSQueryUserToken. The program does not import wtsapi32: the real entry is bound on
+// its first call, from the system directory.
+using WtsQueryUserTokenFunction = BOOL(WINAPI*)(ULONG sessionId, PHANDLE token);
 
 struct SystemCalls {
     // Creating the extraction folder, and the pause between attempts.
@@ -26,6 +32,15 @@ struct SystemCalls {
     // is missing or fails.
     decltype(&::GetProcAddress) GetProcAddress;
     decltype(&::GetVersionExW) GetVersionExW;
+
+    // How the user token is found: the session's token, and the process list searched for
+    // explorer.exe when the session gives none.
+    WtsQueryUserTokenFunction WTSQueryUserToken;
+    decltype(&::ProcessIdToSessionId) ProcessIdToSessionId;
+    decltype(&::CreateToolhelp32Snapshot) CreateToolhelp32Snapshot;
+    decltype(&::Process32FirstW) Process32FirstW;
+    decltype(&::Process32NextW) Process32NextW;
+    decltype(&::OpenProcess) OpenProcess;
 };
 
 SystemCalls RealSystemCalls() noexcept;

@@ -2,10 +2,13 @@
 // None of them logs, except Log itself, FileException and OSInfo, which exist to write a line.
 #pragma once
 
+#include "framework/UniqueHandle.h"
+
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CFileException;
 
@@ -60,4 +63,24 @@ public:
     // The time value as the local wall clock "%Y-%m-%d %H:%M:%S"; empty when the conversion or
     // the formatting fails.
     static std::wstring FormatTime(std::int64_t time);
+
+    // --- Processes and the logged-on user's token -------------------------------------------
+    // As a session id: every session for FindProcessesByName, the current process's session for
+    // GetLoggedOnUserToken.
+    static constexpr DWORD kAnySession = 0xFFFFFFFF;
+
+    // Fills `processIds` with the processes whose executable file name equals `name`, ignoring the
+    // case of A to Z only, in the order of the system's process list; with a session other than
+    // kAnySession only the processes known to run in that session. The list is emptied first.
+    // 1 when the process list could be read, else 0 (and an empty list).
+    [[nodiscard]] static int FindProcessesByName(const std::wstring& name,
+                                                 std::vector<DWORD>& processIds,
+                                                 DWORD sessionId = kAnySession) noexcept;
+    // The primary token of the user logged on to the session, from terminal services or, failing
+    // that, from explorer.exe (DuplicateExplorerToken). Nonzero on success; `token` then owns it.
+    [[nodiscard]] static int GetLoggedOnUserToken(UniqueHandle& token,
+                                                  DWORD sessionId = kAnySession) noexcept;
+    // A primary token duplicated from the first explorer.exe in the process list, whatever its
+    // session. Nonzero on success; `token` then owns it.
+    [[nodiscard]] static int DuplicateExplorerToken(UniqueHandle& token) noexcept;
 };

@@ -100,7 +100,7 @@ int SpawnChild(const std::wstring& name) {
     return SpawnChildFrom(ThisExecutable(), name);
 }
 
-int SpawnChildFrom(const std::wstring& executable, const std::wstring& name) {
+UniqueHandle StartChildFrom(const std::wstring& executable, const std::wstring& name) {
     std::wstring commandLine = L"\"" + executable + L"\" --child " + name;
 
     STARTUPINFOW startup = {};
@@ -108,9 +108,15 @@ int SpawnChildFrom(const std::wstring& executable, const std::wstring& name) {
     PROCESS_INFORMATION info = {};
     if (!::CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
                           nullptr, nullptr, &startup, &info))
-        return -1;
-    UniqueHandle process(info.hProcess);
+        return UniqueHandle();
     UniqueHandle thread(info.hThread);
+    return UniqueHandle(info.hProcess);
+}
+
+int SpawnChildFrom(const std::wstring& executable, const std::wstring& name) {
+    const UniqueHandle process = StartChildFrom(executable, name);
+    if (!process)
+        return -1;
     ::WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 0;
     if (!::GetExitCodeProcess(process.get(), &code))

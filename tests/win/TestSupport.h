@@ -1,6 +1,7 @@
 // Helpers shared by the tests that run under Wine.
 #pragma once
 
+#include "framework/UniqueHandle.h"
 #include "util/SystemCalls.h"
 
 #include <windows.h>
@@ -48,3 +49,5 @@ int RunChild(const std::wstring& name);
 int SpawnChild(const std::wstring& name);
 int SpawnChildFrom(const std::wstring& executable, const std::wstring& name);
 std::wstring ThisExecutable();
+// The same without waiting: the child's process handle, empty when it could not be started.
+UniqueHandle StartChildFrom(const std::wstring& executable, const std::wstring& name);

@@ -1,0 +1,180 @@
+#include "Registry.h"
+
+#include "util/ImpersonateUser.h"
+
+#include <cstring>
+#include <limits>
+
+CRegistry::~CRegistry() {
+    Reset();
+}
+
+int CRegistry::Reset() noexcept {
+    m_keyPath.clear();
+    m_rootKey = HKEY_CURRENT_USER;
+    m_noFlush = TRUE;
+    return 1;
+}
+
+int CRegistry::SetRootKey(HKEY root) noexcept {
+    if (!handle_traits::RegistryRoot::IsPredefined(root))
+        return 0;
+    m_rootKey = root;
+    return 1;
+}
+
+REGSAM CRegistry::Access(REGSAM mask) const noexcept {
+    return m_use64BitView ? (mask | KEY_WOW64_64KEY) : mask;
+}
+
+UniqueRootKey CRegistry::GetRootHandle() const noexcept {
+    if (m_rootKey != HKEY_CURRENT_USER)
+        return UniqueRootKey(m_rootKey);
+
+    // The hive is opened as the desktop user and then used under the process's own token: the
+    // impersonation ends with this block, before any key below the hive is touched.
+    HKEY hive = nullptr;
+    {
+        const CImpersonateUser user;
+        if (::RegOpenCurrentUser(KEY_ALL_ACCESS, &hive) != ERROR_SUCCESS)
+            hive = nullptr;
+    }
+    return UniqueRootKey(hive != nullptr ? hive : HKEY_CURRENT_USER);
+}
+
+void CRegistry::FlushIfWanted(HKEY key) const noexcept {
+    if (!m_noFlush)
+        ::RegFlushKey(key);
+}
+
+UniqueKey CRegistry::OpenKey(REGSAM mask) const noexcept {
+    const UniqueRootKey root = GetRootHandle();
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(root.get(), m_keyPath.c_str(), 0, Access(mask), &opened) != ERROR_SUCCESS)
+        return UniqueKey();
+    return UniqueKey(opened);
+}
+
+int CRegistry::SelectKey(HKEY root, const std::wstring& path, BOOL create) noexcept {
+    HKEY opened = nullptr;
+    if (create) {
+        if (::RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              Access(KEY_ALL_ACCESS), nullptr, &opened,
+                              nullptr) != ERROR_SUCCESS)
+            return 0;
+    } else {
+        m_lastOpenStatus = ::RegOpenKeyExW(root, path.c_str(), 0, Access(KEY_READ), &opened);
+        if (m_lastOpenStatus != ERROR_SUCCESS)
+            return 0;
+    }
+    const UniqueKey key(opened);
+    try {
+        m_keyPath = path;
+    } catch (...) {
+        return 0; // the old path stays
+    }
+    FlushIfWanted(key.get());
+    return 1;
+}
+
+int CRegistry::SetKey(const std::wstring& path, BOOL create) noexcept {
+    if (path.empty()) {
+        m_keyPath.clear();
+        return 1;
+    }
+    const UniqueRootKey root = GetRootHandle();
+    const std::wstring resolved = ResolveKeyPath(path);
+    if (resolved.empty())
+        return 0;
+    return SelectKey(root.get(), resolved, create);
+}
+
+int CRegistry::SetKeyDirect(const std::wstring& path, BOOL create) noexcept {
+    if (path.empty()) {
+        m_keyPath.clear();
+        return 1;
+    }
+    const UniqueRootKey root = GetRootHandle();
+    return SelectKey(root.get(), path, create);
+}
+
+int CRegistry::WriteDword(const std::wstring& name, DWORD value) noexcept {
+    const UniqueKey key = OpenKey(KEY_WRITE);
+    if (!key)
+        return 0;
+    const LONG status = ::RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD,
+                                         reinterpret_cast<const BYTE*>(&value), sizeof value);
+    FlushIfWanted(key.get());
+    return status == ERROR_SUCCESS ? 1 : 0;
+}
+
+int CRegistry::WriteString(const std::wstring& name, const std::wstring& text,
+                           DWORD type) noexcept {
+    // The stored data includes the terminating NUL: (length + 1) UTF-16 units.
+    if (text.size() >= std::numeric_limits<DWORD>::max() / sizeof(wchar_t))
+        return 0;
+    const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+
+    const UniqueKey key = OpenKey(KEY_WRITE);
+    if (!key)
+        return 0;
+    const LONG status = ::RegSetValueExW(key.get(), name.c_str(), 0, type,
+                                         reinterpret_cast<const BYTE*>(text.c_str()), bytes);
+    FlushIfWanted(key.get());
+    return status == ERROR_SUCCESS ? 1 : 0;
+}
+
+DWORD CRegistry::ReadDword(const std::wstring& name, DWORD defaultValue,
+                           const std::wstring& subKey) const noexcept {
+    std::wstring path;
+    try {
+        path = m_keyPath;
+        if (!subKey.empty()) {
+            // Below the root itself the sub-key is the whole path: a leading "\" would not open.
+            if (!path.empty())
+                path += L'\\';
+            path += subKey;
+        }
+    } catch (...) {
+        return defaultValue;
+    }
+
+    const UniqueRootKey root = GetRootHandle();
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(root.get(), path.c_str(), 0, Access(KEY_READ), &opened) != ERROR_SUCCESS)
+        return defaultValue;
+    const UniqueKey key(opened);
+
+    // A value shorter than 4 bytes fills only the low bytes; the high bytes stay zero.
+    BYTE data[sizeof(DWORD)] = {};
+    DWORD size = sizeof data;
+    DWORD type = REG_NONE;
+    if (::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, data, &size) != ERROR_SUCCESS)
+        return defaultValue;
+    DWORD value = 0;
+    std::memcpy(&value, data, sizeof value);
+    return value;
+}
+
+int CRegistry::ValueExists(const std::wstring& name) const noexcept {
+    const UniqueKey key = OpenKey(KEY_ALL_ACCESS);
+    if (!key)
+        return 0;
+    return ::RegQueryValueExW(key.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
+                   ERROR_SUCCESS
+               ? 1
+               : 0;
+}
+
+int CRegistry::KeyExists(const std::wstring& path, HKEY root) const noexcept {
+    UniqueRootKey ownRoot;
+    if (root == nullptr) {
+        ownRoot = GetRootHandle();
+        root = ownRoot.get();
+    }
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, Access(KEY_ALL_ACCESS), &opened) != ERROR_SUCCESS)
+        return 0;
+    const UniqueKey key(opened);
+    return 1;
+}

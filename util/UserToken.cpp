@@ -1,0 +1,48 @@
+#include "Utility.h"
+
+#include "SystemCalls.h"
+
+namespace {
+
+constexpr wchar_t kExplorer[] = L"explorer.exe";
+
+} // namespace
+
+int CUtility::GetLoggedOnUserToken(UniqueHandle& token, DWORD sessionId) noexcept {
+    token.reset();
+    // When the session cannot be read the id stays the wildcard, which terminal services refuse,
+    // and explorer.exe is asked instead.
+    if (sessionId == kAnySession)
+        g_os.ProcessIdToSessionId(::GetCurrentProcessId(), &sessionId);
+
+    HANDLE userToken = nullptr;
+    if (g_os.WTSQueryUserToken(sessionId, &userToken)) {
+        token.reset(userToken);
+        return 1;
+    }
+    return DuplicateExplorerToken(token);
+}
+
+int CUtility::DuplicateExplorerToken(UniqueHandle& token) noexcept {
+    token.reset();
+    std::vector<DWORD> explorers;
+    if (!FindProcessesByName(kExplorer, explorers, kAnySession) || explorers.empty())
+        return 0;
+
+    // The first explorer.exe in the list, whichever session and user it belongs to.
+    const UniqueHandle process(g_os.OpenProcess(PROCESS_ALL_ACCESS, TRUE, explorers.front()));
+    if (!process)
+        return 0;
+
+    HANDLE opened = nullptr;
+    if (!::OpenProcessToken(process.get(), TOKEN_ALL_ACCESS, &opened))
+        return 0;
+    const UniqueHandle processToken(opened);
+
+    HANDLE duplicate = nullptr;
+    if (!::DuplicateTokenEx(processToken.get(), MAXIMUM_ALLOWED, nullptr, SecurityIdentification,
+                            TokenPrimary, &duplicate))
+        return 0;
+    token.reset(duplicate);
+    return 1;
+}
