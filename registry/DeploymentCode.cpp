@@ -1,6 +1,6 @@
-#include "DeploymentCode.h"
+#include "registry/DeploymentCode.h"
 
-#include "Registry.h"
+#include "registry/Registry.h"
 #include "app/UnPackFileApp.h"
 #include "util/Utility.h"
 
@@ -16,8 +16,7 @@ int WriteDeploymentValues(const DeploymentCode& deployment) noexcept {
 
         CRegistry registry;
         // Without the key the writes would land in the root of HKEY_LOCAL_MACHINE: skip them.
-        if (!registry.SetRootKey(HKEY_LOCAL_MACHINE) ||
-            !registry.SetKey(kDeploymentKeyPath, TRUE))
+        if (!registry.SetRootKey(HKEY_LOCAL_MACHINE) || !registry.SetKey(kDeploymentKeyPath, TRUE))
             return 0;
 
         int written = 1;

@@ -2,7 +2,7 @@
 // product key. CUnPackFileApp::ApplyDeploymentCode, defined next to this, ties the two together.
 #pragma once
 
-#include "DeploymentCodeParse.h"
+#include "registry/DeploymentCodeParse.h"
 
 // Always this key under HKEY_LOCAL_MACHINE, in the 32-bit view, whatever the server mode: the
 // deployment values are read from here, never from the business sibling.

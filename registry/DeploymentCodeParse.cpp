@@ -1,4 +1,4 @@
-#include "DeploymentCodeParse.h"
+#include "registry/DeploymentCodeParse.h"
 
 #include "util/AsciiCase.h"
 

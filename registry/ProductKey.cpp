@@ -1,9 +1,9 @@
 // Which of the two sibling product keys is in use. The machine's "QHSBasedType" says whether the
 // logged-on user's "QHServerMode" may decide; where it may not, or where the user has none, the
 // machine's "QHServerMode" decides. Every failed read counts as an absent key or value.
-#include "Registry.h"
+#include "registry/Registry.h"
 
-#include "ProductKeyRules.h"
+#include "registry/ProductKeyRules.h"
 
 namespace {
 

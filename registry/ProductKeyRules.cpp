@@ -1,4 +1,4 @@
-#include "ProductKeyRules.h"
+#include "registry/ProductKeyRules.h"
 
 #include "util/AsciiCase.h"
 

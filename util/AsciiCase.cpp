@@ -1,4 +1,4 @@
-#include "AsciiCase.h"
+#include "util/AsciiCase.h"
 
 void ToAsciiUpper(std::wstring& text) noexcept {
     for (wchar_t& c : text)

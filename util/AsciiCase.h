@@ -15,4 +15,5 @@ void ToAsciiUpper(std::wstring& text) noexcept;
 
 // True when both texts have the same length and agree character by character once a to z are
 // upper-cased.
-[[nodiscard]] bool EqualsIgnoringAsciiCase(std::wstring_view left, std::wstring_view right) noexcept;
+[[nodiscard]] bool EqualsIgnoringAsciiCase(std::wstring_view left,
+                                           std::wstring_view right) noexcept;

@@ -1,6 +1,6 @@
-#include "ImpersonateUser.h"
+#include "util/ImpersonateUser.h"
 
-#include "Utility.h"
+#include "util/Utility.h"
 
 CImpersonateUser::CImpersonateUser() noexcept {
     if (CUtility::GetLoggedOnUserToken(m_userToken, CUtility::kAnySession) && m_userToken &&

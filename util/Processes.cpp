@@ -1,7 +1,7 @@
-#include "Utility.h"
+#include "util/Utility.h"
 
-#include "AsciiCase.h"
-#include "SystemCalls.h"
+#include "util/AsciiCase.h"
+#include "util/SystemCalls.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "Utility.h"
+#include "util/Utility.h"
 
-#include "SystemCalls.h"
+#include "util/SystemCalls.h"
 
 namespace {
 
