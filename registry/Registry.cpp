@@ -1,4 +1,4 @@
-#include "Registry.h"
+#include "registry/Registry.h"
 
 #include "util/ImpersonateUser.h"
 
@@ -23,8 +23,17 @@ int CRegistry::SetRootKey(HKEY root) noexcept {
     return 1;
 }
 
+namespace {
+
+// The stub is a 32-bit program: on 64-bit Windows it gets the 32-bit view without asking. A
+// 64-bit build of the same sources (the tests run on one where the host cannot execute 32-bit
+// code) asks for that view, so that it reads and writes the very keys the stub does.
+constexpr REGSAM kStubView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : 0;
+
+} // namespace
+
 REGSAM CRegistry::Access(REGSAM mask) const noexcept {
-    return m_use64BitView ? (mask | KEY_WOW64_64KEY) : mask;
+    return mask | (m_use64BitView ? KEY_WOW64_64KEY : kStubView);
 }
 
 UniqueRootKey CRegistry::GetRootHandle() const noexcept {
@@ -59,8 +68,7 @@ int CRegistry::SelectKey(HKEY root, const std::wstring& path, BOOL create) noexc
     HKEY opened = nullptr;
     if (create) {
         if (::RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              Access(KEY_ALL_ACCESS), nullptr, &opened,
-                              nullptr) != ERROR_SUCCESS)
+                              Access(KEY_ALL_ACCESS), nullptr, &opened, nullptr) != ERROR_SUCCESS)
             return 0;
     } else {
         m_lastOpenStatus = ::RegOpenKeyExW(root, path.c_str(), 0, Access(KEY_READ), &opened);
@@ -129,12 +137,8 @@ DWORD CRegistry::ReadDword(const std::wstring& name, DWORD defaultValue,
     std::wstring path;
     try {
         path = m_keyPath;
-        if (!subKey.empty()) {
-            // Below the root itself the sub-key is the whole path: a leading "\" would not open.
-            if (!path.empty())
-                path += L'\\';
-            path += subKey;
-        }
+        if (!subKey.empty())
+            path += L'\\' + subKey;
     } catch (...) {
         return defaultValue;
     }

@@ -4,8 +4,7 @@
 
 #include <aclapi.h>
 
-RawValue ReadRawValue(HKEY root, const std::wstring& path, const std::wstring& name,
-                      REGSAM view) {
+RawValue ReadRawValue(HKEY root, const std::wstring& path, const std::wstring& name, REGSAM view) {
     RawValue value;
     HKEY opened = nullptr;
     value.status = ::RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view, &opened);
@@ -13,12 +12,13 @@ RawValue ReadRawValue(HKEY root, const std::wstring& path, const std::wstring& n
         return value;
     const UniqueKey key(opened);
     DWORD size = 0;
-    value.status = ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type, nullptr, &size);
+    value.status =
+        ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type, nullptr, &size);
     if (value.status != ERROR_SUCCESS)
         return value;
     value.data.assign(size, 0xCC);
-    value.status = ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type,
-                                      value.data.data(), &size);
+    value.status =
+        ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type, value.data.data(), &size);
     value.data.resize(size);
     return value;
 }
@@ -31,10 +31,27 @@ bool RawKeyExists(HKEY root, const std::wstring& path, REGSAM view) {
     return true;
 }
 
+std::vector<std::wstring> RawValueNames(HKEY root, const std::wstring& path, REGSAM view) {
+    std::vector<std::wstring> names;
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view, &opened) != ERROR_SUCCESS)
+        return names;
+    const UniqueKey key(opened);
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256] = {};
+        DWORD length = 256;
+        if (::RegEnumValueW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
 LONG CreateRawKey(HKEY root, const std::wstring& path, DWORD options) {
     HKEY created = nullptr;
-    const LONG status = ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS,
-                                          nullptr, &created, nullptr);
+    const LONG status = ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, options,
+                                          KEY_ALL_ACCESS | kStubView, nullptr, &created, nullptr);
     const UniqueKey key(created);
     return status;
 }
@@ -42,8 +59,8 @@ LONG CreateRawKey(HKEY root, const std::wstring& path, DWORD options) {
 LONG SetRawValue(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type,
                  const void* data, DWORD size) {
     HKEY created = nullptr;
-    LONG status = ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                    &created, nullptr);
+    LONG status = ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | kStubView,
+                                    nullptr, &created, nullptr);
     if (status != ERROR_SUCCESS)
         return status;
     const UniqueKey key(created);
@@ -60,15 +77,22 @@ LONG SetRawString(HKEY root, const std::wstring& path, const std::wstring& name,
                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
-void DeleteRawTree(HKEY root, const std::wstring& path) {
-    (void)GrantEveryoneOnly(root, path, KEY_ALL_ACCESS);
-    ::RegDeleteTreeW(root, path.c_str());
-    ::RegDeleteKeyW(root, path.c_str());
+void DeleteRawTree(HKEY root, const std::wstring& path, REGSAM view) {
+    if (view == kStubView)
+        (void)GrantEveryoneOnly(root, path, KEY_ALL_ACCESS);
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &opened) != ERROR_SUCCESS)
+        return;
+    {
+        const UniqueKey key(opened);
+        ::RegDeleteTreeW(key.get(), nullptr);
+    }
+    ::RegDeleteKeyExW(root, path.c_str(), view, 0);
 }
 
 void DeleteRawValue(HKEY root, const std::wstring& path, const std::wstring& name) {
     HKEY opened = nullptr;
-    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE | kStubView, &opened) != ERROR_SUCCESS)
         return;
     const UniqueKey key(opened);
     ::RegDeleteValueW(key.get(), name.c_str());
@@ -77,7 +101,7 @@ void DeleteRawValue(HKEY root, const std::wstring& path, const std::wstring& nam
 LONG GrantEveryoneOnly(HKEY root, const std::wstring& path, REGSAM access) {
     // The owner may always change the access list, even of a key it cannot otherwise use.
     HKEY opened = nullptr;
-    LONG status = ::RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &opened);
+    LONG status = ::RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC | kStubView, &opened);
     if (status != ERROR_SUCCESS)
         return status;
     const UniqueKey key(opened);
@@ -115,7 +139,8 @@ bool RegistryEnforcesReadOnlyKeys(HKEY root, const std::wstring& scratchParent) 
         return false;
     }
     HKEY opened = nullptr;
-    const LONG status = ::RegOpenKeyExW(root, scratch.c_str(), 0, KEY_ALL_ACCESS, &opened);
+    const LONG status =
+        ::RegOpenKeyExW(root, scratch.c_str(), 0, KEY_ALL_ACCESS | kStubView, &opened);
     const UniqueKey key(status == ERROR_SUCCESS ? opened : nullptr);
     DeleteRawTree(root, scratch);
     return status == ERROR_ACCESS_DENIED;

@@ -1,11 +1,15 @@
 // Registry set-up and inspection for the tests, done with the plain Win32 calls rather than the
-// code under test. `view` is 0 for the process's own (32-bit) view or KEY_WOW64_64KEY.
+// code under test. `view` is kStubView, the view the stub works in, unless a test looks at the
+// machine's 64-bit view on purpose (KEY_WOW64_64KEY).
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 #include <vector>
+
+// The 32-bit view: where the 32-bit stub lands by itself, and where a 64-bit build of it is sent.
+constexpr REGSAM kStubView = KEY_WOW64_32KEY;
 
 struct RawValue {
     LONG status = 0xDEAD;
@@ -14,8 +18,11 @@ struct RawValue {
 };
 
 RawValue ReadRawValue(HKEY root, const std::wstring& path, const std::wstring& name,
-                      REGSAM view = 0);
-bool RawKeyExists(HKEY root, const std::wstring& path, REGSAM view = 0);
+                      REGSAM view = kStubView);
+bool RawKeyExists(HKEY root, const std::wstring& path, REGSAM view = kStubView);
+// The value names of the key, in the order the registry lists them.
+std::vector<std::wstring> RawValueNames(HKEY root, const std::wstring& path,
+                                        REGSAM view = kStubView);
 
 // Create the key (and its parents) when missing, then write the value. Return the status.
 LONG CreateRawKey(HKEY root, const std::wstring& path, DWORD options = REG_OPTION_NON_VOLATILE);
@@ -25,9 +32,9 @@ LONG SetRawDword(HKEY root, const std::wstring& path, const std::wstring& name, 
 // Stores the text with its NUL.
 LONG SetRawString(HKEY root, const std::wstring& path, const std::wstring& name,
                   const std::wstring& text);
-// Deletes the key and everything below it, in the process's own view; first gives full access
-// back, in case a test took it away.
-void DeleteRawTree(HKEY root, const std::wstring& path);
+// Deletes the key and everything below it; first gives full access back, in case a test took it
+// away.
+void DeleteRawTree(HKEY root, const std::wstring& path, REGSAM view = kStubView);
 void DeleteRawValue(HKEY root, const std::wstring& path, const std::wstring& name);
 
 // Replaces the key's access list by one entry granting `access` to everyone.
