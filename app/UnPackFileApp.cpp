@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/InstanceMutex.h"
+#include "app/LaunchBookkeeping.h"
 #include "app/PayloadLaunch.h"
 #include "package/UnPack.h"
 #include "res/resource.h"
@@ -52,6 +53,8 @@ BOOL CUnPackFileApp::InitInstance() {
         CUnPack unpack;
         unpack.StartAndWait();
 
+        ApplyDeploymentCode();
+
         const std::vector<std::wstring> arguments = SplitArguments();
         const LaunchCommand command =
             ChooseLaunchMode(static_cast<int>(arguments.size())) == LaunchMode::defaultScript
@@ -60,7 +63,16 @@ BOOL CUnPackFileApp::InitInstance() {
         CUtility::Log(L"[%s] dir:%s file:%s param:%s", kInitInstance, unpack.GetUnpackDir().c_str(),
                       command.file.c_str(), command.parameters.c_str());
 
-        LaunchAndWait(command, unpack);
+        // Destroyed before the extractor: it lives from the start time to the status.
+        CRegistry productKey;
+        const bool haveProductKey = SelectProductKey(productKey) != 0;
+        if (haveProductKey)
+            (void)RecordLaunchStart(productKey);
+
+        const bool launched = LaunchAndWait(command, unpack);
+
+        if (haveProductKey)
+            (void)RecordLaunchStatus(productKey, launched);
     } catch (...) {
         // Out of memory: nothing more can be done, and the exit code stays 0.
     }

@@ -7,6 +7,7 @@ add_link_options(-municode)
 
 # Everything of the stub but its entry point and resources, so the tests can link it.
 add_library(stubcore STATIC
+    app/LaunchBookkeeping.cpp
     app/PayloadLaunch.cpp
     app/PreloadLibraries.cpp
     framework/Application.cpp

@@ -1,0 +1,26 @@
+#include "app/LaunchBookkeeping.h"
+
+#include "registry/ProductKeyRules.h"
+#include "util/Utility.h"
+
+#include <string>
+
+int SelectProductKey(CRegistry& registry) noexcept {
+    return registry.SetRootKey(HKEY_LOCAL_MACHINE) && registry.SetKey(kProductKeyPlaceholder, FALSE)
+               ? 1
+               : 0;
+}
+
+int RecordLaunchStart(CRegistry& registry) noexcept {
+    std::wstring utcText;
+    try {
+        utcText = CUtility::FormatTime(CUtility::LocalTimeToUtc(CUtility::GetCurrentLocalTime()));
+    } catch (...) {
+        return 0; // no memory for the text: the launch goes ahead without it
+    }
+    return registry.WriteString(kStartTimeValue, utcText, REG_SZ);
+}
+
+int RecordLaunchStatus(CRegistry& registry, bool launched) noexcept {
+    return registry.WriteDword(kStatusValue, launched ? kLaunchedStatus : kNotLaunchedStatus);
+}
