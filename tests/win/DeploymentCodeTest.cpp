@@ -48,14 +48,6 @@ TEST_F(DeploymentValues, CodeAndRegionCreateTheKeyAndFillIt) {
     }
 }
 
-TEST_F(DeploymentValues, WithoutARegionThereIsNoCloudRegion) {
-    EXPECT_EQ(WriteDeploymentValues({L"abcDEF123456", L""}), 1);
-    EXPECT_EQ(Sorted(RawValueNames(HKEY_LOCAL_MACHINE, kProduct)),
-              Sorted({L"Confirm_d", L"CQHSMode", L"DCode", L"CQHSLogin"}));
-    EXPECT_EQ(ReadRawValue(HKEY_LOCAL_MACHINE, kProduct, L"DCode").data,
-              Utf16Bytes(L"abcDEF123456"));
-}
-
 TEST_F(DeploymentValues, AlwaysTheProductKeyWhateverTheServerMode) {
     ASSERT_EQ(SetRawDword(HKEY_LOCAL_MACHINE, kProduct, L"QHServerMode", 1), ERROR_SUCCESS);
     ASSERT_EQ(CreateRawKey(HKEY_LOCAL_MACHINE, kBusiness), ERROR_SUCCESS);
@@ -64,16 +56,6 @@ TEST_F(DeploymentValues, AlwaysTheProductKeyWhateverTheServerMode) {
     EXPECT_EQ(ReadRawValue(HKEY_LOCAL_MACHINE, kProduct, L"DCode").data,
               Utf16Bytes(L"ABCDEFGHIJKLDE"));
     EXPECT_TRUE(RawValueNames(HKEY_LOCAL_MACHINE, kBusiness).empty());
-}
-
-TEST_F(DeploymentValues, LandInTheThirtyTwoBitView) {
-    EXPECT_EQ(WriteDeploymentValues({L"ABCDEFGHIJKL", L"US"}), 1);
-    EXPECT_EQ(ReadRawValue(HKEY_LOCAL_MACHINE,
-                           L"Software\\Wow6432Node\\Tovari Inc.\\Tovari Remote Server", L"DCode",
-                           KEY_WOW64_64KEY)
-                  .data,
-              Utf16Bytes(L"ABCDEFGHIJKLUS"));
-    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, kVendor, KEY_WOW64_64KEY));
 }
 
 TEST_F(DeploymentValues, KeyThatCannotBeCreatedWritesNothingAnywhere) {

@@ -2,7 +2,6 @@
 
 #include "framework/UniqueHandle.h"
 
-#include <cstdio>
 #include <map>
 
 std::string Narrow(const std::wstring& text) {
@@ -123,32 +122,4 @@ int SpawnChildFrom(const std::wstring& executable, const std::wstring& name) {
     if (!::GetExitCodeProcess(process.get(), &code))
         return -1;
     return static_cast<int>(code);
-}
-
-std::int64_t SecondsOf(const std::wstring& text) {
-    int y, mo, d, h, mi, s;
-    if (swscanf(text.c_str(), L"%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6)
-        return -1;
-    SYSTEMTIME clock = {};
-    clock.wYear = static_cast<WORD>(y);
-    clock.wMonth = static_cast<WORD>(mo);
-    clock.wDay = static_cast<WORD>(d);
-    clock.wHour = static_cast<WORD>(h);
-    clock.wMinute = static_cast<WORD>(mi);
-    clock.wSecond = static_cast<WORD>(s);
-    FILETIME file;
-    ::SystemTimeToFileTime(&clock, &file);
-    ULARGE_INTEGER value;
-    value.LowPart = file.dwLowDateTime;
-    value.HighPart = file.dwHighDateTime;
-    return static_cast<std::int64_t>(value.QuadPart / 10000000ULL) - 11644473600LL;
-}
-
-std::int64_t NowUtcSeconds() {
-    FILETIME file;
-    ::GetSystemTimeAsFileTime(&file);
-    ULARGE_INTEGER value;
-    value.LowPart = file.dwLowDateTime;
-    value.HighPart = file.dwHighDateTime;
-    return static_cast<std::int64_t>(value.QuadPart / 10000000ULL) - 11644473600LL;
 }

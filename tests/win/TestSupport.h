@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,12 +27,6 @@ private:
 constexpr int kExpectedWow64 = sizeof(void*) == 4 ? 1 : 0;
 
 std::string Narrow(const std::wstring& text);
-
-// "YYYY-MM-DD hh:mm:ss" as seconds since 1970, counting the clock as UTC; -1 when it is no such
-// text.
-std::int64_t SecondsOf(const std::wstring& text);
-// The true time now, in seconds since 1970.
-std::int64_t NowUtcSeconds();
 
 // The temporary directory, with its trailing backslash.
 std::wstring TempDir();
