@@ -5,6 +5,15 @@
 #include <cstring>
 #include <limits>
 
+namespace {
+
+// The stub is a 32-bit program: on 64-bit Windows it gets the 32-bit view without asking. A
+// 64-bit build of the same sources (the tests run on one where the host cannot execute 32-bit
+// code) asks for that view, so that it reads and writes the very keys the stub does.
+constexpr REGSAM kStubView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : 0;
+
+} // namespace
+
 CRegistry::~CRegistry() {
     Reset();
 }
@@ -22,15 +31,6 @@ int CRegistry::SetRootKey(HKEY root) noexcept {
     m_rootKey = root;
     return 1;
 }
-
-namespace {
-
-// The stub is a 32-bit program: on 64-bit Windows it gets the 32-bit view without asking. A
-// 64-bit build of the same sources (the tests run on one where the host cannot execute 32-bit
-// code) asks for that view, so that it reads and writes the very keys the stub does.
-constexpr REGSAM kStubView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : 0;
-
-} // namespace
 
 REGSAM CRegistry::Access(REGSAM mask) const noexcept {
     return mask | (m_use64BitView ? KEY_WOW64_64KEY : kStubView);
