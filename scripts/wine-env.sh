@@ -1,6 +1,10 @@
 # Sourced by the scripts that run Windows code: a throwaway 64-bit Wine prefix, booted before
 # anything runs in it, and an Xvfb display for message boxes. wine_env_stop undoes both; the
-# sourcing script calls it from its EXIT trap. UNPACK_WINE (scripts/platform.sh) names the loader.
+# sourcing script calls it from its EXIT trap. Sourcing this also selects the build the Windows
+# code runs from (scripts/platform.sh): UNPACK_TEST_TREE, and UNPACK_WINE, the loader for it.
+
+source "$(dirname "${BASH_SOURCE[0]}")/platform.sh"
+unpack_select_test_build "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 wine_env_start() {
     export WINEPREFIX
@@ -17,11 +21,11 @@ wine_env_start() {
 
     # Booting first keeps Wine's services from starting under a test and holding its pipes.
     wineserver -p >/dev/null 2>&1
-    "${UNPACK_WINE:-wine}" wineboot -i >/dev/null 2>&1
+    "$UNPACK_WINE" wineboot -i >/dev/null 2>&1
     # Without a window manager, managed windows linger for seconds after a message box closes.
-    "${UNPACK_WINE:-wine}" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    "$UNPACK_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     # The services a first program starts stay up; started here, they hold no test's output pipe.
-    "${UNPACK_WINE:-wine}" cmd /c exit >/dev/null 2>&1
+    "$UNPACK_WINE" cmd /c exit >/dev/null 2>&1
 }
 
 wine_env_stop() {
