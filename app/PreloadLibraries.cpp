@@ -1,5 +1,7 @@
 #include "app/UnPackFileApp.h"
 
+#include "util/SystemCalls.h"
+
 #include <string>
 
 namespace {
@@ -15,21 +17,28 @@ const wchar_t* const kSystemLibraries[] = {
 
 } // namespace
 
+void CUnPackFileApp::SecureLibraryLoading() noexcept {
+    // Looked up: Windows 7 without KB2533623 lacks it, and the preloading alone serves there.
+    if (const SetDefaultDllDirectoriesFunction restrict = FindSetDefaultDllDirectories())
+        restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    PreloadSystemLibraries();
+}
+
 void CUnPackFileApp::PreloadSystemLibraries() noexcept {
-    ::SetDllDirectoryW(L""); // takes the current directory out of the search order
+    g_os.SetDllDirectoryW(L""); // takes the current directory out of the search order
 
     wchar_t system[MAX_PATH + 1] = {};
     ::GetSystemDirectoryW(system, MAX_PATH);
-    ::SetDllDirectoryW(L"");
+    g_os.SetDllDirectoryW(L"");
 
     try {
         const std::wstring folder = std::wstring(system) + L"\\";
-        ::LoadLibraryW((folder + L"winspool.drv").c_str());
+        g_os.LoadLibraryW((folder + L"winspool.drv").c_str());
 
         // Libraries missing on this Windows version simply stay unloaded.
         for (const wchar_t* name : kSystemLibraries) {
-            ::SetDllDirectoryW(L"");
-            ::LoadLibraryW((folder + name + L".dll").c_str());
+            g_os.SetDllDirectoryW(L"");
+            g_os.LoadLibraryW((folder + name + L".dll").c_str());
         }
     } catch (...) {
         // Out of memory at start-up: the libraries load on demand as usual.

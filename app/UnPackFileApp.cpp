@@ -31,7 +31,7 @@ void Refuse(UINT textId) {
 } // namespace
 
 CUnPackFileApp::CUnPackFileApp() noexcept {
-    PreloadSystemLibraries();
+    SecureLibraryLoading();
 }
 
 CUnPackFileApp::~CUnPackFileApp() = default;

@@ -12,6 +12,10 @@ public:
 
     BOOL InitInstance() override;
 
+    // Limits every later library load to the system directory, where Windows can (since update
+    // KB2533623 of Windows 7), then preloads the system libraries. The constructor's first step.
+    static void SecureLibraryLoading() noexcept;
+
     // Takes the current directory out of the library search path and loads the system libraries
     // that later loads would otherwise look for next to the executable.
     static void PreloadSystemLibraries() noexcept;

@@ -1,5 +1,7 @@
 #include "framework/File.h"
 
+#include "util/SystemCalls.h"
+
 #include <vector>
 
 namespace {
@@ -57,7 +59,7 @@ BOOL CFile::Open(const wchar_t* path, UINT flags, CFileException* error) {
 
 UINT CFile::Read(void* buffer, UINT count) {
     DWORD read = 0;
-    if (!::ReadFile(handle_.get(), buffer, count, &read, nullptr))
+    if (!g_os.ReadFile(handle_.get(), buffer, count, &read, nullptr))
         return 0;
     return read;
 }

@@ -1,15 +1,27 @@
 #include "package/EntryWalk.h"
 
+#include <algorithm>
+
 namespace package {
 
 EntryAt ReadEntryAt(ByteSource& file, std::uint64_t offset, std::uint64_t limit) {
     EntryAt entry;
-    if (offset > limit || limit - offset < kHeaderSize)
+    limit = std::min(limit, file.Length());
+    if (offset >= limit)
         return entry;
-    std::uint8_t bytes[kHeaderSize];
-    if (file.ReadAt(offset, bytes, sizeof bytes) != kHeaderSize)
-        return entry;
+    const std::size_t present =
+        static_cast<std::size_t>(std::min<std::uint64_t>(limit - offset, kHeaderSize));
+    std::uint8_t bytes[kHeaderSize] = {};
+    entry.headerBytes = file.ReadAt(offset, bytes, present);
     entry.header = DecodeHeader(bytes);
+    if (entry.headerBytes != present) {
+        entry.status = EntryRead::readFailed;
+        return entry;
+    }
+    if (present < kHeaderSize) {
+        entry.status = EntryRead::shortHeader;
+        return entry;
+    }
     entry.payloadOffset = offset + kHeaderSize;
     entry.status = PayloadFits(entry.payloadOffset, entry.header.size, limit)
                        ? EntryRead::ok
@@ -17,8 +29,7 @@ EntryAt ReadEntryAt(ByteSource& file, std::uint64_t offset, std::uint64_t limit)
     return entry;
 }
 
-WalkResult WalkEntries(ByteSource& file, std::uint64_t firstHeaderOffset,
-                       const EntryVisitor& visit) {
+WalkResult WalkEntries(ByteSource& file, std::uint64_t firstHeaderOffset, EntryVisitor visit) {
     WalkResult result;
     if (firstHeaderOffset == 0)
         return result;
@@ -26,14 +37,24 @@ WalkResult WalkEntries(ByteSource& file, std::uint64_t firstHeaderOffset,
     std::uint64_t offset = firstHeaderOffset;
     for (;;) {
         result.offset = offset;
-        const EntryAt at = ReadEntryAt(file, offset, length);
+        result.last = ReadEntryAt(file, offset, length);
+        const EntryAt& at = result.last;
+        if (at.status == EntryRead::readFailed) {
+            result.end = WalkEnd::readFailed;
+            return result;
+        }
+        if (at.status == EntryRead::endOfData) {
+            result.end = WalkEnd::endOfData;
+            return result;
+        }
+        // The count is taken from every header, even one cut off, as the stub reads it; 0 or
+        // negative means none.
+        if (result.entries >= at.header.count)
+            break;
         if (at.status == EntryRead::shortHeader) {
             result.end = WalkEnd::shortHeader;
             return result;
         }
-        // The count is taken from every header, as the stub does; 0 or negative means none.
-        if (result.entries >= at.header.count)
-            break;
         if (at.status == EntryRead::payloadPastLimit) {
             result.end = WalkEnd::payloadPastEnd;
             return result;

@@ -1,6 +1,8 @@
 #include "package/UnPack.h"
 
 #include "framework/File.h"
+#include "package/EntryWalk.h"
+#include "package/FileByteSource.h"
 #include "package/PackageFormat.h"
 #include "res/resource.h"
 #include "util/ProductMessage.h"
@@ -8,13 +10,16 @@
 #include "util/Utility.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
 constexpr wchar_t kUnPackFiles[] = L"CUnPack::UnPackFiles";
 
-// Payloads are streamed through one small buffer: a package of any size needs no more memory.
-constexpr UINT kCopyBlock = 1024;
+// Payloads are streamed through one buffer, allocated once per extraction: a package of any size
+// needs no more memory, and a large payload takes few reads and writes.
+constexpr UINT kCopyBlock = 256 * 1024;
+using CopyBuffer = std::vector<unsigned char>;
 
 int Low32(ULONGLONG value) {
     return static_cast<int>(static_cast<std::uint32_t>(value));
@@ -80,25 +85,26 @@ std::wstring DecodeName(const package::PackageEntryHeader& header) {
 
 enum class CopyResult { done, readFailed, writeFailed };
 
-CopyResult CopyPayload(CFile& from, CFile& to, ULONGLONG size) {
-    unsigned char block[kCopyBlock];
+// Reads what is there and writes exactly what was read, block by block.
+CopyResult CopyPayload(CFile& from, CFile& to, ULONGLONG size, CopyBuffer& block) {
     while (size > 0) {
-        const UINT wanted = size < kCopyBlock ? static_cast<UINT>(size) : kCopyBlock;
-        const UINT read = from.Read(block, wanted);
+        const UINT wanted =
+            size < block.size() ? static_cast<UINT>(size) : static_cast<UINT>(block.size());
+        const UINT read = from.Read(block.data(), wanted);
         if (read != wanted)
             return CopyResult::readFailed;
-        if (!to.Write(block, read))
+        if (!to.Write(block.data(), read))
             return CopyResult::writeFailed;
         size -= read;
     }
     return CopyResult::done;
 }
 
-enum class EntryResult { written, skipped, failed };
-
 // Writes one payload to `outputPath`. An output that cannot be created is logged and its payload
-// passed over; a payload that cannot be copied in full is never left behind half-written.
-EntryResult WriteEntry(CFile& package, const std::wstring& outputPath, ULONGLONG size, int count) {
+// passed over; a payload that cannot be copied in full is never left behind half-written. False
+// when the package could not be read or the file not written: the extraction ends there.
+bool WriteEntry(CFile& package, const package::Entry& entry, const std::wstring& outputPath,
+                CopyBuffer& block) {
     CFile output;
     CFileException error;
     if (!output.Open(outputPath.c_str(),
@@ -106,26 +112,59 @@ EntryResult WriteEntry(CFile& package, const std::wstring& outputPath, ULONGLONG
                          CFile::typeBinary,
                      &error)) {
         CUtility::FileException(error);
-        package.Seek(static_cast<LONGLONG>(size), CFile::current);
-        return EntryResult::skipped;
+        return true;
     }
 
-    const CopyResult copied = CopyPayload(package, output, size);
+    CopyResult copied = CopyResult::readFailed;
+    if (package.Seek(static_cast<LONGLONG>(entry.payloadOffset), CFile::begin) !=
+        CFile::kSeekFailed)
+        copied = CopyPayload(package, output, entry.header.size, block);
     if (copied != CopyResult::done) {
         const DWORD failure = ::GetLastError();
         output.Close();
         ::DeleteFileW(outputPath.c_str());
         ::SetLastError(failure);
-        CUtility::Log(L"[%s] UnPack failed count:%d File:%s (%s)", kUnPackFiles, count,
+        CUtility::Log(L"[%s] UnPack failed count:%d File:%s (%s)", kUnPackFiles, entry.index,
                       outputPath.c_str(),
                       copied == CopyResult::readFailed ? L"the package ends early"
                                                        : L"the file could not be written");
-        return EntryResult::failed;
+        return false;
     }
 
-    CUtility::Log(L"[%s] UnPack count:%d len:%d File:%s", kUnPackFiles, count,
+    CUtility::Log(L"[%s] UnPack count:%d len:%d File:%s", kUnPackFiles, entry.index,
                   Low32(output.GetLength()), output.GetFilePath().c_str());
-    return EntryResult::written;
+    return true;
+}
+
+// Logs why a walk that did not reach its end stopped; 1 for a walk that did.
+int ReportWalkEnd(const package::WalkResult& walk, ULONGLONG length) {
+    const int next = walk.entries + 1;
+    switch (walk.end) {
+    case package::WalkEnd::complete:
+    case package::WalkEnd::endOfData: // nothing more to read is the end of the package
+        CUtility::Log(L"[%s] UnPack total %d files.", kUnPackFiles, walk.entries);
+        return 1;
+    case package::WalkEnd::shortHeader:
+        CUtility::Log(L"[%s] Package damaged: header %d has %d of %d bytes", kUnPackFiles, next,
+                      static_cast<int>(walk.last.headerBytes),
+                      static_cast<int>(package::kHeaderSize));
+        return 0;
+    case package::WalkEnd::payloadPastEnd: {
+        const ULONGLONG payloadOffset = walk.offset + package::kHeaderSize;
+        CUtility::Log(L"[%s] (%d/%d)Package damaged: %s needs %lld bytes, %lld are left",
+                      kUnPackFiles, next, walk.last.header.count,
+                      DecodeName(walk.last.header).c_str(), Signed64(walk.last.header.size),
+                      Signed64(length - payloadOffset));
+        return 0;
+    }
+    case package::WalkEnd::readFailed:
+        CUtility::Log(L"[%s] Package unreadable: header %d could not be read", kUnPackFiles, next);
+        return 0;
+    case package::WalkEnd::noPackage:
+    case package::WalkEnd::stopped: // the entry that stopped it said why
+        return 0;
+    }
+    return 0;
 }
 
 } // namespace
@@ -143,59 +182,30 @@ int CUnPack::UnPackFiles() noexcept {
             CUtility::FileException(error);
             return 0;
         }
-        const ULONGLONG length = package.GetLength();
-        ULONGLONG position = package.Seek(static_cast<LONGLONG>(headerOffset), CFile::begin);
+        CopyBuffer block(kCopyBlock);
+        FileByteSource source(package);
 
-        int i = 0;
+        // The walk decides what is an entry and whether it lies within the file; what is done
+        // with each entry is decided here.
         ULONGLONG freeBytes = 0;
-        for (;;) {
-            std::uint8_t raw[package::kHeaderSize] = {};
-            const UINT read =
-                position == CFile::kSeekFailed ? 0 : package.Read(raw, package::kHeaderSize);
-            if (read == 0)
-                break;
-            const package::PackageEntryHeader header = package::DecodeHeader(raw);
-            if (i >= header.count)
-                break;
-            if (read < package::kHeaderSize) {
-                CUtility::Log(L"[%s] Package damaged: header %d has %d of %d bytes", kUnPackFiles,
-                              i + 1, static_cast<int>(read),
-                              static_cast<int>(package::kHeaderSize));
-                return 0;
-            }
-            position += package::kHeaderSize;
-
-            const std::wstring name = DecodeName(header);
-            if (!package::PayloadFits(position, header.size, length)) {
-                CUtility::Log(L"[%s] (%d/%d)Package damaged: %s needs %lld bytes, %lld are left",
-                              kUnPackFiles, i + 1, header.count, name.c_str(),
-                              Signed64(header.size), Signed64(length - position));
-                return 0;
-            }
-            if (!HasRoomFor(header.size, freeBytes))
-                return 0;
-
-            ++i;
-            if (!package::IsPlainFileName(name)) {
-                // A name with a folder, drive or ".." in it would write outside the folder.
-                CUtility::Log(L"[%s] (%d/%d)Unsafe file name skipped:%s (%d)", kUnPackFiles, i,
-                              header.count, name.c_str(), Low32(header.size));
-                package.Seek(static_cast<LONGLONG>(header.size), CFile::current);
-            } else {
+        const package::WalkResult walk =
+            package::WalkEntries(source, headerOffset, [&](const package::Entry& entry) {
+                if (!HasRoomFor(entry.header.size, freeBytes))
+                    return false;
+                const std::wstring name = DecodeName(entry.header);
+                if (!package::IsPlainFileName(name)) {
+                    // A name with a folder, drive or ".." in it would write outside the folder.
+                    CUtility::Log(L"[%s] (%d/%d)Unsafe file name skipped:%s (%d)", kUnPackFiles,
+                                  entry.index, entry.header.count, name.c_str(),
+                                  Low32(entry.header.size));
+                    return true;
+                }
                 const std::wstring outputPath = GetUnpackDir() + name;
-                CUtility::Log(L"[%s] (%d/%d)UnPack file name:%s (%d)", kUnPackFiles, i,
-                              header.count, outputPath.c_str(), Low32(header.size));
-                if (WriteEntry(package, outputPath, header.size, i) == EntryResult::failed)
-                    return 0;
-            }
-            position += header.size;
-
-            if (i == header.count)
-                break;
-        }
-
-        CUtility::Log(L"[%s] UnPack total %d files.", kUnPackFiles, i);
-        return 1;
+                CUtility::Log(L"[%s] (%d/%d)UnPack file name:%s (%d)", kUnPackFiles, entry.index,
+                              entry.header.count, outputPath.c_str(), Low32(entry.header.size));
+                return WriteEntry(package, entry, outputPath, block);
+            });
+        return ReportWalkEnd(walk, source.Length());
     } catch (...) {
         return 0;
     }

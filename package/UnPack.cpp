@@ -1,29 +1,13 @@
 #include "package/UnPack.h"
 
 #include "framework/File.h"
+#include "package/FileByteSource.h"
 #include "package/PackageFormat.h"
 #include "util/Utility.h"
 
 namespace {
 
 constexpr wchar_t kFindHeader[] = L"CUnPack::FindHeader";
-
-// The package reader's view of an open CFile.
-class FileByteSource : public package::ByteSource {
-public:
-    explicit FileByteSource(CFile& file) : file_(file) {}
-
-    std::uint64_t Length() override { return file_.GetLength(); }
-
-    std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count) override {
-        if (file_.Seek(static_cast<LONGLONG>(offset), CFile::begin) == CFile::kSeekFailed)
-            return 0;
-        return file_.Read(buffer, static_cast<UINT>(count));
-    }
-
-private:
-    CFile& file_;
-};
 
 } // namespace
 

@@ -120,6 +120,9 @@ void CheckEntries(package::ByteSource& file, std::uint64_t first, std::uint64_t 
                             to_string(count) + " entries and the end marker");
         const package::EntryAt at = package::ReadEntryAt(file, offset, marker);
         const package::PackageEntryHeader& header = at.header;
+        if (at.status == package::EntryRead::readFailed)
+            throw PackError("entry " + to_string(index) + ": the header at offset " +
+                            to_string(offset) + " could not be read");
         if (at.status == package::EntryRead::shortHeader)
             throw PackError("entry " + to_string(index) + ": the header at offset " +
                             to_string(offset) + " runs into the end marker at " +

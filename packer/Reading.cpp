@@ -33,15 +33,18 @@ void RequireCompleteWalk(const package::WalkResult& result, package::ByteSource&
         return;
     case package::WalkEnd::noPackage:
         throw PackError("no package: the first header offset is 0");
+    case package::WalkEnd::endOfData:
     case package::WalkEnd::shortHeader:
         throw PackError(entry + ": its header" + at + " is cut off by the end of the file (" +
                         length + " bytes)");
     case package::WalkEnd::payloadPastEnd: {
-        const package::EntryAt bad = package::ReadEntryAt(file, result.offset, UINT64_MAX);
-        throw PackError(entry + " ('" + Printable(package::HeaderName(bad.header)) + "', " +
-                        std::to_string(bad.header.size) + " bytes)" + at +
+        const package::PackageEntryHeader& bad = result.last.header;
+        throw PackError(entry + " ('" + Printable(package::HeaderName(bad)) + "', " +
+                        std::to_string(bad.size) + " bytes)" + at +
                         " runs past the end of the file (" + length + " bytes)");
     }
+    case package::WalkEnd::readFailed:
+        throw PackError(entry + ": its header" + at + " could not be read");
     }
 }
 

@@ -6,27 +6,36 @@
 
 namespace {
 
-// wtsapi32 is loaded by its full path in the system directory, never through the search path: the
-// stub runs elevated from wherever it was downloaded to, and a wtsapi32.dll lying next to it must
-// not be picked up. The library stays loaded for the rest of the process.
+// wtsapi32 comes from the system directory only, never through the search path: the stub runs
+// elevated from wherever it was downloaded to, and a wtsapi32.dll lying next to it must not be
+// picked up. Where Windows can restrict the search to the system directory, it is asked to;
+// elsewhere the library is loaded by its full path there. It stays loaded for the rest of the
+// process.
 struct WtsApi {
     UniqueModule library;
     WtsQueryUserTokenFunction queryUserToken = nullptr;
 
     WtsApi() noexcept {
+        if (FindSetDefaultDllDirectories() != nullptr)
+            library.reset(
+                g_os.LoadLibraryExW(L"wtsapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+        else
+            library.reset(LoadFromSystemDirectory(L"wtsapi32.dll"));
+        if (library)
+            queryUserToken = reinterpret_cast<WtsQueryUserTokenFunction>(
+                reinterpret_cast<void*>(g_os.GetProcAddress(library.get(), "WTSQueryUserToken")));
+    }
+
+    static HMODULE LoadFromSystemDirectory(const wchar_t* name) noexcept {
         wchar_t system[MAX_PATH + 1] = {};
         const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
         if (length == 0 || length >= MAX_PATH)
-            return;
+            return nullptr;
         try {
-            const std::wstring path = std::wstring(system, length) + L"\\wtsapi32.dll";
-            library.reset(::LoadLibraryW(path.c_str()));
+            return g_os.LoadLibraryW((std::wstring(system, length) + L"\\" + name).c_str());
         } catch (...) {
-            return;
+            return nullptr;
         }
-        if (library)
-            queryUserToken = reinterpret_cast<WtsQueryUserTokenFunction>(
-                reinterpret_cast<void*>(::GetProcAddress(library.get(), "WTSQueryUserToken")));
     }
 };
 
@@ -49,8 +58,13 @@ SystemCalls RealSystemCalls() noexcept {
     calls.FindNextFileW = ::FindNextFileW;
     calls.GetFileAttributesW = ::GetFileAttributesW;
     calls.DeviceIoControl = ::DeviceIoControl;
+    calls.ReadFile = ::ReadFile;
     calls.GetDiskFreeSpaceExW = ::GetDiskFreeSpaceExW;
     calls.SHGetFolderPathW = ::SHGetFolderPathW;
+    calls.SystemTimeToTzSpecificLocalTime = ::SystemTimeToTzSpecificLocalTime;
+    calls.SetDllDirectoryW = ::SetDllDirectoryW;
+    calls.LoadLibraryW = ::LoadLibraryW;
+    calls.LoadLibraryExW = ::LoadLibraryExW;
     calls.GetProcAddress = ::GetProcAddress;
     calls.GetVersionExW = ::GetVersionExW;
     calls.WTSQueryUserToken = BindAndQueryUserToken;
@@ -62,4 +76,14 @@ SystemCalls RealSystemCalls() noexcept {
     return calls;
 }
 
-SystemCalls g_os = RealSystemCalls();
+// Filled before any other object with static storage is constructed: the application object's
+// constructor already loads libraries through it.
+SystemCalls g_os __attribute__((init_priority(101))) = RealSystemCalls();
+
+SetDefaultDllDirectoriesFunction FindSetDefaultDllDirectories() noexcept {
+    const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+    if (kernel32 == nullptr)
+        return nullptr;
+    return reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+        reinterpret_cast<void*>(g_os.GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+}

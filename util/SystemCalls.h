@@ -9,6 +9,9 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+// kernel32's SetDefaultDllDirectories, missing on Windows 7 without update KB2533623.
+using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD directoryFlags);
+
 // wtsapi32's WTSQueryUserToken. The program does not import wtsapi32: the real entry is bound on
 // its first call, from the system directory.
 using WtsQueryUserTokenFunction = BOOL(WINAPI*)(ULONG sessionId, PHANDLE token);
@@ -24,9 +27,20 @@ struct SystemCalls {
     decltype(&::GetFileAttributesW) GetFileAttributesW;
     decltype(&::DeviceIoControl) DeviceIoControl;
 
+    // Reading a file through CFile: the package is the file that must be read without fail.
+    decltype(&::ReadFile) ReadFile;
+
     // Free space on the volume an entry is written to, and the Program Files fallback.
     decltype(&::GetDiskFreeSpaceExW) GetDiskFreeSpaceExW;
     decltype(&::SHGetFolderPathW) SHGetFolderPathW;
+
+    // The log clock's conversion to local time; a failed one leaves the line without a time.
+    decltype(&::SystemTimeToTzSpecificLocalTime) SystemTimeToTzSpecificLocalTime;
+
+    // Library loading at start-up, in the order the tests check.
+    decltype(&::SetDllDirectoryW) SetDllDirectoryW;
+    decltype(&::LoadLibraryW) LoadLibraryW;
+    decltype(&::LoadLibraryExW) LoadLibraryExW;
 
     // The version queries: RtlGetVersion is looked up at run time, GetVersionExW answers when it
     // is missing or fails.
@@ -44,5 +58,9 @@ struct SystemCalls {
 };
 
 SystemCalls RealSystemCalls() noexcept;
+
+// kernel32's SetDefaultDllDirectories where this Windows has it (through g_os.GetProcAddress),
+// else null.
+SetDefaultDllDirectoriesFunction FindSetDefaultDllDirectories() noexcept;
 
 extern SystemCalls g_os;

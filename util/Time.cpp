@@ -1,5 +1,7 @@
 #include "util/Utility.h"
 
+#include "util/SystemCalls.h"
+
 #include <cwchar>
 
 // Conversions go through the Windows time-zone functions rather than the C runtime: the runtime
@@ -71,7 +73,7 @@ std::wstring CUtility::FormatTime(std::int64_t time) {
     SYSTEMTIME utc;
     SYSTEMTIME local;
     if (!::FileTimeToSystemTime(&file, &utc) ||
-        !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+        !g_os.SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
         return std::wstring();
 
     wchar_t text[128] = {};

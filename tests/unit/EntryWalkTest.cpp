@@ -157,18 +157,38 @@ TEST(WalkDamaged, NoPackageWhenTheFirstHeaderOffsetIsZero) {
     EXPECT_EQ(result.entries, 0);
 }
 
-TEST(WalkDamaged, FirstHeaderBeyondTheEndIsAShortHeader) {
-    fake::Bytes file = Build({{"a", fake::Pattern(4)}});
-    fake::Put64(file, file.size() - 284 + 8, file.size() + 100);
-    const Walked walked = Walk(file);
-    EXPECT_EQ(walked.result.end, WalkEnd::shortHeader);
-    EXPECT_EQ(walked.result.entries, 0);
+TEST(WalkDamaged, FirstHeaderAtOrBeyondTheEndIsTheEndOfTheData) {
+    for (const std::uint64_t beyond : {std::uint64_t{0}, std::uint64_t{100}, UINT64_MAX - 100}) {
+        fake::Bytes file = Build({{"a", fake::Pattern(4)}});
+        fake::Put64(file, file.size() - 284 + 8, beyond > 100 ? beyond : file.size() + beyond);
+        const Walked walked = Walk(file);
+        EXPECT_EQ(walked.result.end, WalkEnd::endOfData) << beyond;
+        EXPECT_EQ(walked.result.entries, 0);
+    }
 }
 
-TEST(WalkDamaged, HugeFirstHeaderOffsetDoesNotWrapAround) {
-    fake::Bytes file = Build({{"a", fake::Pattern(4)}});
-    fake::Put64(file, file.size() - 284 + 8, UINT64_MAX - 100);
-    EXPECT_EQ(Walk(file).result.end, WalkEnd::shortHeader);
+// A read that fails where the bytes are there is told apart from the end of the file.
+class FailingByteSource : public MemoryByteSource {
+public:
+    FailingByteSource(const fake::Bytes& bytes, std::uint64_t failFrom)
+        : MemoryByteSource(bytes), failFrom_(failFrom) {}
+    std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count) override {
+        return offset >= failFrom_ ? 0 : MemoryByteSource::ReadAt(offset, buffer, count);
+    }
+
+private:
+    std::uint64_t failFrom_;
+};
+
+TEST(WalkDamaged, FailedHeaderReadIsNoEndOfPackage) {
+    const fake::Bytes file = Build({{"a", fake::Pattern(4)}, {"b", fake::Pattern(4)}});
+    FailingByteSource source(file, kImageSize + 284 + 4);
+    int visited = 0;
+    const package::WalkResult result =
+        package::WalkEntries(source, kImageSize, [&](const package::Entry&) { return ++visited; });
+    EXPECT_EQ(result.end, WalkEnd::readFailed);
+    EXPECT_EQ(result.entries, 1);
+    EXPECT_EQ(result.offset, kImageSize + 284 + 4);
 }
 
 TEST(WalkDamaged, PayloadRunningPastTheEndStopsBeforeTheVisitor) {
@@ -198,6 +218,20 @@ TEST(WalkDamaged, TruncatedFileCutsAHeaderShort) {
     EXPECT_EQ(result.entries, 1);
     EXPECT_EQ(visited, 1);
     EXPECT_EQ(result.offset, kImageSize + 284 + 4);
+    EXPECT_EQ(result.last.headerBytes, 100u);
+}
+
+TEST(WalkDamaged, CutOffHeaderWhoseCountIsReachedEndsTheWalk) {
+    // The stub takes the count from every header, even one cut off: a second header that
+    // announces a single entry ends the package after the first.
+    fake::Bytes whole = Build({{"a", fake::Pattern(4)}, {"b", fake::Pattern(4)}});
+    fake::Put32(whole, kImageSize + 284 + 4, 1);
+    const fake::Bytes cut(whole.begin(), whole.begin() + kImageSize + 284 + 4 + 10);
+    MemoryByteSource source(cut);
+    const package::WalkResult result =
+        package::WalkEntries(source, kImageSize, [](const package::Entry&) { return true; });
+    EXPECT_EQ(result.end, WalkEnd::complete);
+    EXPECT_EQ(result.entries, 1);
 }
 
 TEST(WalkDamaged, VisitorCanStopTheWalk) {
@@ -221,7 +255,7 @@ TEST(ReadEntryAt, HeaderAndPayloadMustEndWithinTheLimit) {
     EXPECT_EQ(package::ReadEntryAt(source, kImageSize, kImageSize + 283).status,
               package::EntryRead::shortHeader);
     EXPECT_EQ(package::ReadEntryAt(source, kImageSize + 1, kImageSize).status,
-              package::EntryRead::shortHeader);
+              package::EntryRead::endOfData);
 }
 
 TEST(ReadEntryAt, LimitBeyondTheFileStillNeedsTheBytes) {
@@ -229,7 +263,7 @@ TEST(ReadEntryAt, LimitBeyondTheFileStillNeedsTheBytes) {
     MemoryByteSource source(file);
     const package::EntryAt at = package::ReadEntryAt(source, file.size() - 100, UINT64_MAX);
     EXPECT_EQ(at.status, package::EntryRead::shortHeader);
-    EXPECT_EQ(at.header.size, 0u);
+    EXPECT_EQ(at.headerBytes, 100u);
 }
 
 } // namespace

@@ -80,13 +80,38 @@ const ChildRegistration fallbackWithoutX86(L"extract-fallback-no-x86", [] {
     return unpack.UnPackFiles();
 });
 
-// 0 when the extraction ran on another thread than the caller's and StartAndWait returned 0.
+// Reading fails at one offset of the package, as a failing disk would there (Wine cannot be made
+// to fail a read of a file whose bytes are there).
+ULONGLONG g_unreadableOffset = 0;
+BOOL WINAPI ReadFailingAtOneOffset(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read,
+                                   LPOVERLAPPED overlapped) {
+    LARGE_INTEGER position = {};
+    LARGE_INTEGER zero = {};
+    if (::SetFilePointerEx(file, zero, &position, FILE_CURRENT) &&
+        static_cast<ULONGLONG>(position.QuadPart) == g_unreadableOffset) {
+        ::SetLastError(ERROR_CRC);
+        return FALSE;
+    }
+    return ::ReadFile(file, buffer, count, read, overlapped);
+}
+
+// 1 when the extraction reported success.
+const ChildRegistration unreadableHeader(L"extract-second-header-unreadable", [] {
+    CUnPack unpack;
+    g_unreadableOffset = unpack.FindHeader() + 284 + 5; // past "first"
+    g_os.ReadFile = ReadFailingAtOneOffset;
+    return unpack.UnPackFiles();
+});
+
+// 0 when the extraction ran on another thread than the caller's and had written its file by the
+// time StartAndWait returned.
 const ChildRegistration onWorker(L"start-and-wait", [] {
     g_os.GetDiskFreeSpaceExW = RecordingFreeSpace;
     CUnPack unpack;
-    const int result = unpack.StartAndWait();
+    unpack.StartAndWait();
     const DWORD worker = g_extractingThread;
-    return (result == 0 && worker != 0 && worker != ::GetCurrentThreadId()) ? 0 : 1;
+    const bool written = CUtility::PathExists(unpack.GetUnpackDir() + L"a.txt") != 0;
+    return (worker != 0 && worker != ::GetCurrentThreadId() && written) ? 0 : 1;
 });
 
 // --- The parent side -------------------------------------------------------------------------
@@ -255,9 +280,21 @@ TEST_F(Extraction, PayloadsAroundTheCopyBlockSizeArriveIntact) {
     EXPECT_TRUE(Contains(messages, L"[CUnPack::UnPackFiles] UnPack total 4 files."));
 }
 
-TEST_F(Extraction, RunsOnAWorkerThreadAndReportsNothingBack) {
+TEST_F(Extraction, RunsOnAWorkerThreadThatIsWaitedFor) {
     EXPECT_EQ(SpawnChildFrom(PackedCopy({{"a.txt", "a"}}), L"start-and-wait"), 0);
     EXPECT_EQ(Extracted("a.txt"), "a");
+}
+
+TEST_F(Extraction, HeaderThatCannotBeReadIsNoCompleteExtraction) {
+    ASSERT_EQ(SpawnChildFrom(PackedCopy({{"a.txt", "first"}, {"b.txt", "second"}}),
+                             L"extract-second-header-unreadable"),
+              0);
+    const auto messages = LogMessages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(),
+              L"[CUnPack::UnPackFiles] Package unreadable: header 2 could not be read");
+    EXPECT_EQ(Extracted("a.txt"), "first");
+    EXPECT_FALSE(Exists(folder + L"b.txt"));
 }
 
 TEST_F(Extraction, TooLittleSpaceAnywhereIsRefusedWithABox) {

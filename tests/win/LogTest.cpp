@@ -89,14 +89,23 @@ TEST_F(LogFile, TwoRunsAppendUtf16LinesWithoutByteOrderMark) {
     EXPECT_EQ(pos, text.size()) << "unexpected tail: " << Narrow(text.substr(pos));
 }
 
-TEST_F(LogFile, ShowsAndKeepsTheCallersLastError) {
+// The clock conversion fails and leaves its own error behind: the line has no time, and both the
+// line and the caller still see the caller's error.
+BOOL WINAPI FailingLocalTime(const TIME_ZONE_INFORMATION*, const SYSTEMTIME*, LPSYSTEMTIME) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+
+TEST_F(LogFile, ShowsAndKeepsTheCallersLastErrorWhateverTheFormattingDid) {
+    SystemCallsScope seams;
+    g_os.SystemTimeToTzSpecificLocalTime = FailingLocalTime;
     ::SetLastError(1234);
     CUtility::Log(L"[%s] %s", L"Test::Error", L"after a failure");
     EXPECT_EQ(::GetLastError(), 1234u);
 
-    const std::wstring text = ReadLogText();
-    EXPECT_NE(text.find(L"  [Test::Error] after a failure (Last=1234)\r\n"), std::wstring::npos)
-        << Narrow(text);
+    const std::wstring expected = L"[" + std::to_wstring(::GetCurrentProcessId()) +
+                                  L"]  [Test::Error] after a failure (Last=1234)\r\n";
+    EXPECT_EQ(ReadLogText(), expected);
 }
 
 TEST_F(LogFile, LongMessageIsCutAt1022Characters) {
@@ -115,8 +124,11 @@ TEST_F(LogFile, LongMessageIsCutAt1022Characters) {
 TEST_F(LogFile, LineIsLostWhileTheFileIsHeldOpen) {
     CUtility::Log(L"[%s] before", L"Test::Held");
     {
-        UniqueFileHandle holder(::CreateFileW(LogPath().c_str(), GENERIC_READ, 0, nullptr,
-                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // The holder shares everything: only the log's own open, which admits no other opener,
+        // can refuse to open alongside it.
+        UniqueFileHandle holder(::CreateFileW(
+            LogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(holder);
         CUtility::Log(L"[%s] while held", L"Test::Held");
     }

@@ -10,6 +10,8 @@
 
 #include <cstring>
 #include <cwctype>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -175,27 +177,99 @@ TEST(OsInfo, LogsVersionBuildServicePackAndWow64) {
     ::DeleteFileW(log.c_str());
 }
 
-TEST(Preload, SystemLibrariesComeFromTheSystemDirectory) {
-    CUnPackFileApp::PreloadSystemLibraries();
+// --- Library loading at start-up ------------------------------------------------------------
 
+std::vector<std::wstring> g_loadingCalls;
+
+BOOL WINAPI RecordedSetDefaultDllDirectories(DWORD flags) {
+    g_loadingCalls.push_back(L"SetDefaultDllDirectories " + std::to_wstring(flags));
+    return TRUE; // not passed on: this test process keeps its own search order
+}
+FARPROC WINAPI OfferingSetDefaultDllDirectories(HMODULE module, LPCSTR name) {
+    if (std::string(name) == "SetDefaultDllDirectories")
+        return reinterpret_cast<FARPROC>(
+            reinterpret_cast<void*>(&RecordedSetDefaultDllDirectories));
+    return ::GetProcAddress(module, name);
+}
+FARPROC WINAPI WithoutSetDefaultDllDirectories(HMODULE module, LPCSTR name) {
+    if (std::string(name) == "SetDefaultDllDirectories")
+        return nullptr;
+    return ::GetProcAddress(module, name);
+}
+BOOL WINAPI RecordedSetDllDirectory(LPCWSTR path) {
+    g_loadingCalls.push_back(L"SetDllDirectory \"" + std::wstring(path) + L"\"");
+    return ::SetDllDirectoryW(path);
+}
+HMODULE WINAPI RecordedLoadLibrary(LPCWSTR path) {
+    g_loadingCalls.push_back(L"LoadLibrary " + std::wstring(path));
+    return ::LoadLibraryW(path);
+}
+
+std::wstring SystemDirectory() {
     wchar_t system[MAX_PATH + 1] = {};
     ::GetSystemDirectoryW(system, MAX_PATH);
-    const wchar_t* names[] = {L"winspool.drv", L"wtsapi32.dll", L"version.dll",
-                              L"netapi32.dll", L"urlmon.dll",   L"cfgmgr32.dll"};
-    for (const wchar_t* name : names) {
-        const std::wstring expected = std::wstring(system) + L"\\" + name;
-        if (!Exists(expected))
+    return system;
+}
+
+// Every call the preloading makes, in order: each load comes from the system directory, and the
+// current directory is taken out of the search order before each one.
+std::vector<std::wstring> ExpectedPreloading() {
+    const std::wstring folder = SystemDirectory() + L"\\";
+    std::vector<std::wstring> calls = {L"SetDllDirectory \"\"", L"SetDllDirectory \"\"",
+                                       L"LoadLibrary " + folder + L"winspool.drv"};
+    for (const wchar_t* name :
+         {L"wtsapi32", L"version", L"wldp", L"propsys", L"profapi", L"vaultcli", L"edputil",
+          L"iertutil", L"netutils", L"srvcli", L"urlmon", L"sspicli", L"logoncli", L"wkscli",
+          L"samcli", L"netapi32", L"cfgmgr32", L"TextShaping"}) {
+        calls.push_back(L"SetDllDirectory \"\"");
+        calls.push_back(L"LoadLibrary " + folder + name + L".dll");
+    }
+    return calls;
+}
+
+class LibraryLoading : public testing::Test {
+protected:
+    void SetUp() override {
+        g_loadingCalls.clear();
+        g_os.SetDllDirectoryW = RecordedSetDllDirectory;
+        g_os.LoadLibraryW = RecordedLoadLibrary;
+        // Set beforehand, so that only the preloading can leave the DLL directory empty.
+        ::SetDllDirectoryW(L"C:\\windows");
+    }
+    SystemCallsScope seams_;
+};
+
+TEST_F(LibraryLoading, SearchIsRestrictedToTheSystemDirectoryBeforeTheFirstPreload) {
+    g_os.GetProcAddress = OfferingSetDefaultDllDirectories;
+    CUnPackFileApp::SecureLibraryLoading();
+
+    std::vector<std::wstring> expected = ExpectedPreloading();
+    expected.insert(expected.begin(),
+                    L"SetDefaultDllDirectories " + std::to_wstring(LOAD_LIBRARY_SEARCH_SYSTEM32));
+    EXPECT_EQ(g_loadingCalls, expected);
+
+    // What Wine really loaded came from the system directory; the DLL directory is empty.
+    for (const std::wstring& call : g_loadingCalls) {
+        if (call.rfind(L"LoadLibrary ", 0) != 0)
+            continue;
+        const std::wstring path = call.substr(12);
+        if (!Exists(path))
             continue; // not part of this Windows: it stays unloaded
-        HMODULE module = ::GetModuleHandleW(name);
-        ASSERT_NE(module, nullptr) << Narrow(name) << " was not loaded";
+        HMODULE module = ::GetModuleHandleW(path.c_str());
+        ASSERT_NE(module, nullptr) << Narrow(path) << " was not loaded";
         wchar_t loaded[MAX_PATH + 1] = {};
         ::GetModuleFileNameW(module, loaded, MAX_PATH);
-        EXPECT_EQ(::lstrcmpiW(loaded, expected.c_str()), 0) << Narrow(loaded);
+        EXPECT_EQ(::lstrcmpiW(loaded, path.c_str()), 0) << Narrow(loaded);
     }
-    // The current directory is out of the search order.
-    wchar_t directory[8] = L"junk";
-    EXPECT_EQ(::GetDllDirectoryW(8, directory), 0u);
+    wchar_t directory[16] = L"junk";
+    EXPECT_EQ(::GetDllDirectoryW(16, directory), 0u);
     EXPECT_EQ(std::wstring(directory), L"");
+}
+
+TEST_F(LibraryLoading, WithoutSetDefaultDllDirectoriesThePreloadingAloneServes) {
+    g_os.GetProcAddress = WithoutSetDefaultDllDirectories;
+    CUnPackFileApp::SecureLibraryLoading();
+    EXPECT_EQ(g_loadingCalls, ExpectedPreloading());
 }
 
 } // namespace
