@@ -11,6 +11,8 @@ endif()
 
 if(UNPACK_FUZZ)
     include(cmake/Fuzz.cmake)
+elseif(NOT UNPACK_TESTS)
+    add_subdirectory(packer)
 else()
     set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

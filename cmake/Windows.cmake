@@ -3,7 +3,8 @@ enable_language(RC)
 
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 add_compile_options(-municode)
-add_link_options(-municode)
+# No link time in the PE header: the same sources give the same bytes.
+add_link_options(-municode -Wl,--no-insert-timestamp)
 
 # Everything of the stub but its entry point and resources, so the tests can link it.
 add_library(stubcore STATIC
@@ -48,11 +49,20 @@ target_link_libraries(UnPackFile PRIVATE stubcore stubresources)
 target_link_options(UnPackFile PRIVATE -s -mwindows)
 unpack_warnings(UnPackFile)
 
+# stubpack.exe, the packing tool for Windows build machines: a console program, static like the
+# stub, so it needs nothing but system DLLs either.
+add_subdirectory(packer)
+
+if(NOT UNPACK_TESTS)
+    return()
+endif()
+
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GOOGLETEST_SOURCE} googletest EXCLUDE_FROM_ALL)
 
 add_subdirectory(tests/win)
+add_subdirectory(tests/release)
 
 set(UNPACK_NATIVE_BUILD "${CMAKE_SOURCE_DIR}/build/native" CACHE PATH
     "The native tree, which holds the packing tool the end-to-end scenarios use")

@@ -76,13 +76,13 @@ CreateRequest ParseCreate(const Arguments& args) {
             fs::path& target = arg == "--stub" ? request.stub : request.output;
             if (!target.empty())
                 throw UsageError(arg + " is given twice");
-            target = args[++i];
+            target = fs::u8path(args[++i]);
         } else if (!optionsEnded && arg == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
             throw UsageError("unknown option '" + Printable(arg) + "'");
         } else {
-            request.files.emplace_back(arg);
+            request.files.push_back(fs::u8path(arg));
         }
     }
     if (request.stub.empty())
@@ -97,21 +97,21 @@ CreateRequest ParseCreate(const Arguments& args) {
 void RunCreate(const Arguments& args, std::ostream& out, std::ostream&) {
     const CreateRequest request = ParseCreate(args);
     const CreateSummary summary = CreatePackage(request);
-    out << "wrote " << request.output.string() << ": " << summary.entries << " entries, "
+    out << "wrote " << request.output.u8string() << ": " << summary.entries << " entries, "
         << summary.payloadBytes << " payload bytes, image " << summary.imageSize << " bytes ("
         << summary.padding << " of padding), " << summary.fileSize << " bytes in all\n";
 }
 
 void RunList(const Arguments& args, std::ostream& out, std::ostream&) {
     RequireCount(args, 1, "FILE");
-    InputFile file(args[0]);
+    InputFile file(fs::u8path(args[0]));
     ListPackage(file, out);
 }
 
 void RunExtract(const Arguments& args, std::ostream& out, std::ostream& err) {
     RequireCount(args, 2, "FILE DIR");
-    InputFile file(args[0]);
-    const ExtractSummary summary = ExtractPackage(file, args[1], out, err);
+    InputFile file(fs::u8path(args[0]));
+    const ExtractSummary summary = ExtractPackage(file, fs::u8path(args[1]), out, err);
     if (summary.skipped > 0)
         throw PackError(std::to_string(summary.skipped) + " of " +
                         std::to_string(summary.skipped + summary.written) +
@@ -120,7 +120,7 @@ void RunExtract(const Arguments& args, std::ostream& out, std::ostream& err) {
 
 void RunCheck(const Arguments& args, std::ostream& out, std::ostream&) {
     RequireCount(args, 1, "FILE");
-    InputFile file(args[0]);
+    InputFile file(fs::u8path(args[0]));
     const CheckSummary summary = CheckPackage(file);
     out << "ok: " << summary.entries << " entries, " << summary.payloadBytes
         << " payload bytes, image " << summary.imageSize << " bytes ("

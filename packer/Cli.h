@@ -12,7 +12,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-// `args` are the arguments after the program name.
+// `args` are the arguments after the program name, as UTF-8 text (on Windows, converted from
+// the wide command line), and paths among them are read as such.
 int RunStubpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 } // namespace packer

@@ -38,7 +38,7 @@ std::vector<Input> CheckInputs(const std::vector<fs::path>& files) {
     std::vector<Input> inputs;
     std::map<std::string, std::string> folded; // folded name -> name as given
     for (const fs::path& path : files) {
-        Input input{path, path.filename().string(), 0};
+        Input input{path, path.filename().u8string(), 0};
         const std::string problem = NameProblem(input.name);
         if (!problem.empty())
             throw PackError("cannot pack " + QuotedPath(path) + " under the name '" +
@@ -95,7 +95,7 @@ bool SameFile(const fs::path& a, const fs::path& b) {
 }
 
 void CheckOutput(const CreateRequest& request) {
-    const std::string name = request.output.filename().string();
+    const std::string name = request.output.filename().u8string();
     if (name.empty() || name == "." || name == "..")
         throw PackError("output " + QuotedPath(request.output) + " does not name a file");
     if (name.size() > package::kMaxNameBytes)
@@ -163,7 +163,7 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     trailer.ordinal = package::kTrailerOrdinal;
     trailer.size = summary.imageSize;
     trailer.runningTotal = summary.imageSize;
-    SetHeaderName(trailer, request.output.filename().string());
+    SetHeaderName(trailer, request.output.filename().u8string());
     WriteHeader(out, trailer);
 
     out.Commit();

@@ -87,7 +87,7 @@ std::string Printable(const std::string& name) {
 
 std::string QuotedPath(const std::filesystem::path& path) {
     std::string shown = "'";
-    for (const char c : path.string()) {
+    for (const char c : path.u8string()) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F)
             shown += HexByte(byte);

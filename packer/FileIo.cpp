@@ -24,7 +24,7 @@ fs::path TemporaryNameFor(const fs::path& destination) {
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", tag);
     return destination.parent_path() /
-           ("." + destination.filename().string() + "." + hex + ".partial");
+           fs::u8path("." + destination.filename().u8string() + "." + hex + ".partial");
 }
 
 } // namespace

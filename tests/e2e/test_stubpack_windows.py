@@ -1,0 +1,90 @@
+"""stubpack.exe, the packing tool for Windows, under Wine: every command gives the same exit
+status, messages and bytes as the Linux tool, whose behaviour the packer tests pin down. Both
+run with the same relative paths from the same kind of folder, so their messages can be
+compared as they stand."""
+
+import random
+import shutil
+import subprocess
+from pathlib import Path
+
+import pytest
+
+from conftest import WINE, required_env
+
+INPUTS = {
+    "run.bat": b"@echo off\r\nexit /b 0\r\n",
+    "data.bin": random.Random(11).randbytes(70001),
+    "empty.ini": b"",
+}
+
+
+@pytest.fixture(scope="session")
+def stubpack_exe():
+    return Path(required_env("STUBPACK_EXE"))
+
+
+@pytest.fixture
+def tools(stubpack, stubpack_exe, tmp_path):
+    """run(tool, *args) in tmp_path/<tool>, for tool "linux" or "windows"; both folders see the
+    stub and the inputs at ../UnPackFile.exe and ../in/."""
+    shutil.copyfile(required_env("STUB"), tmp_path / "UnPackFile.exe")
+    (tmp_path / "in").mkdir()
+    for name, content in INPUTS.items():
+        (tmp_path / "in" / name).write_bytes(content)
+    commands = {"linux": [str(stubpack)], "windows": [WINE, str(stubpack_exe)]}
+
+    def run(tool, *args):
+        folder = tmp_path / tool
+        folder.mkdir(exist_ok=True)
+        # Text mode: the Windows tool ends its lines with CR LF, as Windows programs do.
+        return subprocess.run(commands[tool] + list(args), cwd=folder, capture_output=True,
+                              text=True, timeout=120)
+
+    return run
+
+
+def outcome(done):
+    return done.returncode, done.stdout, done.stderr
+
+
+CREATE = ["create", "--stub", "../UnPackFile.exe", "--output", "setup.exe",
+          *[f"../in/{name}" for name in INPUTS]]
+
+
+def test_create_list_check_and_extract_match_the_linux_tool(tools, tmp_path):
+    linux = tools("linux", *CREATE)
+    assert linux.returncode == 0, linux.stderr
+    windows = tools("windows", *CREATE)
+    assert outcome(windows) == outcome(linux)
+    packed = (tmp_path / "windows" / "setup.exe").read_bytes()
+    assert packed == (tmp_path / "linux" / "setup.exe").read_bytes()
+
+    # Packing again replaces the output (a rename over an existing file on Windows) with the
+    # same bytes: nothing of the moment or the machine goes into a package.
+    assert tools("windows", *CREATE).returncode == 0
+    assert (tmp_path / "windows" / "setup.exe").read_bytes() == packed
+
+    for command in (["list", "setup.exe"], ["check", "setup.exe"], ["extract", "setup.exe", "out"]):
+        windows = tools("windows", *command)
+        assert windows.returncode == 0, (command, windows.stderr)
+        assert outcome(windows) == outcome(tools("linux", *command)), command
+    extracted = {p.name: p.read_bytes() for p in (tmp_path / "windows" / "out").iterdir()}
+    assert extracted == INPUTS
+
+
+def test_refusals_usage_and_help_match_the_linux_tool(tools, tmp_path):
+    cases = {
+        "missing input": (1, ["create", "--stub", "../UnPackFile.exe", "--output", "x.exe",
+                              "../in/run.bat", "../in/absent.txt"]),
+        "not a package": (1, ["check", "../in/run.bat"]),
+        "no command": (2, []),
+        "wrong count": (2, ["extract", "setup.exe"]),
+        "help": (0, ["--help"]),
+        "command help": (0, ["create", "--help"]),
+    }
+    for case, (status, args) in cases.items():
+        windows = tools("windows", *args)
+        assert windows.returncode == status, (case, windows.stderr)
+        assert outcome(windows) == outcome(tools("linux", *args)), case
+    assert not (tmp_path / "windows" / "x.exe").exists(), "a refused create wrote its output"
