@@ -7,6 +7,7 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 import threading
 import time
 from dataclasses import dataclass
@@ -18,6 +19,21 @@ CAPTION = "Tovari Vessor"
 # The Wine loader of the build under test (the 64-bit one for a 64-bit build).
 WINE = os.environ.get("WINE", "wine")
 LOG_LINE = re.compile(r"^\[(\d+)\](\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)?  (.*) \(Last=(-?\d+)\)$", re.S)
+
+
+def run_wine(args, text=False, **kwargs):
+    """Runs a program under Wine and returns its CompletedProcess, output included. The output
+    goes through temporary files, never pipes: a Wine service that the program starts inherits
+    a pipe and holds it open for seconds after the program itself has ended."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        done = subprocess.run([WINE, *map(str, args)], stdout=out, stderr=err, **kwargs)
+        out.seek(0)
+        err.seek(0)
+        done.stdout, done.stderr = out.read(), err.read()
+    if text:  # as subprocess's text mode reads it, CR LF included
+        done.stdout, done.stderr = (stream.decode().replace("\r\n", "\n")
+                                    for stream in (done.stdout, done.stderr))
+    return done
 
 
 def required_env(name):
@@ -94,8 +110,7 @@ class Wine:
         number of boxes seen)."""
         full_env = dict(os.environ, **(env or {}))
         with BoxWatcher() as boxes:
-            done = subprocess.run([WINE, str(exe), *args], env=full_env, cwd=cwd,
-                                  timeout=timeout, capture_output=True)
+            done = run_wine([exe, *args], env=full_env, cwd=cwd, timeout=timeout)
         return done.returncode, len(boxes.seen)
 
     def start(self, exe, *args, env=None):
@@ -123,10 +138,10 @@ class Wine:
     def set_app_version(self, exe_name, version):
         key = rf"HKCU\Software\Wine\AppDefaults\{exe_name}"
         if version is None:
-            subprocess.run([WINE, "reg", "delete", key, "/f"], capture_output=True)
+            run_wine(["reg", "delete", key, "/f"])
         else:
-            subprocess.run([WINE, "reg", "add", key, "/v", "Version", "/t", "REG_SZ",
-                            "/d", version, "/f"], capture_output=True, check=True)
+            run_wine(["reg", "add", key, "/v", "Version", "/t", "REG_SZ", "/d", version, "/f"],
+                     check=True)
 
 
 @pytest.fixture(scope="session")

@@ -8,7 +8,7 @@ import subprocess
 import time
 from pathlib import Path
 
-from conftest import WINE, required_env
+from conftest import required_env, run_wine
 from test_registry import PRODUCT, VENDOR, create_key, machine_values, reg, utc_seconds
 
 INIT = "[CUnPackFileApp::InitInstance]"
@@ -48,10 +48,10 @@ def build_msi(folder):
 
 
 def pack_on_windows(wine, msi, output):
-    done = subprocess.run([WINE, required_env("STUBPACK_EXE"), "create",
-                           "--stub", wine.windows_path(required_env("STUB")),
-                           "--output", wine.windows_path(output), wine.windows_path(msi)],
-                          capture_output=True, text=True, timeout=120)
+    done = run_wine([required_env("STUBPACK_EXE"), "create",
+                     "--stub", wine.windows_path(required_env("STUB")),
+                     "--output", wine.windows_path(output), wine.windows_path(msi)],
+                    text=True, timeout=120)
     assert done.returncode == 0, done.stderr
 
 

@@ -4,9 +4,8 @@ packed by the packing tool."""
 
 import os
 import re
-import subprocess
 
-from conftest import WINE, wait_for
+from conftest import run_wine, wait_for
 
 INIT = "[CUnPackFileApp::InitInstance]"
 RUN_BAT = b"@echo off\r\necho script ran in %CD%\r\ntype setup.ini\r\nexit /b 3\r\n"
@@ -155,7 +154,7 @@ class TestSingleInstance:
             assert not (wine.folder / "second.txt").exists(), "nothing is extracted"
         finally:
             # Ending the installer lets the first stub finish its run as it would.
-            subprocess.run([WINE, "taskkill", "/f", "/im", "payload.exe"], capture_output=True)
+            run_wine(["taskkill", "/f", "/im", "payload.exe"])
             running.wait(timeout=60)
 
 

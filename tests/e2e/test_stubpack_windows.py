@@ -10,7 +10,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import WINE, required_env
+from conftest import required_env, run_wine
 
 INPUTS = {
     "run.bat": b"@echo off\r\nexit /b 0\r\n",
@@ -32,13 +32,13 @@ def tools(stubpack, stubpack_exe, tmp_path):
     (tmp_path / "in").mkdir()
     for name, content in INPUTS.items():
         (tmp_path / "in" / name).write_bytes(content)
-    commands = {"linux": [str(stubpack)], "windows": [WINE, str(stubpack_exe)]}
-
     def run(tool, *args):
         folder = tmp_path / tool
         folder.mkdir(exist_ok=True)
         # Text mode: the Windows tool ends its lines with CR LF, as Windows programs do.
-        return subprocess.run(commands[tool] + list(args), cwd=folder, capture_output=True,
+        if tool == "windows":
+            return run_wine([stubpack_exe, *args], text=True, cwd=folder, timeout=120)
+        return subprocess.run([str(stubpack), *args], cwd=folder, capture_output=True,
                               text=True, timeout=120)
 
     return run
