@@ -57,6 +57,7 @@ class BoxWatcher:
 
     def __init__(self):
         self.seen = []
+        self.sizes = []  # each box's size on screen, "WIDTHxHEIGHT"
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
 
@@ -71,7 +72,9 @@ class BoxWatcher:
     def _run(self):
         # A key press that outlives its box waits in Wine's input queue and closes the next box
         # before anyone sees it: press once, and again only if the box is still up a second on.
-        pressed = {}
+        # Which box it is shows in its size, as Wine fits a box to its text: the key waits until
+        # two looks agree on it (a box just mapped may not have its size yet), or a second.
+        pressed, sizes, first_seen = {}, {}, {}
         while not self._stop.is_set():
             found = subprocess.run(
                 ["xdotool", "search", "--name", f"^{CAPTION}$"],
@@ -80,10 +83,23 @@ class BoxWatcher:
             for window in found:
                 if window not in self.seen:
                     self.seen.append(window)
-                if now - pressed.get(window, -10.0) >= 1.0:
+                    first_seen[window] = now
+                size = subprocess.run(["xdotool", "getwindowgeometry", window],
+                                      capture_output=True, text=True).stdout
+                size = size.split("Geometry:")[-1].strip() if "Geometry:" in size else ""
+                settled = size != "" and size == sizes.get(window)
+                if size:
+                    sizes[window] = size
+                if not settled and now - first_seen[window] < 1.0:
+                    continue
+                if now - first_seen[window] >= 3.0:
+                    # Still up after its key: Wine gave the key to another foreground window.
+                    run_wine([required_env("CLOSEBOX"), CAPTION], timeout=30)
+                elif now - pressed.get(window, -10.0) >= 1.0:
                     pressed[window] = now
                     subprocess.run(["xdotool", "key", "--window", window, "Return"],
                                    capture_output=True)
+            self.sizes = [sizes.get(window, "") for window in self.seen]
             # Polled often: a box can be closed by Wine within a fraction of a second.
             self._stop.wait(0.02)
 
@@ -111,6 +127,7 @@ class Wine:
         full_env = dict(os.environ, **(env or {}))
         with BoxWatcher() as boxes:
             done = run_wine([exe, *args], env=full_env, cwd=cwd, timeout=timeout)
+        self.box_sizes = boxes.sizes
         return done.returncode, len(boxes.seen)
 
     def start(self, exe, *args, env=None):

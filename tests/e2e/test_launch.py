@@ -8,6 +8,7 @@ import re
 from conftest import run_wine, wait_for
 
 INIT = "[CUnPackFileApp::InitInstance]"
+
 RUN_BAT = b"@echo off\r\necho script ran in %CD%\r\ntype setup.ini\r\nexit /b 3\r\n"
 SETUP_INI = b"[Setup]\r\nName=sample\r\n"
 
@@ -64,7 +65,7 @@ class TestDefaultMode:
         lines = launch_lines(wine.messages())
         log_path = wine.windows_temp + "unpack.log"
         assert re.fullmatch(
-            rf"\{INIT} dir:{re.escape(wine.windows_temp)}unpack\\?"
+            rf"\{INIT} dir:{re.escape(wine.windows_temp)}unpack\\"
             rf" file:{re.escape(default_command_file())}"
             rf" param:/c run\.bat > \"{re.escape(log_path)}\.txt\"", lines[0]), lines[0]
         # The script's own exit code is logged and changes nothing else.
@@ -120,6 +121,13 @@ class TestNamedFileMode:
         assert logged_parameters(wine) == "one two "
         assert payload_record(wine)["args"] == ["one", "two"]
 
+    def test_an_installer_that_ends_with_259_is_seen_to_end(self, wine, pack, payload_exe):
+        # 259 is also what the exit-code query says of a process still running.
+        stub = pack({"payload.exe": payload_exe.read_bytes()})
+        assert wine.run(stub, "payload.exe", "--exit", "259", timeout=60) == (0, 0)
+        assert_waited_launch(launch_lines(wine.messages()), 259)
+        assert not wine.folder.exists()
+
     def test_a_file_the_package_lacks_fails_and_the_folder_waits_for_the_next_run(
             self, wine, pack, payload_exe):
         stub = pack({"payload.exe": payload_exe.read_bytes(), "setup.ini": SETUP_INI})
@@ -150,8 +158,21 @@ class TestSingleInstance:
 
             code, boxes = wine.run(second, "payload.exe")
             assert (code, boxes) == (0, 1)
+            in_progress_box = wine.box_sizes
             assert len(wine.log_lines()) == lines_before, "a refused run writes no log line"
             assert not (wine.folder / "second.txt").exists(), "nothing is extracted"
+
+            # The OS gate comes first: an old system is told so even while a stub runs.
+            old = pack({"payload.exe": payload_exe.read_bytes()}, name="busy-vista.exe")
+            wine.set_app_version("busy-vista.exe", "vista")
+            try:
+                assert wine.run(old, "payload.exe") == (0, 1)
+            finally:
+                wine.set_app_version("busy-vista.exe", None)
+            # The two refusals' boxes differ in size; a box closed before its size was read
+            # cannot be told.
+            if all(in_progress_box + wine.box_sizes):
+                assert wine.box_sizes != in_progress_box, "the in-progress box, not the OS's"
         finally:
             # Ending the installer lets the first stub finish its run as it would.
             run_wine(["taskkill", "/f", "/im", "payload.exe"])
