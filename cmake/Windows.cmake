@@ -42,6 +42,7 @@ add_executable(UnPackFile WIN32
     app/InstanceMutex.cpp
     app/Main.cpp
     app/UnPackFileApp.cpp
+    framework/RuntimeHooks.cpp
     framework/WinMain.cpp
 )
 target_link_libraries(UnPackFile PRIVATE stubcore stubresources)
