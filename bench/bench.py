@@ -231,7 +231,8 @@ class Bench:
         shipped = Path(self.args.shipped).stat().st_size
         which = ("the shipped i686 stub" if self.args.arch == "i686" else
                  "the 64-bit build (this host cannot run 32-bit programs)")
-        print(f"Timed: {which}, {self.args.stub}; "
+        timed = os.path.relpath(self.args.stub, Path(__file__).resolve().parent.parent)
+        print(f"Timed: {which}, {timed}; "
               f"{'under Xvfb, Wine desktop up' if self.args.display else 'headless (no display)'}"
               f"; median of {self.args.runs} runs each, range in brackets.")
         print()
