@@ -14,9 +14,11 @@ constexpr wchar_t kInitInstance[] = L"CUnPackFileApp::InitInstance";
 constexpr DWORD kPollIntervalMs = 3000;
 
 // A process that has just ended may hold the folder for a moment longer (its current directory,
-// a file a child of it still has open): the deletion is tried again for up to two seconds.
-constexpr int kMaxCleanupRetries = 20;
-constexpr DWORD kCleanupPauseMs = 100;
+// a file a child of it still has open): the deletion is tried again for up to two seconds. Wine
+// lets go of an ended process's current directory some 250 ms later; trying every 10 ms ends the
+// run as soon as the folder is free rather than up to a whole pause after.
+constexpr DWORD kCleanupPauseMs = 10;
+constexpr int kMaxCleanupRetries = 2000 / kCleanupPauseMs;
 
 // Keep the process handle, return only once the process is started, and let the shell show no
 // error box of its own: a failure is logged and recorded instead.

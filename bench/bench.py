@@ -1,36 +1,93 @@
-"""Prints the stub's figures under Wine: extraction time against a plain CopyFileW copy of the
-same bytes, and the stub's own overhead around a tiny installer. Every figure is the median of
-several runs in one prefix. Run it through bench/run, which builds and boots the prefix."""
+"""Prints the stub's figures under Wine as Markdown tables, each against its goal: extraction time
+against a plain CopyFileW copy of the same bytes, the stub's own overhead around a tiny installer
+and its parts, the image size and, on request, the memory a 1 GiB payload takes. Every time is
+the median of several runs in one prefix, with the range of the runs beside it. Run it through
+bench/run, which builds and boots the prefix."""
 
 import argparse
 import getpass
 import os
+import re
 import shutil
 import statistics
 import subprocess
 import tempfile
+import threading
 import time
 from pathlib import Path
 
+# The goals the figures are held to.
+BIG_RATIO_GOAL = 1.2
+MANY_RATIO_GOAL = 1.0
+OVERHEAD_GOAL_S = 0.12
+IMAGE_GOAL_BYTES = 262144
+
+
+def run_quietly(command, env, capture=False):
+    return subprocess.run(command, env=env, check=False, timeout=1800,
+                          stdout=subprocess.PIPE if capture else subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, text=True)
+
 
 def wall_time(command, env):
+    # A blocking wait: subprocess's wait with a time-out polls, up to 50 ms late, which would
+    # round every figure up to a step of 50 ms. A timer kills a run that hangs instead.
     start = time.perf_counter()
-    subprocess.run(command, env=env, check=False, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=600)
-    return time.perf_counter() - start
+    process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    watchdog = threading.Timer(1800, process.kill)
+    watchdog.start()
+    process.wait()
+    elapsed = time.perf_counter() - start
+    watchdog.cancel()
+    return elapsed
 
 
-def median_time(command, env, runs, before=None):
-    times = []
-    for _ in range(runs):
+class Sample:
+    """The runs of one figure: median and range."""
+
+    def __init__(self, values):
+        self.values = sorted(values)
+        self.median = statistics.median(self.values)
+
+    def seconds(self):
+        return (f"{self.median:.3f} s ({self.values[0]:.3f}–{self.values[-1]:.3f})")
+
+    def millis(self):
+        return (f"{self.median:.1f} ms ({self.values[0]:.1f}–{self.values[-1]:.1f})")
+
+
+def interleaved(jobs, env, runs):
+    """Times each (command, before) job `runs` times, taking turns, so that a slow spell of a
+    shared machine falls on all of them alike."""
+    times = [[] for _ in jobs]
+    # One run of each first, untimed: the first run of a program in a fresh prefix can take
+    # seconds longer, whatever the program does.
+    for command, before in jobs:
         if before:
             before()
-        times.append(wall_time(command, env))
-    return statistics.median(times)
+        wall_time(command, env)
+    for _ in range(runs):
+        for job, (command, before) in enumerate(jobs):
+            if before:
+                before()
+            settle()
+            times[job].append(wall_time(command, env))
+    return [Sample(t) for t in times]
+
+
+def settle():
+    """Writes out what earlier runs left dirty in the page cache, so that no run pays for its
+    predecessors' write-back (seconds, on a shared virtual disk)."""
+    os.sync()
 
 
 def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def verdict(met):
+    return "met" if met else "**not met**"
 
 
 class Bench:
@@ -40,10 +97,15 @@ class Bench:
         prefix = Path(os.environ["WINEPREFIX"])
         self.temp = prefix / "drive_c" / "users" / getpass.getuser() / "Temp"
         self.work = Path(tempfile.mkdtemp(prefix="unpack-bench-"))
+        # The stub timed, and with --baseline an earlier build timed beside it, run for run.
+        self.stubs = [("", args.stub)]
+        if args.baseline:
+            self.stubs = [tuple(b.split("=", 1)) if "=" in b else ("before", b)
+                          for b in args.baseline] + [("this build", args.stub)]
 
-    def pack(self, name, files):
+    def pack(self, name, files, stub):
         out = self.work / name
-        subprocess.run([self.args.stubpack, "create", "--stub", self.args.stub, "--output",
+        subprocess.run([self.args.stubpack, "create", "--stub", stub, "--output",
                         str(out), *map(str, files)], check=True, capture_output=True)
         return out
 
@@ -51,47 +113,133 @@ class Bench:
         shutil.rmtree(self.temp / "unpack", ignore_errors=True)
         (self.temp / "unpack.log").unlink(missing_ok=True)
 
-    def extraction_vs_copy(self, label, files):
+    def extraction_vs_copy(self, label, files, goal):
         source = files[0].parent
-        stub = self.pack(f"{label}.exe", files)
+        stubs = [self.pack(f"{name}-{label.replace(' ', '-')}.exe", files, stub)
+                 for name, stub in self.stubs]
+        target = self.temp / "bench-copy"
+        copy = ([self.args.wine, self.args.copyfiles, windows_path(source),
+                 "C:\\users\\" + getpass.getuser() + "\\Temp\\bench-copy"],
+                lambda: shutil.rmtree(target, ignore_errors=True))
         # Named-file mode with a file the package does not hold: the launch fails at once and
         # the extracted files stay, so the run is start-up plus extraction.
-        stub_time = median_time([self.args.wine, str(stub), "not-in-package.exe", "x"],
-                                self.env, self.args.runs, self.clear_extraction)
-        extracted = sum(1 for _ in (self.temp / "unpack").iterdir())
-        target = self.temp / "bench-copy"
-        copy_time = median_time(
-            [self.args.wine, self.args.copyfiles, windows_path(source),
-             "C:\\users\\" + getpass.getuser() + "\\Temp\\bench-copy"],
-            self.env, self.args.runs, lambda: shutil.rmtree(target, ignore_errors=True))
+        jobs = [([self.args.wine, str(stub), "not-in-package.exe", "x"], self.clear_extraction)
+                for stub in stubs]
+        *stub_times, copy_time = interleaved(jobs + [copy], self.env, self.args.runs)
         shutil.rmtree(target, ignore_errors=True)
+        for stub in stubs:
+            self.clear_extraction()
+            run_quietly([self.args.wine, str(stub), "not-in-package.exe", "x"], self.env)
+            extracted = sum(1 for _ in (self.temp / "unpack").iterdir())
+            if extracted != len(files):
+                raise SystemExit(f"{label}: {stub.name} extracted {extracted} of {len(files)}")
         self.clear_extraction()
-        print(f"{label}: stub {stub_time:.3f} s, CopyFileW {copy_time:.3f} s, "
-              f"ratio {stub_time / copy_time:.2f} ({extracted} of {len(files)} files extracted)")
+        rows = []
+        for (name, _), stub_time in zip(self.stubs, stub_times):
+            ratio = stub_time.median / copy_time.median
+            rows.append(f"| {label}{name and ', ' + name} | {stub_time.seconds()} "
+                        f"| {copy_time.seconds()} | {ratio:.2f} | ≤ {goal} "
+                        f"| {verdict(ratio <= goal)} |")
+        return "\n".join(rows)
+
+    def parts(self, installer):
+        """Medians of the start-up pieces startparts.exe times inside its own process."""
+        packed = self.pack("startparts-packed.exe", [installer], self.args.startparts)
+        values = {}
+        for run in range(self.args.runs + 1):
+            self.clear_extraction()
+            settle()
+            out = run_quietly([self.args.wine, str(packed), "payload.exe", "--exit", "0"],
+                              self.env, capture=True).stdout
+            for name, value in re.findall(r"(\w+)=([0-9.]+)", out):
+                if run > 0:  # the first is a warm-up, as in interleaved()
+                    values.setdefault(name, []).append(float(value))
+        self.clear_extraction()
+        if not values:
+            raise SystemExit("startparts.exe printed nothing")
+        return {name: Sample(v) for name, v in values.items()}
 
     def overhead(self):
-        installer = self.work / "tiny"
-        installer.mkdir()
-        shutil.copy(self.args.payload, installer / "payload.exe")
-        stub = self.pack("overhead.exe", [installer / "payload.exe"])
-        full = median_time([self.args.wine, str(stub), "payload.exe", "--exit", "0"], self.env,
-                           self.args.runs, self.clear_extraction)
-        direct = median_time([self.args.wine, str(installer / "payload.exe"), "--exit", "0"],
-                             self.env, self.args.runs)
+        installer_dir = self.work / "tiny"
+        installer_dir.mkdir()
+        installer = installer_dir / "payload.exe"
+        shutil.copy(self.args.payload, installer)
+        jobs = [([self.args.wine, str(self.pack(f"{name}-overhead.exe", [installer], stub)),
+                  "payload.exe", "--exit", "0"], self.clear_extraction)
+                for name, stub in self.stubs]
+        jobs.append(([self.args.wine, str(installer), "--exit", "0"], None))
+        jobs.append(([self.args.wine, self.args.startparts], None))
+        *fulls, alone, empty = interleaved(jobs, self.env, self.args.runs)
+        parts = self.parts(installer)
         self.clear_extraction()
-        print(f"overhead: stub run {full:.3f} s, installer alone {direct:.3f} s, "
-              f"stub overhead {full - direct:.3f} s")
+        rows = ["| Part | Median (range) | How |", "|---|---|---|"]
+        for (name, _), full in zip(self.stubs, fulls):
+            rows.append(f"| stub run, do-nothing installer{name and ', ' + name} "
+                        f"| {full.seconds()} | wall clock |")
+        rows.append(f"| installer alone | {alone.seconds()} | wall clock |")
+        for (name, _), full in zip(self.stubs, fulls):
+            overhead = full.median - alone.median
+            rows.append(f"| **overhead**{name and ', ' + name} | **{overhead:.3f} s** "
+                        f"(goal ≤ {OVERHEAD_GOAL_S} s: {verdict(overhead <= OVERHEAD_GOAL_S)}) "
+                        "| the difference of the medians |")
+        rows += [
+            f"| start and exit of the stub's image doing nothing | {empty.seconds()} "
+            "| wall clock, startparts.exe without arguments |",
+            f"| preloads (19 system libraries) | {parts['preloads'].millis()} "
+            "| in process, startparts.exe |",
+            f"| extraction of the installer | {parts['extraction'].millis()} | in process |",
+            f"| launch (ShellExecuteExW until it returns) | {parts['launch'].millis()} "
+            "| in process |",
+            f"| wait (launch to the installer's end) | {parts['installer'].millis()} "
+            "| in process |",
+            f"| folder held after the installer's end | {parts['held'].millis()} "
+            "| in process, deletion tried every 1 ms |",
+        ]
+        return rows
+
+    def memory(self):
+        """A 1 GiB payload: the stub's time and peak working set, against a 64 MiB one."""
+        rows = ["| Payload | Stub run | Peak working set |", "|---|---|---|"]
+        for label, mib in (("64 MiB", 64), ("1 GiB", 1024)):
+            folder = self.work / f"mem{mib}"
+            folder.mkdir()
+            payload = folder / "payload.bin"
+            with open(payload, "wb") as out:
+                chunk = os.urandom(1024 * 1024)
+                for _ in range(mib):
+                    out.write(chunk)
+            stub = self.pack(f"mem{mib}.exe", [payload], self.args.stub)
+            payload.unlink()
+            self.clear_extraction()
+            settle()
+            start = time.perf_counter()
+            out = run_quietly([self.args.wine, self.args.peakmem, str(stub), "not-in-package.exe",
+                               "x"], self.env, capture=True).stdout
+            elapsed = time.perf_counter() - start
+            written = (self.temp / "unpack" / "payload.bin").stat().st_size
+            if written != mib * 1024 * 1024:
+                raise SystemExit(f"{label}: the stub wrote {written} bytes")
+            stub.unlink()
+            self.clear_extraction()
+            match = re.search(r"peak_working_set=(\d+)", out)
+            peak = int(match.group(1)) if match else 0
+            shown = f"{peak / (1024 * 1024):.1f} MiB" if peak else "not reported"
+            rows.append(f"| {label} | {elapsed:.2f} s | {shown} |")
+        return rows
 
     def run(self):
-        print(f"stub image: {Path(self.args.shipped).stat().st_size} bytes (shipped 32-bit); "
-              f"timed build: {self.args.stub} ({Path(self.args.stub).stat().st_size} bytes)")
-        print(f"median of {self.args.runs} runs each")
+        shipped = Path(self.args.shipped).stat().st_size
+        which = ("the shipped i686 stub" if self.args.arch == "i686" else
+                 "the 64-bit build (this host cannot run 32-bit programs)")
+        timed = os.path.relpath(self.args.stub, Path(__file__).resolve().parent.parent)
+        print(f"Timed: {which}, {timed}; "
+              f"{'under Xvfb, Wine desktop up' if self.args.display else 'headless (no display)'}"
+              f"; median of {self.args.runs} runs each, range in brackets.")
+        print()
 
         big = self.work / "big"
         big.mkdir()
         (big / "payload.bin").write_bytes(os.urandom(64 * 1024 * 1024))
-        self.extraction_vs_copy("one 64 MiB file", [big / "payload.bin"])
-
         many = self.work / "many"
         many.mkdir()
         files = []
@@ -99,17 +247,35 @@ class Bench:
             path = many / f"file{i:04}.bin"
             path.write_bytes(os.urandom(4096))
             files.append(path)
-        self.extraction_vs_copy("1000 files of 4 KiB", files)
 
-        self.overhead()
+        print("| Workload | Stub | CopyFileW | Ratio | Goal | |")
+        print("|---|---|---|---|---|---|")
+        print(self.extraction_vs_copy("one 64 MiB file", [big / "payload.bin"], BIG_RATIO_GOAL))
+        print(self.extraction_vs_copy("1,000 files of 4 KiB", files, MANY_RATIO_GOAL))
+        print()
+        print("\n".join(self.overhead()))
+        print()
+        for name, stub in self.stubs[:-1]:
+            print(f"Image, {name}: {Path(stub).stat().st_size:,} bytes.")
+        print(f"Image: {shipped:,} bytes, shipped i686 stub (goal ≤ {IMAGE_GOAL_BYTES:,}: "
+              f"{verdict(shipped <= IMAGE_GOAL_BYTES)}).")
+        if self.args.memory:
+            print()
+            print("\n".join(self.memory()))
         shutil.rmtree(self.work, ignore_errors=True)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    for name in ("stub", "shipped", "stubpack", "payload", "copyfiles", "wine"):
+    for name in ("stub", "shipped", "stubpack", "payload", "copyfiles", "startparts", "peakmem",
+                 "wine", "arch"):
         parser.add_argument(f"--{name}", required=True)
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--baseline", action="append", metavar="[LABEL=]FILE",
+                        help="another build of the stub, timed beside --stub (repeatable)")
+    parser.add_argument("--display", action="store_true", help="the prefix runs under Xvfb")
+    parser.add_argument("--memory", action="store_true",
+                        help="also extract a 1 GiB payload and report the peak working set")
     Bench(parser.parse_args()).run()
 
 

@@ -38,15 +38,17 @@ unpack_warnings(stubcore)
 add_library(stubresources OBJECT res/UnPackFile.rc)
 target_include_directories(stubresources PRIVATE ${CMAKE_SOURCE_DIR}/res)
 
-# The stub itself. -s leaves nothing after the image but what is appended to it later.
+# The stub itself. -s leaves nothing after the image but what is appended to it later. The map
+# beside it tells what makes up the image (bench/image_map.py sums it).
 add_executable(UnPackFile WIN32
     app/InstanceMutex.cpp
     app/Main.cpp
     app/UnPackFileApp.cpp
+    framework/RuntimeHooks.cpp
     framework/WinMain.cpp
 )
 target_link_libraries(UnPackFile PRIVATE stubcore stubresources)
-target_link_options(UnPackFile PRIVATE -s -mwindows)
+target_link_options(UnPackFile PRIVATE -s -mwindows -Wl,-Map=${CMAKE_CURRENT_BINARY_DIR}/UnPackFile.map)
 unpack_warnings(UnPackFile)
 
 # stubpack.exe, the packing tool for Windows build machines: a console program, static like the

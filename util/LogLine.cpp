@@ -1,17 +1,40 @@
 #include "util/LogLine.h"
 
+namespace {
+
+// Written by hand: std::to_wstring goes through the runtime's wide printf, which brings its
+// whole floating-point formatter (some 28 KB) into the stub for two integers.
+void AppendSigned(std::wstring& text, std::int32_t value) {
+    // Negated as unsigned, so that the most negative value has a magnitude too.
+    std::uint32_t magnitude = static_cast<std::uint32_t>(value);
+    if (value < 0) {
+        text += L'-';
+        magnitude = 0u - magnitude;
+    }
+    wchar_t digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    while (count > 0)
+        text += digits[--count];
+}
+
+} // namespace
+
 std::wstring ComposeLogLine(std::uint32_t processId, const std::wstring& time,
                             const std::wstring& message, std::uint32_t lastError) {
     std::wstring line;
     line.reserve(32 + time.size() + message.size());
     line += L'[';
-    line += std::to_wstring(static_cast<std::int32_t>(processId));
+    AppendSigned(line, static_cast<std::int32_t>(processId));
     line += L']';
     line += time;
     line += L"  ";
     line += message;
     line += L" (Last=";
-    line += std::to_wstring(static_cast<std::int32_t>(lastError));
+    AppendSigned(line, static_cast<std::int32_t>(lastError));
     line += L')';
     return line;
 }

@@ -17,6 +17,8 @@ TEST(LogLine, EmptyTimeLeavesTheTwoBlanks) {
 TEST(LogLine, LastErrorIsSigned) {
     EXPECT_EQ(ComposeLogLine(1, L"t", L"m", 0xFFFFFFFFu), L"[1]t  m (Last=-1)");
     EXPECT_EQ(ComposeLogLine(1, L"t", L"m", 0x80000000u), L"[1]t  m (Last=-2147483648)");
+    EXPECT_EQ(ComposeLogLine(1, L"t", L"m", 0x7FFFFFFFu), L"[1]t  m (Last=2147483647)");
+    EXPECT_EQ(ComposeLogLine(40960, L"t", L"m", 10), L"[40960]t  m (Last=10)");
 }
 
 TEST(LogLine, MessageIsDataNotAFormat) {
