@@ -27,8 +27,8 @@ public:
     static void AppendLogLine(const std::wstring& line) noexcept;
     // The default script's output goes to the log path + ".txt". When that is a reparse point or
     // a file with several hard links, the link itself is deleted (never what it points at), so
-    // the redirection creates a plain file. 1 when no link is left there (or nothing is there),
-    // 0 when one could not be checked or deleted.
+    // the redirection creates a plain file; an empty folder of that name goes too. 1 when no link
+    // is left there (or nothing is there), 0 when one could not be checked or deleted.
     static int RemoveLinkedScriptOutput() noexcept;
     static void FileException(const CFileException& error) noexcept;
 
