@@ -2,6 +2,7 @@
 
 #include "package/LittleEndian.h"
 #include "package/PeHeaders.h"
+#include "package/WindowsNames.h"
 
 #include <algorithm>
 #include <cstring>
@@ -82,7 +83,12 @@ bool PayloadFits(std::uint64_t payloadOffset, std::uint64_t size, std::uint64_t 
 bool IsPlainFileName(const std::wstring& name) {
     if (name.empty() || name == L"." || name == L"..")
         return false;
-    return name.find_first_of(L"\\/:") == std::wstring::npos;
+    if (name.find_first_of(L"\\/:") != std::wstring::npos)
+        return false;
+    for (const wchar_t c : name)
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    return !EndsInDotOrBlank(name) && !IsReservedDeviceName(name);
 }
 
 } // namespace package

@@ -71,8 +71,10 @@ std::uint64_t TrailerDistanceFromEnd(std::int32_t certificateSize);
 // Whether a payload of `size` bytes starting at `payloadOffset` lies within the file.
 bool PayloadFits(std::uint64_t payloadOffset, std::uint64_t size, std::uint64_t fileLength);
 
-// A name that stays inside the extraction folder: not empty, not "." or "..", and without "\",
-// "/" or ":" (no folders, drives or alternate streams).
+// A name that stays inside the extraction folder and that Windows creates exactly as given: not
+// empty, not "." or "..", without "\\", "/" or ":" (no folders, drives or alternate streams),
+// without control characters (below U+0020, and U+007F), no device name and no trailing dot or
+// blank (package/WindowsNames.h).
 bool IsPlainFileName(const std::wstring& name);
 
 } // namespace package

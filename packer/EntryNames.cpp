@@ -1,8 +1,8 @@
 #include "packer/EntryNames.h"
 
 #include "package/PackageFormat.h"
+#include "package/WindowsNames.h"
 
-#include <array>
 #include <cstdio>
 
 namespace packer {
@@ -17,19 +17,6 @@ std::string HexByte(unsigned char byte) {
     char text[8];
     std::snprintf(text, sizeof text, "\\x%02X", byte);
     return text;
-}
-
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 open devices in any folder, whatever the extension.
-bool IsReservedDeviceName(const std::string& name) {
-    std::string base = FoldCase(name.substr(0, name.find('.')));
-    while (!base.empty() && base.back() == ' ')
-        base.pop_back();
-    static const std::array<const char*, 4> plain = {"con", "prn", "aux", "nul"};
-    for (const char* device : plain)
-        if (base == device)
-            return true;
-    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
 }
 
 } // namespace
@@ -58,9 +45,9 @@ std::string NameProblem(const std::string& name) {
     const std::size_t reserved = name.find_first_of("<>\"|?*");
     if (reserved != std::string::npos)
         return std::string("Windows does not allow '") + name[reserved] + "' in a file name";
-    if (name.back() == '.' || name.back() == ' ')
+    if (package::EndsInDotOrBlank(name))
         return "Windows drops a trailing dot or space, so the file would get another name";
-    if (IsReservedDeviceName(name))
+    if (package::IsReservedDeviceName(name))
         return "'" + name + "' is a reserved device name on Windows";
     return {};
 }

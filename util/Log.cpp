@@ -3,14 +3,72 @@
 #include "framework/FileException.h"
 #include "framework/UniqueHandle.h"
 #include "util/LogLine.h"
+#include "util/SystemCalls.h"
 
 #include <cstdarg>
 #include <cwchar>
+#include <vector>
 
 namespace {
 
 constexpr size_t kMessageBufferChars = 1024;
 constexpr size_t kMaxMessageChars = kMessageBufferChars - 2; // 1022 characters and a terminator
+
+// A file that is itself, under one name: neither a reparse point (a symbolic link, a junction,
+// a mount point) nor a directory, and with no other hard link that leads to the same data.
+bool IsLinkFree(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!g_os.GetFileInformationByHandle(file, &info))
+        return false;
+    return (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ==
+               0 &&
+           info.nNumberOfLinks == 1;
+}
+
+std::wstring WithoutLongPathPrefix(const std::wstring& path) {
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        return L"\\" + path.substr(7);
+    if (path.compare(0, 4, L"\\\\?\\") == 0)
+        return path.substr(4);
+    return path;
+}
+
+// Whether the open file is the one at `path`, and not one reached through a junction or link in
+// a folder above it. Windows gives the path it reached with long names, a drive letter and the
+// \\?\ prefix; the path asked for may hold 8.3 names (a TMP set to C:\Users\LONGUS~1\...), so
+// it is compared in its long form, without case, as file names are. When Windows cannot give the
+// final path, the file is taken to lie elsewhere: a folder reached only through a volume without
+// a drive letter is no place for the log either.
+bool LiesAt(HANDLE file, const std::wstring& path) {
+    std::vector<wchar_t> reached(MAX_PATH + 1);
+    DWORD length =
+        g_os.GetFinalPathNameByHandleW(file, reached.data(), static_cast<DWORD>(reached.size()),
+                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length >= reached.size()) { // too small: the answer is the size needed
+        reached.resize(length + 1);
+        length =
+            g_os.GetFinalPathNameByHandleW(file, reached.data(), static_cast<DWORD>(reached.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }
+    if (length == 0 || length >= reached.size())
+        return false;
+
+    std::wstring asked = path;
+    std::vector<wchar_t> longForm(MAX_PATH + 1);
+    DWORD longLength =
+        ::GetLongPathNameW(path.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
+    if (longLength >= longForm.size()) {
+        longForm.resize(longLength + 1);
+        longLength =
+            ::GetLongPathNameW(path.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
+    }
+    if (longLength != 0 && longLength < longForm.size())
+        asked.assign(longForm.data(), longLength);
+
+    const std::wstring where = WithoutLongPathPrefix(std::wstring(reached.data(), length));
+    return ::CompareStringOrdinal(where.c_str(), static_cast<int>(where.size()), asked.c_str(),
+                                  static_cast<int>(asked.size()), TRUE) == CSTR_EQUAL;
+}
 
 } // namespace
 
@@ -27,11 +85,16 @@ std::wstring CUtility::GetLogFilePath() {
 void CUtility::AppendLogLine(const std::wstring& line) noexcept {
     try {
         // Appending, no sharing: a second writer at the same instant loses its line rather than
-        // interleaving with this one. Binary: the bytes are UTF-16LE as they stand, no BOM.
-        UniqueFileHandle file(::CreateFileW(GetLogFilePath().c_str(),
-                                            FILE_APPEND_DATA | GENERIC_READ, 0, nullptr,
-                                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file)
+        // interleaving with this one. Binary: the bytes are UTF-16LE as they stand, no BOM. The
+        // link itself is opened, never what it points at, so the check below sees it.
+        const std::wstring path = GetLogFilePath();
+        UniqueFileHandle file(
+            ::CreateFileW(path.c_str(), FILE_APPEND_DATA | GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        // The stub runs elevated and the temporary directory is the desktop user's: a log that
+        // is a link, or that lies elsewhere than asked, would let that user's programs aim the
+        // line at a file they may not write themselves. The line has reached the debugger.
+        if (!file || !IsLinkFree(file.get()) || !LiesAt(file.get(), path))
             return;
         const std::wstring text = line + L"\r\n";
         DWORD written = 0;
@@ -39,6 +102,32 @@ void CUtility::AppendLogLine(const std::wstring& line) noexcept {
                     &written, nullptr);
     } catch (...) {
         // Out of memory while building the text: the line is lost, the caller goes on.
+    }
+}
+
+int CUtility::RemoveLinkedScriptOutput() noexcept {
+    try {
+        // Opened as itself (a link is not followed), with delete access, so that what is deleted
+        // is exactly what was checked, whatever is renamed in between.
+        const std::wstring path = GetLogFilePath() + L".txt";
+        UniqueFileHandle output(::CreateFileW(
+            path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!output) {
+            const DWORD error = ::GetLastError();
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 1 : 0;
+        }
+        if (IsLinkFree(output.get()))
+            return 1;
+        FILE_DISPOSITION_INFO disposition = {};
+        disposition.DeleteFile = TRUE;
+        return ::SetFileInformationByHandle(output.get(), FileDispositionInfo, &disposition,
+                                            sizeof disposition)
+                   ? 1
+                   : 0;
+    } catch (...) {
+        return 0;
     }
 }
 

@@ -58,6 +58,8 @@ SystemCalls RealSystemCalls() noexcept {
     calls.FindNextFileW = ::FindNextFileW;
     calls.GetFileAttributesW = ::GetFileAttributesW;
     calls.DeviceIoControl = ::DeviceIoControl;
+    calls.GetFileInformationByHandle = ::GetFileInformationByHandle;
+    calls.GetFinalPathNameByHandleW = ::GetFinalPathNameByHandleW;
     calls.ReadFile = ::ReadFile;
     calls.GetDiskFreeSpaceExW = ::GetDiskFreeSpaceExW;
     calls.SHGetFolderPathW = ::SHGetFolderPathW;

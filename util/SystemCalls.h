@@ -1,8 +1,8 @@
 // The few system calls whose failures the program must handle but that cannot be made to fail for
-// real in a test (a directory that never gets created, a reparse point Wine cannot make, a session
-// without a user token, a system without explorer.exe). Code
-// calls them through g_os; tests swap entries and restore the table afterwards. Every other system
-// call is made directly.
+// real in a test (a directory that never gets created, a reparse point Wine cannot make, a file
+// reached through a link Wine cannot make, a session without a user token, a system without
+// explorer.exe). Code calls them through g_os; tests swap entries and restore the table
+// afterwards. Every other system call is made directly.
 #pragma once
 
 #include <windows.h>
@@ -26,6 +26,10 @@ struct SystemCalls {
     decltype(&::FindNextFileW) FindNextFileW;
     decltype(&::GetFileAttributesW) GetFileAttributesW;
     decltype(&::DeviceIoControl) DeviceIoControl;
+
+    // What the log file opened really is: its attributes and link count, and where it lies.
+    decltype(&::GetFileInformationByHandle) GetFileInformationByHandle;
+    decltype(&::GetFinalPathNameByHandleW) GetFinalPathNameByHandleW;
 
     // Reading a file through CFile: the package is the file that must be read without fail.
     decltype(&::ReadFile) ReadFile;

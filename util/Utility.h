@@ -22,7 +22,14 @@ public:
     // caller's last error is part of the line and is left as it was.
     static void Log(const wchar_t* format, ...) noexcept;
     static std::wstring GetLogFilePath();
+    // Writes only to a plain file with one name at the log's own path; anything else (a link,
+    // a directory, a file reached through a link above it) gets no line.
     static void AppendLogLine(const std::wstring& line) noexcept;
+    // The default script's output goes to the log path + ".txt". When that is a reparse point or
+    // a file with several hard links, the link itself is deleted (never what it points at), so
+    // the redirection creates a plain file; an empty folder of that name goes too. 1 when no link
+    // is left there (or nothing is there), 0 when one could not be checked or deleted.
+    static int RemoveLinkedScriptOutput() noexcept;
     static void FileException(const CFileException& error) noexcept;
 
     // --- Paths and guarded deletion ------------------------------------------------------------

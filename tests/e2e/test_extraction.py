@@ -180,8 +180,11 @@ class TestDamagedPackages:
         assert extracted(wine) == {}
 
     def test_names_that_leave_the_folder_are_skipped(self, wine, tmp_path, stub_image):
+        # Names with a folder, drive or stream in them would write outside the folder; device
+        # names, a trailing dot or blank and control characters would not make the file named.
         hostile = ["..\\escaped.txt", "../escaped2.txt", "C:escaped3.txt", "..", ".", "",
-                   "sub\\inner.txt", "safe.txt:stream"]
+                   "sub\\inner.txt", "safe.txt:stream", "CON", "nul.txt", "com1.log",
+                   "trailing.", "blank ", "bell\x07.txt"]
         entries = [(name, b"bad") for name in hostile] + [("fine.txt", b"good")]
         data = package_writer.build(stub_image, entries)
         lines = self.run_crafted(wine, tmp_path, data)

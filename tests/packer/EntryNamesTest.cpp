@@ -74,7 +74,8 @@ TEST(EntryNames, EveryRefusalNamesItsCause) {
 TEST(EntryNames, NoNameTheStubWouldSkipIsAccepted) {
     // The stub skips names that are not plain; the tool must never write one it would skip.
     for (const char* name :
-         {"a", "ok.txt", "a\\b", "a/b", "..", ".", "c:", "x:y", "\\", "/", ".. ", "...", ""}) {
+         {"a", "ok.txt", "a\\b", "a/b", "..", ".", "c:", "x:y", "\\", "/", ".. ", "...", "", "CON",
+          "nul.txt", "trailing.", "blank ", "tab\there", "x\x7F"}) {
         const std::string text = name;
         const bool plain = package::IsPlainFileName(std::wstring(text.begin(), text.end()));
         EXPECT_TRUE(plain || !NameProblem(text).empty()) << "accepted: " << text;

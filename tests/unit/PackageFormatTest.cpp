@@ -321,7 +321,8 @@ TEST(PayloadBounds, HugeSizesDoNotWrapAround) {
 // ---- Plain file names ---------------------------------------------------------------------------
 
 TEST(PlainFileNames, OrdinaryNamesArePlain) {
-    for (const wchar_t* name : {L"setup.msi", L"run.bat", L"a", L"...x", L"x..", L"a b.txt"})
+    for (const wchar_t* name :
+         {L"setup.msi", L"run.bat", L"a", L"...x", L"x..y", L"a b.txt", L"caf\u00E9", L"COM10"})
         EXPECT_TRUE(package::IsPlainFileName(name)) << std::wstring(name).size();
 }
 
@@ -329,6 +330,15 @@ TEST(PlainFileNames, NamesThatLeaveTheFolderAreNot) {
     for (const wchar_t* name : {L"", L".", L"..", L"..\\x", L"../x", L"a\\b", L"a/b", L"C:x",
                                 L"x:stream", L"\\x", L"/etc", L"x\\"})
         EXPECT_FALSE(package::IsPlainFileName(name)) << "accepted: " << name;
+}
+
+TEST(PlainFileNames, NamesWindowsWouldNotCreateAsGivenAreNot) {
+    for (const std::wstring& name :
+         {std::wstring(L"CON"), std::wstring(L"nul.txt"), std::wstring(L"com1.log"),
+          std::wstring(L"trailing."), std::wstring(L"blank "), std::wstring(L"tab\there"),
+          std::wstring(L"line\n"), std::wstring(L"del\x7F"), std::wstring(L"\x1F"),
+          std::wstring(L"a\x01z")})
+        EXPECT_FALSE(package::IsPlainFileName(name)) << "accepted, length " << name.size();
 }
 
 } // namespace

@@ -168,6 +168,137 @@ TEST_F(LogFile, FailedOpenIsLoggedWithItsCause) {
         << Narrow(text);
 }
 
+// ---- Where the line may go --------------------------------------------------------------------
+
+// Wine makes no reparse points and reaches every file by its own path: these stand in for a log
+// that is a link and for one reached through a junction above it.
+BOOL WINAPI ReportReparsePoint(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
+    const BOOL ok = ::GetFileInformationByHandle(file, info);
+    info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    return ok;
+}
+
+std::wstring g_reachedPath;
+DWORD WINAPI ReportReachedPath(HANDLE, LPWSTR buffer, DWORD size, DWORD) {
+    if (g_reachedPath.size() >= size)
+        return static_cast<DWORD>(g_reachedPath.size() + 1);
+    g_reachedPath.copy(buffer, g_reachedPath.size());
+    buffer[g_reachedPath.size()] = L'\0';
+    return static_cast<DWORD>(g_reachedPath.size());
+}
+
+DWORD WINAPI FinalPathUnknown(HANDLE, LPWSTR, DWORD, DWORD) {
+    ::SetLastError(ERROR_NOT_SUPPORTED);
+    return 0;
+}
+
+std::string Content(const std::wstring& path) {
+    const std::vector<unsigned char> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class LogTarget : public LogFile {
+protected:
+    const std::wstring target_ = TempDir() + L"log-link-target.txt";
+    const std::wstring output_ = LogPath() + L".txt";
+
+    void SetUp() override {
+        LogFile::SetUp();
+        WriteTextFile(target_, "not the log");
+    }
+    void TearDown() override {
+        ::RemoveDirectoryW(LogPath().c_str());
+        ::DeleteFileW(output_.c_str());
+        ::DeleteFileW(target_.c_str());
+        LogFile::TearDown();
+    }
+};
+
+TEST_F(LogTarget, AHardLinkedLogGetsNoLineAndLeavesTheOtherFileAlone) {
+    ASSERT_TRUE(::CreateHardLinkW(LogPath().c_str(), target_.c_str(), nullptr)) << ::GetLastError();
+    CUtility::Log(L"[%s] through a link", L"Test::Link");
+    EXPECT_EQ(Content(target_), "not the log");
+
+    ASSERT_TRUE(::DeleteFileW(LogPath().c_str()));
+    CUtility::Log(L"[%s] plain again", L"Test::Link");
+    EXPECT_NE(ReadLogText().find(L"[Test::Link] plain again"), std::wstring::npos);
+}
+
+TEST_F(LogTarget, AReparsePointOrADirectoryGetsNoLine) {
+    {
+        SystemCallsScope seams;
+        g_os.GetFileInformationByHandle = ReportReparsePoint;
+        CUtility::Log(L"[%s] into a link", L"Test::Reparse");
+    }
+    EXPECT_EQ(ReadBytes(LogPath()).size(), 0u);
+
+    ASSERT_TRUE(::DeleteFileW(LogPath().c_str()));
+    ASSERT_TRUE(::CreateDirectoryW(LogPath().c_str(), nullptr));
+    CUtility::Log(L"[%s] into a folder", L"Test::Reparse");
+    const DWORD attributes = ::GetFileAttributesW(LogPath().c_str());
+    EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u) << attributes;
+    EXPECT_TRUE(::RemoveDirectoryW(LogPath().c_str())) << "the folder is no longer empty";
+}
+
+TEST_F(LogTarget, ALogReachedElsewhereGetsNoLineAndItsOwnPathInAnyCaseDoes) {
+    SystemCallsScope seams;
+    g_os.GetFinalPathNameByHandleW = ReportReachedPath;
+    g_reachedPath = L"\\\\?\\C:\\Windows\\System32\\unpack.log";
+    CUtility::Log(L"[%s] elsewhere", L"Test::Final");
+    g_os.GetFinalPathNameByHandleW = FinalPathUnknown;
+    CUtility::Log(L"[%s] unknown", L"Test::Final");
+    EXPECT_EQ(ReadBytes(LogPath()).size(), 0u);
+
+    g_os.GetFinalPathNameByHandleW = ReportReachedPath;
+    g_reachedPath = L"\\\\?\\";
+    for (const wchar_t c : LogPath())
+        g_reachedPath += static_cast<wchar_t>(std::towupper(c));
+    CUtility::Log(L"[%s] here", L"Test::Final");
+    EXPECT_NE(ReadLogText().find(L"[Test::Final] here"), std::wstring::npos);
+}
+
+TEST_F(LogTarget, ATemporaryPathInShortNamesStillGetsTheLine) {
+    const std::wstring folder = TempDir() + L"a folder with a long name";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr) ||
+                ::GetLastError() == ERROR_ALREADY_EXISTS);
+    wchar_t shortForm[MAX_PATH] = {};
+    ASSERT_NE(::GetShortPathNameW(folder.c_str(), shortForm, MAX_PATH), 0u) << ::GetLastError();
+    if (folder == shortForm)
+        GTEST_SKIP() << "no short name for " << Narrow(folder);
+
+    wchar_t saved[MAX_PATH] = {};
+    const DWORD savedLength = ::GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"TMP", shortForm));
+    CUtility::Log(L"[%s] short", L"Test::Short");
+    ::SetEnvironmentVariableW(L"TMP", savedLength != 0 ? saved : nullptr);
+
+    const std::wstring log = folder + L"\\unpack.log";
+    const std::vector<unsigned char> bytes = ReadBytes(log);
+    ::DeleteFileW(log.c_str());
+    ::RemoveDirectoryW(folder.c_str());
+    EXPECT_GT(bytes.size(), 0u) << Narrow(shortForm);
+}
+
+TEST_F(LogTarget, ScriptOutputThatIsALinkIsDeletedAsALink) {
+    EXPECT_EQ(CUtility::RemoveLinkedScriptOutput(), 1); // nothing there
+
+    WriteTextFile(output_, "last run's output");
+    EXPECT_EQ(CUtility::RemoveLinkedScriptOutput(), 1);
+    EXPECT_EQ(Content(output_), "last run's output") << "a plain file is not removed";
+
+    {
+        SystemCallsScope seams;
+        g_os.GetFileInformationByHandle = ReportReparsePoint;
+        EXPECT_EQ(CUtility::RemoveLinkedScriptOutput(), 1);
+    }
+    EXPECT_FALSE(Exists(output_));
+
+    ASSERT_TRUE(::CreateHardLinkW(output_.c_str(), target_.c_str(), nullptr)) << ::GetLastError();
+    EXPECT_EQ(CUtility::RemoveLinkedScriptOutput(), 1);
+    EXPECT_FALSE(Exists(output_));
+    EXPECT_EQ(Content(target_), "not the log");
+}
+
 TEST(File, ReadsSeeksAndReportsItsLengthAndFullPath) {
     const std::wstring path = TempDir() + L"cfile-test.bin";
     WriteTextFile(path, "0123456789");
