@@ -25,6 +25,29 @@ constexpr int kMaxCleanupRetries = 2000 / kCleanupPauseMs;
 constexpr ULONG kExecuteMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
 static_assert(kExecuteMask == 0x540, "the shell-execute mask");
 
+// Waits until the process has ended and returns its exit code (-1 when that cannot be read).
+// Waiting on the handle rather than polling the exit code: an installer that ends with 259
+// (STILL_ACTIVE) is still seen to end, and one that ends early is noticed at once. Should the wait
+// itself fail, the exit code is polled instead, so the folder is never deleted under a running
+// installer.
+DWORD WaitForEnd(HANDLE process) noexcept {
+    DWORD waited = WAIT_TIMEOUT;
+    while ((waited = g_os.WaitForSingleObject(process, kPollIntervalMs)) == WAIT_TIMEOUT) {
+    }
+    DWORD exitCode = 0;
+    if (waited == WAIT_FAILED) {
+        do {
+            g_os.Sleep(kPollIntervalMs);
+            if (!g_os.GetExitCodeProcess(process, &exitCode))
+                return static_cast<DWORD>(-1);
+        } while (exitCode == STILL_ACTIVE);
+        return exitCode;
+    }
+    if (!g_os.GetExitCodeProcess(process, &exitCode))
+        exitCode = static_cast<DWORD>(-1);
+    return exitCode;
+}
+
 } // namespace
 
 LaunchCommand DefaultScriptCommand(CUnPack& unpack) {
@@ -37,6 +60,9 @@ LaunchCommand DefaultScriptCommand(CUnPack& unpack) {
         ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
         command.file = std::wstring(windows) + L"\\sysnative\\cmd.exe";
     }
+    // The script's output is redirected to this file: a link planted there would have it written
+    // wherever the link points.
+    (void)CUtility::RemoveLinkedScriptOutput();
     command.parameters = DefaultScriptParameters(CUtility::GetLogFilePath());
     command.show = SW_HIDE;
     return command;
@@ -63,26 +89,29 @@ bool LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept {
     record.lpDirectory = command.directory.empty() ? nullptr : command.directory.c_str();
     record.nShow = command.show;
 
+    // The stub runs elevated: whatever lies in a folder it did not create and hold since may
+    // have been planted by the desktop user's programs.
+    if (!unpack.OwnsFolder()) {
+        CUtility::Log(L"[%s] execute skipped: the extraction folder is not this run's own",
+                      kInitInstance);
+        return false;
+    }
     if (!::ShellExecuteExW(&record)) {
         CUtility::Log(L"[%s] execute fail", kInitInstance);
+        unpack.ReleaseFolder(); // the folder stays for the next run to remove
         return false;
     }
     CUtility::Log(L"[%s] execute succ 0x%08X", kInitInstance,
                   static_cast<unsigned>(reinterpret_cast<UINT_PTR>(record.hProcess)));
-    if (record.hProcess == nullptr)
-        return true; // nothing to watch: the folder stays for the next run to remove
+    if (record.hProcess == nullptr) {
+        unpack.ReleaseFolder(); // nothing to watch: the folder stays for the next run to remove
+        return true;
+    }
 
     UniqueHandle process(record.hProcess);
     CUtility::Log(L"[%s] execute wait pid:%d", kInitInstance,
                   static_cast<int>(::GetProcessId(process.get())));
-
-    // Waiting on the handle rather than polling the exit code: an installer that ends with 259
-    // (STILL_ACTIVE) is still seen to end, and one that ends early is noticed at once.
-    while (::WaitForSingleObject(process.get(), kPollIntervalMs) == WAIT_TIMEOUT) {
-    }
-    DWORD exitCode = 0;
-    if (!::GetExitCodeProcess(process.get(), &exitCode))
-        exitCode = static_cast<DWORD>(-1);
+    const DWORD exitCode = WaitForEnd(process.get());
     process.reset();
 
     try {

@@ -88,6 +88,12 @@ struct Module {
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { ::FreeLibrary(h); }
 };
+// Memory the system allocated for the caller with LocalAlloc (a security descriptor, say).
+struct LocalMemory {
+    using Type = HLOCAL;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ::LocalFree(h); }
+};
 } // namespace handle_traits
 
 using UniqueHandle = UniqueAny<handle_traits::Kernel>; // thread, process, token, mutex, event
@@ -97,6 +103,7 @@ using UniqueFindHandle = UniqueAny<handle_traits::Find>;
 using UniqueKey = UniqueAny<handle_traits::RegistryKey>;
 using UniqueRootKey = UniqueAny<handle_traits::RegistryRoot>;
 using UniqueModule = UniqueAny<handle_traits::Module>;
+using UniqueLocalMemory = UniqueAny<handle_traits::LocalMemory>;
 
 // Runs a callable when the scope ends, unless released.
 template <typename F> class ScopeExit {

@@ -201,6 +201,8 @@ int CUnPack::UnPackFiles() noexcept {
                     return true;
                 }
                 const std::wstring outputPath = GetUnpackDir() + name;
+                if (!OwnsFolder())
+                    return false; // nothing goes into a folder this run did not make its own
                 CUtility::Log(L"[%s] (%d/%d)UnPack file name:%s (%d)", kUnPackFiles, entry.index,
                               entry.header.count, outputPath.c_str(), Low32(entry.header.size));
                 return WriteEntry(package, entry, outputPath, block);

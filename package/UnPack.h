@@ -28,9 +28,19 @@ public:
     // package turned out to be damaged.
     int UnPackFiles() noexcept;
 
-    // The extraction folder, ending in a backslash. The first call fixes the path, removes a
-    // stale folder and creates a fresh one; later calls return the same path unchecked.
+    // The extraction folder, ending in a backslash. The first call fixes the path, removes
+    // whatever stands there (a stale folder, a file, a link as a link) and creates a fresh
+    // folder that only SYSTEM and the administrators may touch, then holds it so that nobody can
+    // rename or replace it. Later calls return the same path unchecked.
     std::wstring GetUnpackDir();
+
+    // Whether the folder is this run's own: created by it and held since. Nothing may be
+    // extracted into or launched from a folder that is not.
+    [[nodiscard]] bool OwnsFolder() const noexcept { return static_cast<bool>(folder_); }
+
+    // Lets go of the folder, for a launch that failed or left nothing to wait for: the next run
+    // removes it.
+    void ReleaseFolder() noexcept { folder_.reset(); }
 
     // Deletes the extraction folder and everything in it, leaving the temporary directory as the
     // process's current directory. Does nothing before the path has been fixed.
@@ -38,7 +48,10 @@ public:
 
 private:
     static DWORD WINAPI WorkerThread(LPVOID self);
+    bool RemoveWhatStandsThere();
+    bool CreateOwnFolder();
 
     UniqueHandle thread_;
     std::wstring unpackDir_;
+    UniqueFileHandle folder_; // held from the folder's creation until it is deleted
 };

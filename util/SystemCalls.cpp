@@ -64,6 +64,8 @@ SystemCalls RealSystemCalls() noexcept {
     calls.GetDiskFreeSpaceExW = ::GetDiskFreeSpaceExW;
     calls.SHGetFolderPathW = ::SHGetFolderPathW;
     calls.SystemTimeToTzSpecificLocalTime = ::SystemTimeToTzSpecificLocalTime;
+    calls.WaitForSingleObject = ::WaitForSingleObject;
+    calls.GetExitCodeProcess = ::GetExitCodeProcess;
     calls.SetDllDirectoryW = ::SetDllDirectoryW;
     calls.LoadLibraryW = ::LoadLibraryW;
     calls.LoadLibraryExW = ::LoadLibraryExW;

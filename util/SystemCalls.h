@@ -41,6 +41,10 @@ struct SystemCalls {
     // The log clock's conversion to local time; a failed one leaves the line without a time.
     decltype(&::SystemTimeToTzSpecificLocalTime) SystemTimeToTzSpecificLocalTime;
 
+    // Waiting for the installer, and its exit code when the wait itself fails.
+    decltype(&::WaitForSingleObject) WaitForSingleObject;
+    decltype(&::GetExitCodeProcess) GetExitCodeProcess;
+
     // Library loading at start-up, in the order the tests check.
     decltype(&::SetDllDirectoryW) SetDllDirectoryW;
     decltype(&::LoadLibraryW) LoadLibraryW;

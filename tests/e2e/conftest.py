@@ -117,8 +117,12 @@ class Wine:
         return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
     def clean(self):
-        shutil.rmtree(self.folder, ignore_errors=True)
-        for name in ("unpack.log", "unpack.log.txt", "payload-record.txt"):
+        if self.folder.is_dir():
+            shutil.rmtree(self.folder, ignore_errors=True)
+        else:
+            self.folder.unlink(missing_ok=True)
+        for name in ("unpack.log", "unpack.log.txt", "payload-record.txt", "planted-ran.txt",
+                     "genuine-ran.txt"):
             (self.temp / name).unlink(missing_ok=True)
 
     def run(self, exe, *args, timeout=120, env=None, cwd=None):

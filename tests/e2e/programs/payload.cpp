@@ -1,7 +1,7 @@
 // A stand-in installer for the end-to-end scenarios. It records how it was started into
 // %TEMP%\payload-record.txt (UTF-8: the raw command line, then one argument per line), then
 // optionally waits and exits with a chosen code:
-//   payload.exe [--sleep MS] [--exit CODE] [anything else is just recorded]
+//   payload.exe [--hold PATH] [--sleep MS] [--exit CODE] [anything else is just recorded]
 #include <windows.h>
 
 #include <cwchar>
@@ -47,7 +47,10 @@ int wmain(int argc, wchar_t** argv) {
     Record(argc, argv);
     int exitCode = 0;
     for (int i = 1; i + 1 < argc; ++i) {
-        if (std::wcscmp(argv[i], L"--sleep") == 0)
+        if (std::wcscmp(argv[i], L"--hold") == 0) // kept open, others may read it only
+            ::CreateFileW(argv[i + 1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        else if (std::wcscmp(argv[i], L"--sleep") == 0)
             ::Sleep(static_cast<DWORD>(std::wcstoul(argv[i + 1], nullptr, 10)));
         else if (std::wcscmp(argv[i], L"--exit") == 0)
             exitCode = static_cast<int>(std::wcstol(argv[i + 1], nullptr, 10));
