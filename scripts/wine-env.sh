@@ -26,6 +26,9 @@ wine_env_start() {
     "$UNPACK_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     # The services a first program starts stay up; started here, they hold no test's output pipe.
     "$UNPACK_WINE" cmd /c exit >/dev/null 2>&1
+    # So does the desktop process (explorer.exe), which Wine starts for the first program that
+    # asks for the desktop window: under a test it held CTest's pipe for seconds after each binary.
+    "$UNPACK_WINE" rundll32.exe user32.dll,GetDesktopWindow >/dev/null 2>&1 || true
 }
 
 wine_env_stop() {
