@@ -149,14 +149,12 @@ int ReportWalkEnd(const package::WalkResult& walk, ULONGLONG length) {
                       static_cast<int>(walk.last.headerBytes),
                       static_cast<int>(package::kHeaderSize));
         return 0;
-    case package::WalkEnd::payloadPastEnd: {
-        const ULONGLONG payloadOffset = walk.offset + package::kHeaderSize;
+    case package::WalkEnd::payloadPastEnd:
         CUtility::Log(L"[%s] (%d/%d)Package damaged: %s needs %lld bytes, %lld are left",
                       kUnPackFiles, next, walk.last.header.count,
                       DecodeName(walk.last.header).c_str(), Signed64(walk.last.header.size),
-                      Signed64(length - payloadOffset));
+                      Signed64(length - walk.last.payloadOffset));
         return 0;
-    }
     case package::WalkEnd::readFailed:
         CUtility::Log(L"[%s] Package unreadable: header %d could not be read", kUnPackFiles, next);
         return 0;
