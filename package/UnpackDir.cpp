@@ -130,9 +130,11 @@ bool CUnPack::CreateOwnFolder() {
             WithoutTrailingBackslashes(unpackDir_).c_str(),
             FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        BY_HANDLE_FILE_INFORMATION info = {};
-        if (folder_ && ::GetFileInformationByHandle(folder_.get(), &info) &&
-            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        FILE_ATTRIBUTE_TAG_INFO info = {};
+        if (folder_ &&
+            ::GetFileInformationByHandleEx(folder_.get(), FileAttributeTagInfo, &info,
+                                           sizeof info) &&
+            (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
             return true;
         folder_.reset();
     }

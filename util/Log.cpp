@@ -15,14 +15,17 @@ constexpr size_t kMessageBufferChars = 1024;
 constexpr size_t kMaxMessageChars = kMessageBufferChars - 2; // 1022 characters and a terminator
 
 // A file that is itself, under one name: neither a reparse point (a symbolic link, a junction,
-// a mount point) nor a directory, and with no other hard link that leads to the same data.
+// a mount point) nor a directory, and with no other hard link that leads to the same data. Asked
+// class by class: the whole-file query also reads the volume's serial number, which costs more
+// than the rest of a log line together.
 bool IsLinkFree(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!g_os.GetFileInformationByHandle(file, &info))
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    FILE_STANDARD_INFO standard = {};
+    if (!g_os.GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) ||
+        !g_os.GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard))
         return false;
-    return (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ==
-               0 &&
-           info.nNumberOfLinks == 1;
+    return (tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+           !standard.Directory && standard.NumberOfLinks == 1;
 }
 
 std::wstring WithoutLongPathPrefix(const std::wstring& path) {
@@ -33,12 +36,33 @@ std::wstring WithoutLongPathPrefix(const std::wstring& path) {
     return path;
 }
 
+bool SameFileName(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// `path` with every 8.3 name in it spelt out; as given when that cannot be done.
+std::wstring LongForm(const std::wstring& path) {
+    std::vector<wchar_t> longForm(MAX_PATH + 1);
+    DWORD length =
+        ::GetLongPathNameW(path.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
+    if (length >= longForm.size()) {
+        longForm.resize(length + 1);
+        length =
+            ::GetLongPathNameW(path.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
+    }
+    if (length == 0 || length >= longForm.size())
+        return path;
+    return std::wstring(longForm.data(), length);
+}
+
 // Whether the open file is the one at `path`, and not one reached through a junction or link in
 // a folder above it. Windows gives the path it reached with long names, a drive letter and the
-// \\?\ prefix; the path asked for may hold 8.3 names (a TMP set to C:\Users\LONGUS~1\...), so
-// it is compared in its long form, without case, as file names are. When Windows cannot give the
-// final path, the file is taken to lie elsewhere: a folder reached only through a volume without
-// a drive letter is no place for the log either.
+// \\?\ prefix; file names compare without case. The path asked for may hold 8.3 names (a TMP
+// set to C:\Users\LONGUS~1\...): only then is its long form looked up, which reads every folder
+// on the way and would otherwise cost more than the rest of the line. When Windows cannot give
+// the final path, the file is taken to lie elsewhere: a folder reached only through a volume
+// without a drive letter is no place for the log either.
 bool LiesAt(HANDLE file, const std::wstring& path) {
     std::vector<wchar_t> reached(MAX_PATH + 1);
     DWORD length =
@@ -53,21 +77,8 @@ bool LiesAt(HANDLE file, const std::wstring& path) {
     if (length == 0 || length >= reached.size())
         return false;
 
-    std::wstring asked = path;
-    std::vector<wchar_t> longForm(MAX_PATH + 1);
-    DWORD longLength =
-        ::GetLongPathNameW(path.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
-    if (longLength >= longForm.size()) {
-        longForm.resize(longLength + 1);
-        longLength =
-            ::GetLongPathNameW(path.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
-    }
-    if (longLength != 0 && longLength < longForm.size())
-        asked.assign(longForm.data(), longLength);
-
     const std::wstring where = WithoutLongPathPrefix(std::wstring(reached.data(), length));
-    return ::CompareStringOrdinal(where.c_str(), static_cast<int>(where.size()), asked.c_str(),
-                                  static_cast<int>(asked.size()), TRUE) == CSTR_EQUAL;
+    return SameFileName(where, path) || SameFileName(where, LongForm(path));
 }
 
 } // namespace

@@ -58,7 +58,7 @@ SystemCalls RealSystemCalls() noexcept {
     calls.FindNextFileW = ::FindNextFileW;
     calls.GetFileAttributesW = ::GetFileAttributesW;
     calls.DeviceIoControl = ::DeviceIoControl;
-    calls.GetFileInformationByHandle = ::GetFileInformationByHandle;
+    calls.GetFileInformationByHandleEx = ::GetFileInformationByHandleEx;
     calls.GetFinalPathNameByHandleW = ::GetFinalPathNameByHandleW;
     calls.ReadFile = ::ReadFile;
     calls.GetDiskFreeSpaceExW = ::GetDiskFreeSpaceExW;

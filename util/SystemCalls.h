@@ -28,7 +28,7 @@ struct SystemCalls {
     decltype(&::DeviceIoControl) DeviceIoControl;
 
     // What the log file opened really is: its attributes and link count, and where it lies.
-    decltype(&::GetFileInformationByHandle) GetFileInformationByHandle;
+    decltype(&::GetFileInformationByHandleEx) GetFileInformationByHandleEx;
     decltype(&::GetFinalPathNameByHandleW) GetFinalPathNameByHandleW;
 
     // Reading a file through CFile: the package is the file that must be read without fail.

@@ -172,9 +172,13 @@ TEST_F(LogFile, FailedOpenIsLoggedWithItsCause) {
 
 // Wine makes no reparse points and reaches every file by its own path: these stand in for a log
 // that is a link and for one reached through a junction above it.
-BOOL WINAPI ReportReparsePoint(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
-    const BOOL ok = ::GetFileInformationByHandle(file, info);
-    info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+BOOL WINAPI ReportReparsePoint(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
+                               DWORD size) {
+    const BOOL ok = ::GetFileInformationByHandleEx(file, kind, info, size);
+    if (kind == FileAttributeTagInfo) {
+        static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info)->ReparseTag = IO_REPARSE_TAG_SYMLINK;
+    }
     return ok;
 }
 
@@ -227,7 +231,7 @@ TEST_F(LogTarget, AHardLinkedLogGetsNoLineAndLeavesTheOtherFileAlone) {
 TEST_F(LogTarget, AReparsePointOrADirectoryGetsNoLine) {
     {
         SystemCallsScope seams;
-        g_os.GetFileInformationByHandle = ReportReparsePoint;
+        g_os.GetFileInformationByHandleEx = ReportReparsePoint;
         CUtility::Log(L"[%s] into a link", L"Test::Reparse");
     }
     EXPECT_EQ(ReadBytes(LogPath()).size(), 0u);
@@ -288,7 +292,7 @@ TEST_F(LogTarget, ScriptOutputThatIsALinkIsDeletedAsALink) {
 
     {
         SystemCallsScope seams;
-        g_os.GetFileInformationByHandle = ReportReparsePoint;
+        g_os.GetFileInformationByHandleEx = ReportReparsePoint;
         EXPECT_EQ(CUtility::RemoveLinkedScriptOutput(), 1);
     }
     EXPECT_FALSE(Exists(output_));
