@@ -6,22 +6,34 @@
 source "$(dirname "${BASH_SOURCE[0]}")/platform.sh"
 unpack_select_test_build "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
+# wine_env_start [headless]: headless, the prefix gets no display (no box can appear).
 wine_env_start() {
     export WINEPREFIX
     WINEPREFIX=$(mktemp -d /tmp/unpack-wine.XXXXXX)
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
     unset WINEARCH
 
-    local n=90
-    while [[ -e /tmp/.X${n}-lock || -e /tmp/.X11-unix/X${n} ]]; do n=$((n + 1)); done
-    export DISPLAY=":${n}"
-    Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    WINE_ENV_XVFB_PID=$!
-    for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X${n} ]] && break; sleep 0.1; done
+    if [[ "${1:-}" == headless ]]; then
+        unset DISPLAY WAYLAND_DISPLAY
+    else
+        local n=90
+        while [[ -e /tmp/.X${n}-lock || -e /tmp/.X11-unix/X${n} ]]; do n=$((n + 1)); done
+        export DISPLAY=":${n}"
+        Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        WINE_ENV_XVFB_PID=$!
+        for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X${n} ]] && break; sleep 0.1; done
+    fi
 
     # Booting first keeps Wine's services from starting under a test and holding its pipes.
     wineserver -p >/dev/null 2>&1
     "$UNPACK_WINE" wineboot -i >/dev/null 2>&1
+    # The server that created the prefix keeps what the creation started (a second service
+    # manager among it), and while it runs every start of Wine's desktop process waits 10 s for
+    # it: the first program of each test binary that touched a window paid that. A new server
+    # starts the services once.
+    wineserver -k >/dev/null 2>&1 || true
+    timeout 30 wineserver -w >/dev/null 2>&1 || true
+    wineserver -p >/dev/null 2>&1
     # Without a window manager, managed windows linger for seconds after a message box closes.
     "$UNPACK_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     # The services a first program starts stay up; started here, they hold no test's output pipe.
