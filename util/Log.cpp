@@ -25,7 +25,21 @@ bool IsLinkFree(HANDLE file) {
         !g_os.GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard))
         return false;
     return (tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
-           !standard.Directory && standard.NumberOfLinks == 1;
+           standard.NumberOfLinks == 1;
+}
+
+// The text a path query writes, for queries that answer a buffer too small with the size they
+// need: `query(buffer, size)` returns the length written. Empty when the query fails.
+template <typename Query> std::wstring QueriedPath(Query query) {
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    DWORD length = query(buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length >= buffer.size()) {
+        buffer.resize(length + 1);
+        length = query(buffer.data(), static_cast<DWORD>(buffer.size()));
+    }
+    if (length == 0 || length >= buffer.size())
+        return std::wstring();
+    return std::wstring(buffer.data(), length);
 }
 
 std::wstring WithoutLongPathPrefix(const std::wstring& path) {
@@ -41,21 +55,6 @@ bool SameFileName(const std::wstring& a, const std::wstring& b) {
                                   static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// `path` with every 8.3 name in it spelt out; as given when that cannot be done.
-std::wstring LongForm(const std::wstring& path) {
-    std::vector<wchar_t> longForm(MAX_PATH + 1);
-    DWORD length =
-        ::GetLongPathNameW(path.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
-    if (length >= longForm.size()) {
-        longForm.resize(length + 1);
-        length =
-            ::GetLongPathNameW(path.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
-    }
-    if (length == 0 || length >= longForm.size())
-        return path;
-    return std::wstring(longForm.data(), length);
-}
-
 // Whether the open file is the one at `path`, and not one reached through a junction or link in
 // a folder above it. Windows gives the path it reached with long names, a drive letter and the
 // \\?\ prefix; file names compare without case. The path asked for may hold 8.3 names (a TMP
@@ -64,21 +63,19 @@ std::wstring LongForm(const std::wstring& path) {
 // the final path, the file is taken to lie elsewhere: a folder reached only through a volume
 // without a drive letter is no place for the log either.
 bool LiesAt(HANDLE file, const std::wstring& path) {
-    std::vector<wchar_t> reached(MAX_PATH + 1);
-    DWORD length =
-        g_os.GetFinalPathNameByHandleW(file, reached.data(), static_cast<DWORD>(reached.size()),
-                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length >= reached.size()) { // too small: the answer is the size needed
-        reached.resize(length + 1);
-        length =
-            g_os.GetFinalPathNameByHandleW(file, reached.data(), static_cast<DWORD>(reached.size()),
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    }
-    if (length == 0 || length >= reached.size())
+    const std::wstring reached = QueriedPath([file](wchar_t* buffer, DWORD size) {
+        return g_os.GetFinalPathNameByHandleW(file, buffer, size,
+                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    });
+    if (reached.empty())
         return false;
-
-    const std::wstring where = WithoutLongPathPrefix(std::wstring(reached.data(), length));
-    return SameFileName(where, path) || SameFileName(where, LongForm(path));
+    const std::wstring where = WithoutLongPathPrefix(reached);
+    if (SameFileName(where, path))
+        return true;
+    const std::wstring longForm = QueriedPath([&path](wchar_t* buffer, DWORD size) {
+        return ::GetLongPathNameW(path.c_str(), buffer, size);
+    });
+    return !longForm.empty() && SameFileName(where, longForm);
 }
 
 } // namespace
