@@ -22,4 +22,10 @@ else()
     add_subdirectory(tests/support)
     add_subdirectory(tests/packer)
     add_subdirectory(tests/unit)
+
+    # The package hash's speed, beside the Windows figure (bench/CMakeLists.txt): built on request
+    # only, and worth reading only from a tree without sanitizers (-DUNPACK_SANITIZE=OFF).
+    add_executable(sha256speed EXCLUDE_FROM_ALL bench/programs/sha256speed.cpp)
+    target_link_libraries(sha256speed PRIVATE portable)
+    unpack_warnings(sha256speed)
 endif()
