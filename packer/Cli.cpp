@@ -8,6 +8,8 @@
 #include "packer/List.h"
 #include "packer/PackError.h"
 
+#include "packer/BuildInfo.h" // generated
+
 #include <exception>
 #include <filesystem>
 #include <stdexcept>
@@ -23,7 +25,8 @@ const char kUsage[] = "usage: stubpack create --stub STUB.exe --output OUT.exe F
                       "       stubpack list FILE\n"
                       "       stubpack extract FILE DIR\n"
                       "       stubpack check FILE\n"
-                      "       stubpack COMMAND --help\n";
+                      "       stubpack COMMAND --help\n"
+                      "       stubpack --version\n";
 
 const char kCreateHelp[] =
     "usage: stubpack create --stub STUB.exe --output OUT.exe [--] FILE...\n"
@@ -157,6 +160,10 @@ int RunStubpack(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
         out << kUsage;
+        return kExitOk;
+    }
+    if (args.size() == 1 && (args[0] == "--version" || args[0] == "-V")) {
+        out << "stubpack " STUBPACK_VERSION " (commit " STUBPACK_COMMIT ")\n";
         return kExitOk;
     }
     for (const Command& command : kCommands) {

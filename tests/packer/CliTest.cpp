@@ -48,6 +48,23 @@ TEST(CliUsage, HelpWinsOverOtherArguments) {
     EXPECT_TRUE(StartsWith(run.out, "usage: stubpack create")) << run.out;
 }
 
+TEST(CliUsage, VersionNamesTheProjectsVersionAndTheCommit) {
+    const std::string start = "stubpack " UNPACK_PROJECT_VERSION " (commit ";
+    for (const std::string option : {"--version", "-V"}) {
+        const Outcome run = Stubpack({option});
+        EXPECT_EQ(run.status, packer::kExitOk);
+        EXPECT_EQ(run.err, "");
+        ASSERT_TRUE(StartsWith(run.out, start) && run.out.size() > start.size() + 2) << run.out;
+        EXPECT_EQ(run.out.substr(run.out.size() - 2), ")\n");
+        std::string commit = run.out.substr(start.size(), run.out.size() - start.size() - 2);
+        if (commit.size() > 6 && commit.compare(commit.size() - 6, 6, "-dirty") == 0)
+            commit.resize(commit.size() - 6);
+        const bool hash = commit.size() == 12 &&
+                          commit.find_first_not_of("0123456789abcdef") == std::string::npos;
+        EXPECT_TRUE(hash || commit == "unknown") << run.out;
+    }
+}
+
 TEST(CliUsage, NoArgumentsOrAnUnknownCommand) {
     EXPECT_EQ(Stubpack({}).status, packer::kExitUsage);
     const Outcome run = Stubpack({"pack"});
