@@ -10,8 +10,10 @@
 
 #include "packer/BuildInfo.h" // generated
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 #include <string>
 
@@ -54,51 +56,73 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-using Arguments = std::vector<std::string>;
+// A command's arguments with its options taken out.
+struct Arguments {
+    std::map<std::string, std::string> values; // an option that takes a path -> the path
+    std::vector<std::string> operands;
+};
 
 struct Command {
     const char* name;
     const char* help;
+    std::vector<std::string> pathOptions; // each takes the next argument as its value
     void (*run)(const Arguments& args, std::ostream& out, std::ostream& err);
 };
 
-void RequireCount(const Arguments& args, std::size_t count, const char* what) {
-    if (args.size() != count)
-        throw UsageError("expected " + std::string(what) + ", got " + std::to_string(args.size()) +
-                         " arguments");
-}
-
-CreateRequest ParseCreate(const Arguments& args) {
-    CreateRequest request;
+// Returns true when help is asked for, which wins over anything wrong with the other arguments.
+// Options and operands may come in any order until "--"; the argument after an option that takes
+// a path is that path, whatever it looks like, so `--output -h` names a file called "-h".
+bool ParseArguments(const Command& command, const std::vector<std::string>& args,
+                    Arguments& parsed) {
+    std::string problem; // the first, reported once no help is asked for
+    const auto note = [&problem](const std::string& text) {
+        if (problem.empty())
+            problem = text;
+    };
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (!optionsEnded && (arg == "--stub" || arg == "--output")) {
-            if (i + 1 == args.size())
-                throw UsageError(arg + " needs a path");
-            fs::path& target = arg == "--stub" ? request.stub : request.output;
-            if (!target.empty())
-                throw UsageError(arg + " is given twice");
-            target = fs::u8path(args[++i]);
-        } else if (!optionsEnded && arg == "--") {
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            parsed.operands.push_back(arg);
+        } else if (arg == "--") {
             optionsEnded = true;
-        } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            throw UsageError("unknown option '" + Printable(arg) + "'");
-        } else {
-            request.files.push_back(fs::u8path(arg));
+        } else if (arg == "-h" || arg == "--help") {
+            return true;
+        } else if (std::find(command.pathOptions.begin(), command.pathOptions.end(), arg) ==
+                   command.pathOptions.end()) {
+            note("unknown option '" + Printable(arg) + "'");
+        } else if (i + 1 == args.size()) {
+            note(arg + " needs a path");
+        } else if (!parsed.values.emplace(arg, args[++i]).second) {
+            note(arg + " is given twice");
         }
     }
-    if (request.stub.empty())
-        throw UsageError("--stub is missing");
-    if (request.output.empty())
-        throw UsageError("--output is missing");
-    if (request.files.empty())
-        throw UsageError("no files to pack");
-    return request;
+    if (!problem.empty())
+        throw UsageError(problem);
+    return false;
+}
+
+void RequireCount(const Arguments& args, std::size_t count, const char* what) {
+    if (args.operands.size() != count)
+        throw UsageError("expected " + std::string(what) + ", got " +
+                         std::to_string(args.operands.size()) + " arguments");
+}
+
+fs::path PathOption(const Arguments& args, const std::string& option) {
+    const auto found = args.values.find(option);
+    if (found == args.values.end())
+        throw UsageError(option + " is missing");
+    return fs::u8path(found->second);
 }
 
 void RunCreate(const Arguments& args, std::ostream& out, std::ostream&) {
-    const CreateRequest request = ParseCreate(args);
+    CreateRequest request;
+    request.stub = PathOption(args, "--stub");
+    request.output = PathOption(args, "--output");
+    if (args.operands.empty())
+        throw UsageError("no files to pack");
+    for (const std::string& file : args.operands)
+        request.files.push_back(fs::u8path(file));
     const CreateSummary summary = CreatePackage(request);
     out << "wrote " << request.output.u8string() << ": " << summary.entries << " entries, "
         << summary.payloadBytes << " payload bytes, image " << summary.imageSize << " bytes ("
@@ -107,14 +131,14 @@ void RunCreate(const Arguments& args, std::ostream& out, std::ostream&) {
 
 void RunList(const Arguments& args, std::ostream& out, std::ostream&) {
     RequireCount(args, 1, "FILE");
-    InputFile file(fs::u8path(args[0]));
+    InputFile file(fs::u8path(args.operands[0]));
     ListPackage(file, out);
 }
 
 void RunExtract(const Arguments& args, std::ostream& out, std::ostream& err) {
     RequireCount(args, 2, "FILE DIR");
-    InputFile file(fs::u8path(args[0]));
-    const ExtractSummary summary = ExtractPackage(file, fs::u8path(args[1]), out, err);
+    InputFile file(fs::u8path(args.operands[0]));
+    const ExtractSummary summary = ExtractPackage(file, fs::u8path(args.operands[1]), out, err);
     if (summary.skipped > 0)
         throw PackError(std::to_string(summary.skipped) + " of " +
                         std::to_string(summary.skipped + summary.written) +
@@ -123,7 +147,7 @@ void RunExtract(const Arguments& args, std::ostream& out, std::ostream& err) {
 
 void RunCheck(const Arguments& args, std::ostream& out, std::ostream&) {
     RequireCount(args, 1, "FILE");
-    InputFile file(fs::u8path(args[0]));
+    InputFile file(fs::u8path(args.operands[0]));
     const CheckSummary summary = CheckPackage(file);
     out << "ok: " << summary.entries << " entries, " << summary.payloadBytes
         << " payload bytes, image " << summary.imageSize << " bytes ("
@@ -135,21 +159,11 @@ void RunCheck(const Arguments& args, std::ostream& out, std::ostream&) {
 }
 
 const Command kCommands[] = {
-    {"create", kCreateHelp, RunCreate},
-    {"list", kListHelp, RunList},
-    {"extract", kExtractHelp, RunExtract},
-    {"check", kCheckHelp, RunCheck},
+    {"create", kCreateHelp, {"--stub", "--output"}, RunCreate},
+    {"list", kListHelp, {}, RunList},
+    {"extract", kExtractHelp, {}, RunExtract},
+    {"check", kCheckHelp, {}, RunCheck},
 };
-
-bool AsksForHelp(const std::vector<std::string>& args) {
-    for (const std::string& arg : args) {
-        if (arg == "--")
-            return false;
-        if (arg == "--help" || arg == "-h")
-            return true;
-    }
-    return false;
-}
 
 } // namespace
 
@@ -169,13 +183,14 @@ int RunStubpack(const std::vector<std::string>& args, std::ostream& out, std::os
     for (const Command& command : kCommands) {
         if (args[0] != command.name)
             continue;
-        const std::vector<std::string> rest(args.begin() + 1, args.end());
-        if (AsksForHelp(rest)) {
-            out << command.help;
-            return kExitOk;
-        }
         try {
-            command.run(rest, out, err);
+            Arguments parsed;
+            if (ParseArguments(command, std::vector<std::string>(args.begin() + 1, args.end()),
+                               parsed)) {
+                out << command.help;
+                return kExitOk;
+            }
+            command.run(parsed, out, err);
             return kExitOk;
         } catch (const UsageError& error) {
             err << "stubpack " << command.name << ": " << error.what() << '\n' << command.help;

@@ -11,6 +11,8 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 struct Outcome {
     int status = -1;
     std::string out;
@@ -42,10 +44,19 @@ TEST(CliUsage, EverySubcommandHasHelp) {
     }
 }
 
-TEST(CliUsage, HelpWinsOverOtherArguments) {
-    const Outcome run = Stubpack({"create", "--stub", "missing.exe", "-h"});
-    EXPECT_EQ(run.status, packer::kExitOk);
-    EXPECT_TRUE(StartsWith(run.out, "usage: stubpack create")) << run.out;
+TEST(CliUsage, HelpIsAskedForOnlyWhereAnOptionMayStand) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"create", "--stub", "missing.exe", "-h"},
+          {"create", "--bogus", "--help"},
+          {"extract", "a.exe", "-h", "dir"}}) {
+        const Outcome run = Stubpack(args);
+        EXPECT_EQ(run.status, packer::kExitOk) << args[1];
+        EXPECT_TRUE(StartsWith(run.out, "usage: stubpack " + args[0])) << run.out;
+    }
+    // After "--" it is a file name.
+    const Outcome run = Stubpack({"list", "--", "-h"});
+    EXPECT_EQ(run.status, packer::kExitFailed);
+    EXPECT_EQ(run.err, "stubpack list: '-h' does not exist\n");
 }
 
 TEST(CliUsage, VersionNamesTheProjectsVersionAndTheCommit) {
@@ -80,6 +91,8 @@ TEST(CliUsage, WrongArgumentsSayWhatIsWrong) {
         {{"create", "--stub"}, "stubpack create: --stub needs a path\n"},
         {{"create", "--stub", "a", "--stub", "b"}, "stubpack create: --stub is given twice\n"},
         {{"create", "--sign", "x"}, "stubpack create: unknown option '--sign'\n"},
+        {{"extract", "--stub", "a", "b"}, "stubpack extract: unknown option '--stub'\n"},
+        {{"list", "--force", "a"}, "stubpack list: unknown option '--force'\n"},
         {{"list"}, "stubpack list: expected FILE, got 0 arguments\n"},
         {{"extract", "a.exe"}, "stubpack extract: expected FILE DIR, got 1 arguments\n"},
         {{"check", "a", "b"}, "stubpack check: expected FILE, got 2 arguments\n"},
@@ -136,6 +149,16 @@ TEST_F(CliFiles, AFailureIsOneLineAndExitStatus1) {
     EXPECT_EQ(run.status, packer::kExitFailed);
     EXPECT_EQ(run.err, "stubpack list: '" + Path("nothing.exe") + "' does not exist\n");
     EXPECT_EQ(run.out, "");
+}
+
+TEST_F(CliFiles, AnOptionsValueIsNeverHelp) {
+    const fs::path before = fs::current_path();
+    fs::current_path(folder_.Path());
+    const Outcome run = Stubpack({"create", "--output", "-h", "--stub", "stub.exe", "run.bat"});
+    fs::current_path(before);
+    EXPECT_EQ(run.status, packer::kExitOk) << run.err;
+    EXPECT_TRUE(StartsWith(run.out, "wrote -h: 1 entries")) << run.out;
+    EXPECT_EQ(ReadBytes(folder_ / "-h").size(), 1001u + 284 + 15 + 8 + 284); // no padding
 }
 
 TEST_F(CliFiles, AControlCharacterInAPathKeepsTheMessageOnOneLine) {
