@@ -23,28 +23,30 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char kUsage[] = "usage: stubpack create --stub STUB.exe --output OUT.exe FILE...\n"
+const char kUsage[] = "usage: stubpack create [--force] --stub STUB.exe --output OUT.exe FILE...\n"
                       "       stubpack list FILE\n"
-                      "       stubpack extract FILE DIR\n"
+                      "       stubpack extract [--force] FILE DIR\n"
                       "       stubpack check FILE\n"
                       "       stubpack COMMAND --help\n"
                       "       stubpack --version\n";
 
 const char kCreateHelp[] =
-    "usage: stubpack create --stub STUB.exe --output OUT.exe [--] FILE...\n"
+    "usage: stubpack create [--force] --stub STUB.exe --output OUT.exe [--] FILE...\n"
     "Appends FILE... (in this order, under their base names) to the unsigned stub STUB.exe\n"
     "(PE32 or PE32+) and writes the result to OUT.exe, ready for signing. Names must be\n"
     "printable ASCII plain file names of at most 259 bytes, distinct when case is ignored.\n"
-    "Nothing is written when anything is refused.\n";
+    "An existing OUT.exe is refused unless --force is given. Nothing is written when anything\n"
+    "is refused.\n";
 const char kListHelp[] =
     "usage: stubpack list FILE\n"
     "Prints 'image S bytes, certificate table C bytes', then one line per entry:\n"
     "index, name, size and payload offset, separated by tabs.\n";
 const char kExtractHelp[] =
-    "usage: stubpack extract FILE DIR\n"
+    "usage: stubpack extract [--force] FILE DIR\n"
     "Writes the entries of FILE into DIR (created if needed) in the order the stub extracts\n"
     "them, skipping and reporting names that are not safe plain names, and stopping at a\n"
-    "truncated entry.\n";
+    "truncated entry. Unless --force is given, nothing is written when a file of an entry's\n"
+    "name is already in DIR, or two entries name the same file when case is ignored.\n";
 const char kCheckHelp[] =
     "usage: stubpack check FILE\n"
     "Validates the package layout of FILE, signed or not, and prints 'ok' with a summary, or\n"
@@ -59,6 +61,7 @@ public:
 // A command's arguments with its options taken out.
 struct Arguments {
     std::map<std::string, std::string> values; // an option that takes a path -> the path
+    bool force = false;
     std::vector<std::string> operands;
 };
 
@@ -66,6 +69,7 @@ struct Command {
     const char* name;
     const char* help;
     std::vector<std::string> pathOptions; // each takes the next argument as its value
+    bool takesForce;
     void (*run)(const Arguments& args, std::ostream& out, std::ostream& err);
 };
 
@@ -88,6 +92,8 @@ bool ParseArguments(const Command& command, const std::vector<std::string>& args
             optionsEnded = true;
         } else if (arg == "-h" || arg == "--help") {
             return true;
+        } else if (arg == "--force" && command.takesForce) {
+            parsed.force = true;
         } else if (std::find(command.pathOptions.begin(), command.pathOptions.end(), arg) ==
                    command.pathOptions.end()) {
             note("unknown option '" + Printable(arg) + "'");
@@ -115,6 +121,10 @@ fs::path PathOption(const Arguments& args, const std::string& option) {
     return fs::u8path(found->second);
 }
 
+Existing ExistingFiles(const Arguments& args) {
+    return args.force ? Existing::replace : Existing::refuse;
+}
+
 void RunCreate(const Arguments& args, std::ostream& out, std::ostream&) {
     CreateRequest request;
     request.stub = PathOption(args, "--stub");
@@ -123,6 +133,7 @@ void RunCreate(const Arguments& args, std::ostream& out, std::ostream&) {
         throw UsageError("no files to pack");
     for (const std::string& file : args.operands)
         request.files.push_back(fs::u8path(file));
+    request.existingOutput = ExistingFiles(args);
     const CreateSummary summary = CreatePackage(request);
     out << "wrote " << request.output.u8string() << ": " << summary.entries << " entries, "
         << summary.payloadBytes << " payload bytes, image " << summary.imageSize << " bytes ("
@@ -138,7 +149,8 @@ void RunList(const Arguments& args, std::ostream& out, std::ostream&) {
 void RunExtract(const Arguments& args, std::ostream& out, std::ostream& err) {
     RequireCount(args, 2, "FILE DIR");
     InputFile file(fs::u8path(args.operands[0]));
-    const ExtractSummary summary = ExtractPackage(file, fs::u8path(args.operands[1]), out, err);
+    const ExtractSummary summary =
+        ExtractPackage(file, fs::u8path(args.operands[1]), ExistingFiles(args), out, err);
     if (summary.skipped > 0)
         throw PackError(std::to_string(summary.skipped) + " of " +
                         std::to_string(summary.skipped + summary.written) +
@@ -159,10 +171,10 @@ void RunCheck(const Arguments& args, std::ostream& out, std::ostream&) {
 }
 
 const Command kCommands[] = {
-    {"create", kCreateHelp, {"--stub", "--output"}, RunCreate},
-    {"list", kListHelp, {}, RunList},
-    {"extract", kExtractHelp, {}, RunExtract},
-    {"check", kCheckHelp, {}, RunCheck},
+    {"create", kCreateHelp, {"--stub", "--output"}, true, RunCreate},
+    {"list", kListHelp, {}, false, RunList},
+    {"extract", kExtractHelp, {}, true, RunExtract},
+    {"check", kCheckHelp, {}, false, RunCheck},
 };
 
 } // namespace

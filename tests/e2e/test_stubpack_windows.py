@@ -60,14 +60,22 @@ def test_create_list_check_and_extract_match_the_linux_tool(tools, tmp_path):
     packed = (tmp_path / "windows" / "setup.exe").read_bytes()
     assert packed == (tmp_path / "linux" / "setup.exe").read_bytes()
 
-    # Packing again replaces the output (a rename over an existing file on Windows) with the
-    # same bytes: nothing of the moment or the machine goes into a package.
-    assert tools("windows", *CREATE).returncode == 0
+    # Packing again is refused; with --force it replaces the output (a rename over an existing
+    # file on Windows) with the same bytes: nothing of the moment or the machine goes into a
+    # package.
+    (tmp_path / "windows" / "setup.exe").write_bytes(b"older")
+    windows = tools("windows", *CREATE)
+    assert windows.returncode == 1
+    assert outcome(windows) == outcome(tools("linux", *CREATE))
+    assert (tmp_path / "windows" / "setup.exe").read_bytes() == b"older"
+    assert tools("windows", "create", "--force", *CREATE[1:]).returncode == 0
     assert (tmp_path / "windows" / "setup.exe").read_bytes() == packed
 
-    for command in (["list", "setup.exe"], ["check", "setup.exe"], ["extract", "setup.exe", "out"]):
+    extract = ["extract", "setup.exe", "out"]
+    for status, command in ((0, ["list", "setup.exe"]), (0, ["check", "setup.exe"]),
+                            (0, extract), (1, extract), (0, ["extract", "--force", *extract[1:]])):
         windows = tools("windows", *command)
-        assert windows.returncode == 0, (command, windows.stderr)
+        assert windows.returncode == status, (command, windows.stderr)
         assert outcome(windows) == outcome(tools("linux", *command)), command
     extracted = {p.name: p.read_bytes() for p in (tmp_path / "windows" / "out").iterdir()}
     assert extracted == INPUTS

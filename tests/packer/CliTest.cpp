@@ -161,6 +161,44 @@ TEST_F(CliFiles, AnOptionsValueIsNeverHelp) {
     EXPECT_EQ(ReadBytes(folder_ / "-h").size(), 1001u + 284 + 15 + 8 + 284); // no padding
 }
 
+TEST_F(CliFiles, CreateRefusesAnExistingOutputUnlessForced) {
+    const std::vector<std::string> create = {"create",   "--stub",          Path("stub.exe"),
+                                             "--output", Path("setup.exe"), Path("run.bat")};
+    WriteBytes(folder_ / "setup.exe", fake::Pattern(7));
+    Outcome run = Stubpack(create);
+    EXPECT_EQ(run.status, packer::kExitFailed);
+    EXPECT_EQ(run.err, "stubpack create: '" + Path("setup.exe") +
+                           "' already exists; give --force to replace it\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(folder_.Names(),
+              (std::set<std::string>{"run.bat", "setup.msi", "stub.exe", "setup.exe"}));
+    EXPECT_EQ(ReadBytes(folder_ / "setup.exe"), fake::Pattern(7));
+
+    std::vector<std::string> forced = create;
+    forced.push_back("--force");
+    run = Stubpack(forced);
+    EXPECT_EQ(run.status, packer::kExitOk) << run.err;
+    EXPECT_EQ(ReadBytes(folder_ / "setup.exe").size(), 1001u + 284 + 15 + 8 + 284);
+}
+
+TEST_F(CliFiles, ExtractRefusesToWriteOverAFileUnlessForced) {
+    Stubpack({"create", "--stub", Path("stub.exe"), "--output", Path("setup.exe"),
+              Path("setup.msi"), Path("run.bat")});
+    fs::create_directories(folder_ / "out");
+    WriteBytes(folder_ / "out" / "run.bat", fake::Pattern(4));
+    Outcome run = Stubpack({"extract", Path("setup.exe"), Path("out")});
+    EXPECT_EQ(run.status, packer::kExitFailed);
+    EXPECT_EQ(run.err, "stubpack extract: 'run.bat' already exists in '" + Path("out") +
+                           "'; give --force to replace it\n");
+    // Not even the entry before it was written.
+    EXPECT_EQ(NamesIn(folder_ / "out"), std::set<std::string>{"run.bat"});
+
+    run = Stubpack({"extract", "--force", Path("setup.exe"), Path("out")});
+    EXPECT_EQ(run.status, packer::kExitOk) << run.err;
+    EXPECT_EQ(ReadBytes(folder_ / "out" / "run.bat"), fake::Pattern(15));
+    EXPECT_EQ(ReadBytes(folder_ / "out" / "setup.msi"), fake::Pattern(3000, 5));
+}
+
 TEST_F(CliFiles, AControlCharacterInAPathKeepsTheMessageOnOneLine) {
     const Outcome run = Stubpack({"check", Path("a\nb.exe")});
     EXPECT_EQ(run.status, packer::kExitFailed);
