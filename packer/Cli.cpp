@@ -36,7 +36,8 @@ const char kCreateHelp[] =
     "(PE32 or PE32+) and writes the result to OUT.exe, ready for signing. Names must be\n"
     "printable ASCII plain file names of at most 259 bytes, distinct when case is ignored.\n"
     "An existing OUT.exe is refused unless --force is given. Nothing is written when anything\n"
-    "is refused.\n";
+    "is refused. Warns when no FILE is named run.bat, the file the stub runs when started\n"
+    "without arguments.\n";
 const char kListHelp[] =
     "usage: stubpack list FILE\n"
     "Prints 'image S bytes, certificate table C bytes', then one line per entry:\n"
@@ -125,7 +126,15 @@ Existing ExistingFiles(const Arguments& args) {
     return args.force ? Existing::replace : Existing::refuse;
 }
 
-void RunCreate(const Arguments& args, std::ostream& out, std::ostream&) {
+// The stub started without arguments runs run.bat from its extraction folder, where Windows
+// finds it whatever the case of its name.
+bool HasRunBat(const std::vector<fs::path>& files) {
+    return std::any_of(files.begin(), files.end(), [](const fs::path& file) {
+        return FoldCase(file.filename().u8string()) == "run.bat";
+    });
+}
+
+void RunCreate(const Arguments& args, std::ostream& out, std::ostream& err) {
     CreateRequest request;
     request.stub = PathOption(args, "--stub");
     request.output = PathOption(args, "--output");
@@ -138,6 +147,9 @@ void RunCreate(const Arguments& args, std::ostream& out, std::ostream&) {
     out << "wrote " << request.output.u8string() << ": " << summary.entries << " entries, "
         << summary.payloadBytes << " payload bytes, image " << summary.imageSize << " bytes ("
         << summary.padding << " of padding), " << summary.fileSize << " bytes in all\n";
+    if (!HasRunBat(request.files))
+        err << "stubpack create: warning: the package has no run.bat, which the stub runs when "
+               "started without arguments\n";
 }
 
 void RunList(const Arguments& args, std::ostream& out, std::ostream&) {

@@ -124,6 +124,7 @@ TEST_F(CliFiles, CreateThenCheckListAndExtract) {
     Outcome run = Stubpack({"create", "--stub", Path("stub.exe"), "--output", Path("setup.exe"),
                             Path("setup.msi"), Path("run.bat")});
     ASSERT_EQ(run.status, packer::kExitOk) << run.err;
+    EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, "wrote " + Path("setup.exe") +
                            ": 2 entries, 3015 payload bytes, image 1005 bytes (4 of padding), "
                            "4880 bytes in all\n");
@@ -179,6 +180,23 @@ TEST_F(CliFiles, CreateRefusesAnExistingOutputUnlessForced) {
     run = Stubpack(forced);
     EXPECT_EQ(run.status, packer::kExitOk) << run.err;
     EXPECT_EQ(ReadBytes(folder_ / "setup.exe").size(), 1001u + 284 + 15 + 8 + 284);
+}
+
+TEST_F(CliFiles, CreateWarnsWhenThePackageHasNoRunBat) {
+    const std::string warning = "stubpack create: warning: the package has no run.bat, which the "
+                                "stub runs when started without arguments\n";
+    Outcome run = Stubpack(
+        {"create", "--stub", Path("stub.exe"), "--output", Path("a.exe"), Path("setup.msi")});
+    EXPECT_EQ(run.status, packer::kExitOk);
+    EXPECT_EQ(run.err, warning);
+    EXPECT_EQ(ReadBytes(folder_ / "a.exe").size(), 1008u + 284 + 3000 + 8 + 284); // 7 padding
+
+    // Windows finds it whatever the case of its name.
+    WriteBytes(folder_ / "Run.Bat", fake::Pattern(2));
+    run = Stubpack(
+        {"create", "--stub", Path("stub.exe"), "--output", Path("b.exe"), Path("Run.Bat")});
+    EXPECT_EQ(run.status, packer::kExitOk);
+    EXPECT_EQ(run.err, "");
 }
 
 TEST_F(CliFiles, ExtractRefusesToWriteOverAFileUnlessForced) {
