@@ -96,3 +96,17 @@ def test_refusals_usage_and_help_match_the_linux_tool(tools, tmp_path):
         assert windows.returncode == status, (case, windows.stderr)
         assert outcome(windows) == outcome(tools("linux", *args)), case
     assert not (tmp_path / "windows" / "x.exe").exists(), "a refused create wrote its output"
+
+
+def test_a_console_shows_each_path_as_given(tools, stubpack_exe, tmp_path):
+    """Written to a console, the tool's text goes through WriteConsoleW, so that a non-ASCII path
+    reads as given rather than as UTF-8 bytes taken for the console's code page. consoletext.exe
+    runs the tool in a console of its own and returns what the console shows."""
+    args = ["create", "--stub", "../UnPackFile.exe", "--output", "Set\u00fcp.exe",
+            "../in/data.bin"]
+    linux = tools("linux", *args)
+    folder = tmp_path / "console"
+    folder.mkdir()
+    shown = run_wine([required_env("CONSOLETEXT"), stubpack_exe, *args], cwd=folder, timeout=120)
+    assert shown.returncode == 0, shown.stdout
+    assert shown.stdout.decode() == linux.stdout + linux.stderr
