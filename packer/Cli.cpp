@@ -8,8 +8,12 @@
 #include "packer/List.h"
 #include "packer/PackError.h"
 
+#include "packer/BuildInfo.h" // generated
+
+#include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 #include <string>
 
@@ -19,27 +23,31 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char kUsage[] = "usage: stubpack create --stub STUB.exe --output OUT.exe FILE...\n"
+const char kUsage[] = "usage: stubpack create [--force] --stub STUB.exe --output OUT.exe FILE...\n"
                       "       stubpack list FILE\n"
-                      "       stubpack extract FILE DIR\n"
+                      "       stubpack extract [--force] FILE DIR\n"
                       "       stubpack check FILE\n"
-                      "       stubpack COMMAND --help\n";
+                      "       stubpack COMMAND --help\n"
+                      "       stubpack --version\n";
 
 const char kCreateHelp[] =
-    "usage: stubpack create --stub STUB.exe --output OUT.exe [--] FILE...\n"
+    "usage: stubpack create [--force] --stub STUB.exe --output OUT.exe [--] FILE...\n"
     "Appends FILE... (in this order, under their base names) to the unsigned stub STUB.exe\n"
     "(PE32 or PE32+) and writes the result to OUT.exe, ready for signing. Names must be\n"
     "printable ASCII plain file names of at most 259 bytes, distinct when case is ignored.\n"
-    "Nothing is written when anything is refused.\n";
+    "An existing OUT.exe is refused unless --force is given. Nothing is written when anything\n"
+    "is refused. Warns when no FILE is named run.bat, the file the stub runs when started\n"
+    "without arguments.\n";
 const char kListHelp[] =
     "usage: stubpack list FILE\n"
     "Prints 'image S bytes, certificate table C bytes', then one line per entry:\n"
     "index, name, size and payload offset, separated by tabs.\n";
 const char kExtractHelp[] =
-    "usage: stubpack extract FILE DIR\n"
+    "usage: stubpack extract [--force] FILE DIR\n"
     "Writes the entries of FILE into DIR (created if needed) in the order the stub extracts\n"
     "them, skipping and reporting names that are not safe plain names, and stopping at a\n"
-    "truncated entry.\n";
+    "truncated entry. Unless --force is given, nothing is written when a file of an entry's\n"
+    "name is already in DIR, or two entries name the same file when case is ignored.\n";
 const char kCheckHelp[] =
     "usage: stubpack check FILE\n"
     "Validates the package layout of FILE, signed or not, and prints 'ok' with a summary, or\n"
@@ -51,67 +59,110 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-using Arguments = std::vector<std::string>;
+// A command's arguments with its options taken out.
+struct Arguments {
+    std::map<std::string, std::string> values; // an option that takes a path -> the path
+    bool force = false;
+    std::vector<std::string> operands;
+};
 
 struct Command {
     const char* name;
     const char* help;
+    std::vector<std::string> pathOptions; // each takes the next argument as its value
+    bool takesForce;
     void (*run)(const Arguments& args, std::ostream& out, std::ostream& err);
 };
 
-void RequireCount(const Arguments& args, std::size_t count, const char* what) {
-    if (args.size() != count)
-        throw UsageError("expected " + std::string(what) + ", got " + std::to_string(args.size()) +
-                         " arguments");
-}
-
-CreateRequest ParseCreate(const Arguments& args) {
-    CreateRequest request;
+// Returns true when help is asked for, which wins over anything wrong with the other arguments.
+// Options and operands may come in any order until "--"; the argument after an option that takes
+// a path is that path, whatever it looks like, so `--output -h` names a file called "-h".
+bool ParseArguments(const Command& command, const std::vector<std::string>& args,
+                    Arguments& parsed) {
+    std::string problem; // the first, reported once no help is asked for
+    const auto note = [&problem](const std::string& text) {
+        if (problem.empty())
+            problem = text;
+    };
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (!optionsEnded && (arg == "--stub" || arg == "--output")) {
-            if (i + 1 == args.size())
-                throw UsageError(arg + " needs a path");
-            fs::path& target = arg == "--stub" ? request.stub : request.output;
-            if (!target.empty())
-                throw UsageError(arg + " is given twice");
-            target = fs::u8path(args[++i]);
-        } else if (!optionsEnded && arg == "--") {
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            parsed.operands.push_back(arg);
+        } else if (arg == "--") {
             optionsEnded = true;
-        } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            throw UsageError("unknown option '" + Printable(arg) + "'");
-        } else {
-            request.files.push_back(fs::u8path(arg));
+        } else if (arg == "-h" || arg == "--help") {
+            return true;
+        } else if (arg == "--force" && command.takesForce) {
+            parsed.force = true;
+        } else if (std::find(command.pathOptions.begin(), command.pathOptions.end(), arg) ==
+                   command.pathOptions.end()) {
+            note("unknown option '" + Printable(arg) + "'");
+        } else if (i + 1 == args.size()) {
+            note(arg + " needs a path");
+        } else if (!parsed.values.emplace(arg, args[++i]).second) {
+            note(arg + " is given twice");
         }
     }
-    if (request.stub.empty())
-        throw UsageError("--stub is missing");
-    if (request.output.empty())
-        throw UsageError("--output is missing");
-    if (request.files.empty())
-        throw UsageError("no files to pack");
-    return request;
+    if (!problem.empty())
+        throw UsageError(problem);
+    return false;
 }
 
-void RunCreate(const Arguments& args, std::ostream& out, std::ostream&) {
-    const CreateRequest request = ParseCreate(args);
+void RequireCount(const Arguments& args, std::size_t count, const char* what) {
+    if (args.operands.size() != count)
+        throw UsageError("expected " + std::string(what) + ", got " +
+                         std::to_string(args.operands.size()) + " arguments");
+}
+
+fs::path PathOption(const Arguments& args, const std::string& option) {
+    const auto found = args.values.find(option);
+    if (found == args.values.end())
+        throw UsageError(option + " is missing");
+    return fs::u8path(found->second);
+}
+
+Existing ExistingFiles(const Arguments& args) {
+    return args.force ? Existing::replace : Existing::refuse;
+}
+
+// The stub started without arguments runs run.bat from its extraction folder, where Windows
+// finds it whatever the case of its name.
+bool HasRunBat(const std::vector<fs::path>& files) {
+    return std::any_of(files.begin(), files.end(), [](const fs::path& file) {
+        return FoldCase(file.filename().u8string()) == "run.bat";
+    });
+}
+
+void RunCreate(const Arguments& args, std::ostream& out, std::ostream& err) {
+    CreateRequest request;
+    request.stub = PathOption(args, "--stub");
+    request.output = PathOption(args, "--output");
+    if (args.operands.empty())
+        throw UsageError("no files to pack");
+    for (const std::string& file : args.operands)
+        request.files.push_back(fs::u8path(file));
+    request.existingOutput = ExistingFiles(args);
     const CreateSummary summary = CreatePackage(request);
     out << "wrote " << request.output.u8string() << ": " << summary.entries << " entries, "
         << summary.payloadBytes << " payload bytes, image " << summary.imageSize << " bytes ("
         << summary.padding << " of padding), " << summary.fileSize << " bytes in all\n";
+    if (!HasRunBat(request.files))
+        err << "stubpack create: warning: the package has no run.bat, which the stub runs when "
+               "started without arguments\n";
 }
 
 void RunList(const Arguments& args, std::ostream& out, std::ostream&) {
     RequireCount(args, 1, "FILE");
-    InputFile file(fs::u8path(args[0]));
+    InputFile file(fs::u8path(args.operands[0]));
     ListPackage(file, out);
 }
 
 void RunExtract(const Arguments& args, std::ostream& out, std::ostream& err) {
     RequireCount(args, 2, "FILE DIR");
-    InputFile file(fs::u8path(args[0]));
-    const ExtractSummary summary = ExtractPackage(file, fs::u8path(args[1]), out, err);
+    InputFile file(fs::u8path(args.operands[0]));
+    const ExtractSummary summary =
+        ExtractPackage(file, fs::u8path(args.operands[1]), ExistingFiles(args), out, err);
     if (summary.skipped > 0)
         throw PackError(std::to_string(summary.skipped) + " of " +
                         std::to_string(summary.skipped + summary.written) +
@@ -120,7 +171,7 @@ void RunExtract(const Arguments& args, std::ostream& out, std::ostream& err) {
 
 void RunCheck(const Arguments& args, std::ostream& out, std::ostream&) {
     RequireCount(args, 1, "FILE");
-    InputFile file(fs::u8path(args[0]));
+    InputFile file(fs::u8path(args.operands[0]));
     const CheckSummary summary = CheckPackage(file);
     out << "ok: " << summary.entries << " entries, " << summary.payloadBytes
         << " payload bytes, image " << summary.imageSize << " bytes ("
@@ -132,21 +183,11 @@ void RunCheck(const Arguments& args, std::ostream& out, std::ostream&) {
 }
 
 const Command kCommands[] = {
-    {"create", kCreateHelp, RunCreate},
-    {"list", kListHelp, RunList},
-    {"extract", kExtractHelp, RunExtract},
-    {"check", kCheckHelp, RunCheck},
+    {"create", kCreateHelp, {"--stub", "--output"}, true, RunCreate},
+    {"list", kListHelp, {}, false, RunList},
+    {"extract", kExtractHelp, {}, true, RunExtract},
+    {"check", kCheckHelp, {}, false, RunCheck},
 };
-
-bool AsksForHelp(const std::vector<std::string>& args) {
-    for (const std::string& arg : args) {
-        if (arg == "--")
-            return false;
-        if (arg == "--help" || arg == "-h")
-            return true;
-    }
-    return false;
-}
 
 } // namespace
 
@@ -159,16 +200,21 @@ int RunStubpack(const std::vector<std::string>& args, std::ostream& out, std::os
         out << kUsage;
         return kExitOk;
     }
+    if (args.size() == 1 && (args[0] == "--version" || args[0] == "-V")) {
+        out << "stubpack " STUBPACK_VERSION " (commit " STUBPACK_COMMIT ")\n";
+        return kExitOk;
+    }
     for (const Command& command : kCommands) {
         if (args[0] != command.name)
             continue;
-        const std::vector<std::string> rest(args.begin() + 1, args.end());
-        if (AsksForHelp(rest)) {
-            out << command.help;
-            return kExitOk;
-        }
         try {
-            command.run(rest, out, err);
+            Arguments parsed;
+            if (ParseArguments(command, std::vector<std::string>(args.begin() + 1, args.end()),
+                               parsed)) {
+                out << command.help;
+                return kExitOk;
+            }
+            command.run(parsed, out, err);
             return kExitOk;
         } catch (const UsageError& error) {
             err << "stubpack " << command.name << ": " << error.what() << '\n' << command.help;

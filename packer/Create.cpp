@@ -135,7 +135,7 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     summary.imageSize = stub.Length() + summary.padding;
     summary.fileSize = CheckedAdd(unpadded, summary.padding);
 
-    PendingOutput out(request.output);
+    PendingOutput out(request.output, request.existingOutput);
     CopyRange(stub, 0, stub.Length(), out, "stub " + QuotedPath(request.stub));
     out.WriteZeros(static_cast<std::size_t>(summary.padding));
 

@@ -1,8 +1,10 @@
 // Building a stub with its package: the stub's image, padded with zero bytes so that image plus
 // package ends on an 8-byte boundary (signing then appends its certificate table right after the
 // trailer, where the stub looks for it), one header and payload per file, the end marker and the
-// trailer. Every refusal happens before the output is written.
+// trailer. Every refusal, an existing output's included, happens before the output is written.
 #pragma once
+
+#include "packer/FileIo.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -14,6 +16,7 @@ struct CreateRequest {
     std::filesystem::path stub;
     std::filesystem::path output;
     std::vector<std::filesystem::path> files; // packed in this order, under their base names
+    Existing existingOutput = Existing::refuse;
 };
 
 struct CreateSummary {

@@ -5,6 +5,8 @@
 // payload cut off by the end of the file stops the extraction before anything of it is written.
 #pragma once
 
+#include "packer/FileIo.h"
+
 #include "package/PackageFormat.h"
 
 #include <filesystem>
@@ -19,8 +21,11 @@ struct ExtractSummary {
 
 // Creates `folder` if needed and writes each file there whole or not at all, reporting every
 // entry on `out` and every skipped one on `err`. Throws PackError when the file holds no package,
-// is cut short, or a file cannot be written; files written before that stay.
+// is cut short, or a file cannot be written; files written before that stay. Refusing existing
+// files, it first looks at every name it would write and throws, having written nothing, when one
+// is taken in `folder` or two entries share one when case is ignored (on Windows the later would
+// replace the earlier).
 ExtractSummary ExtractPackage(package::ByteSource& file, const std::filesystem::path& folder,
-                              std::ostream& out, std::ostream& err);
+                              Existing existing, std::ostream& out, std::ostream& err);
 
 } // namespace packer

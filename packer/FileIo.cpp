@@ -9,6 +9,14 @@
 #include <system_error>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace packer {
 
 namespace fs = std::filesystem;
@@ -25,6 +33,42 @@ fs::path TemporaryNameFor(const fs::path& destination) {
     std::snprintf(hex, sizeof hex, "%016llx", tag);
     return destination.parent_path() /
            fs::u8path("." + destination.filename().u8string() + "." + hex + ".partial");
+}
+
+std::string AlreadyExists(const fs::path& path) {
+    return QuotedPath(path) + " already exists; give --force to replace it";
+}
+
+// Renames in one step that fails when something has the name `to`, so that nothing appearing
+// there after the check before writing is ever replaced. Sets `exists` for that failure.
+std::error_code RenameWithoutReplacing(const fs::path& from, const fs::path& to, bool& exists) {
+#ifdef _WIN32
+    if (::MoveFileExW(from.c_str(), to.c_str(), 0))
+        return {};
+    const DWORD code = ::GetLastError();
+    exists = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
+    return std::error_code(static_cast<int>(code), std::system_category());
+#else
+    int result = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without the flag: a hard link fails just as atomically on an existing
+        // name, and the temporary name is then dropped.
+        result = ::link(from.c_str(), to.c_str());
+        if (result == 0)
+            ::unlink(from.c_str());
+    }
+    if (result == 0)
+        return {};
+    exists = errno == EEXIST;
+    return std::error_code(errno, std::generic_category());
+#endif
+}
+
+// Anything at `path`, a dangling link included, is refused.
+void RequireAbsent(const fs::path& path) {
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(path, error)))
+        throw PackError(AlreadyExists(path));
 }
 
 } // namespace
@@ -58,7 +102,10 @@ std::size_t InputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t co
     return static_cast<std::size_t>(got);
 }
 
-PendingOutput::PendingOutput(fs::path destination) : destination_(std::move(destination)) {
+PendingOutput::PendingOutput(fs::path destination, Existing existing)
+    : destination_(std::move(destination)), existing_(existing) {
+    if (existing_ == Existing::refuse)
+        RequireAbsent(destination_);
     for (int attempt = 0; attempt < 8 && temporary_.empty(); ++attempt) {
         const fs::path candidate = TemporaryNameFor(destination_);
         std::error_code error;
@@ -96,7 +143,13 @@ void PendingOutput::Commit() {
     if (!stream_)
         throw PackError("writing " + QuotedPath(destination_) + " failed (is the disk full?)");
     std::error_code error;
-    fs::rename(temporary_, destination_, error);
+    bool exists = false;
+    if (existing_ == Existing::replace)
+        fs::rename(temporary_, destination_, error);
+    else
+        error = RenameWithoutReplacing(temporary_, destination_, exists);
+    if (exists)
+        throw PackError(AlreadyExists(destination_));
     if (error)
         throw PackError("cannot write " + QuotedPath(destination_) + ": " + error.message());
     committed_ = true;

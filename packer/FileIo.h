@@ -26,13 +26,17 @@ private:
     std::uint64_t length_ = 0;
 };
 
-// Written under a temporary name next to the destination and renamed over it by Commit().
+// What writing a file does to one already at its name: refuse (the tool's default) or replace.
+enum class Existing { refuse, replace };
+
+// Written under a temporary name next to the destination and renamed to it by Commit().
 // Destroyed without Commit() (after any failure), it removes the temporary file, so nothing
-// half-written is left behind. The rename also replaces a symbolic link at the destination instead
-// of writing through it.
+// half-written is left behind. Replacing, the rename replaces a symbolic link at the destination
+// instead of writing through it. Refusing, the constructor throws when the destination exists, and
+// Commit() renames in one step that fails if anything has appeared there since.
 class PendingOutput {
 public:
-    explicit PendingOutput(std::filesystem::path destination);
+    PendingOutput(std::filesystem::path destination, Existing existing);
     ~PendingOutput();
     PendingOutput(const PendingOutput&) = delete;
     PendingOutput& operator=(const PendingOutput&) = delete;
@@ -46,6 +50,7 @@ public:
 private:
     std::filesystem::path destination_;
     std::filesystem::path temporary_;
+    Existing existing_;
     std::ofstream stream_;
     std::uint64_t written_ = 0;
     bool committed_ = false;

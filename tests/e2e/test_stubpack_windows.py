@@ -4,6 +4,7 @@ run with the same relative paths from the same kind of folder, so their messages
 compared as they stand."""
 
 import random
+import re
 import shutil
 import subprocess
 from pathlib import Path
@@ -60,14 +61,22 @@ def test_create_list_check_and_extract_match_the_linux_tool(tools, tmp_path):
     packed = (tmp_path / "windows" / "setup.exe").read_bytes()
     assert packed == (tmp_path / "linux" / "setup.exe").read_bytes()
 
-    # Packing again replaces the output (a rename over an existing file on Windows) with the
-    # same bytes: nothing of the moment or the machine goes into a package.
-    assert tools("windows", *CREATE).returncode == 0
+    # Packing again is refused; with --force it replaces the output (a rename over an existing
+    # file on Windows) with the same bytes: nothing of the moment or the machine goes into a
+    # package.
+    (tmp_path / "windows" / "setup.exe").write_bytes(b"older")
+    windows = tools("windows", *CREATE)
+    assert windows.returncode == 1
+    assert outcome(windows) == outcome(tools("linux", *CREATE))
+    assert (tmp_path / "windows" / "setup.exe").read_bytes() == b"older"
+    assert tools("windows", "create", "--force", *CREATE[1:]).returncode == 0
     assert (tmp_path / "windows" / "setup.exe").read_bytes() == packed
 
-    for command in (["list", "setup.exe"], ["check", "setup.exe"], ["extract", "setup.exe", "out"]):
+    extract = ["extract", "setup.exe", "out"]
+    for status, command in ((0, ["list", "setup.exe"]), (0, ["check", "setup.exe"]),
+                            (0, extract), (1, extract), (0, ["extract", "--force", *extract[1:]])):
         windows = tools("windows", *command)
-        assert windows.returncode == 0, (command, windows.stderr)
+        assert windows.returncode == status, (command, windows.stderr)
         assert outcome(windows) == outcome(tools("linux", *command)), command
     extracted = {p.name: p.read_bytes() for p in (tmp_path / "windows" / "out").iterdir()}
     assert extracted == INPUTS
@@ -82,9 +91,50 @@ def test_refusals_usage_and_help_match_the_linux_tool(tools, tmp_path):
         "wrong count": (2, ["extract", "setup.exe"]),
         "help": (0, ["--help"]),
         "command help": (0, ["create", "--help"]),
+        "version": (0, ["--version"]),
+        "an option's value is no help": (0, ["create", "--output", "-h", "--stub",
+                                             "../UnPackFile.exe", "../in/run.bat"]),
+        "no run.bat": (0, ["create", "--stub", "../UnPackFile.exe", "--output", "norun.exe",
+                           "../in/data.bin"]),
+        "unknown option": (2, ["extract", "--stub", "setup.exe", "out"]),
+        # Redirected, both write the same UTF-8 bytes.
+        "non-ASCII output": (0, ["create", "--stub", "../UnPackFile.exe", "--output",
+                                 "Set\u00fcp.exe", "../in/run.bat"]),
+        "non-ASCII input": (1, ["list", "../in/abs\u00e9nt.exe"]),
     }
+    stderr = {}
     for case, (status, args) in cases.items():
         windows = tools("windows", *args)
         assert windows.returncode == status, (case, windows.stderr)
         assert outcome(windows) == outcome(tools("linux", *args)), case
+        stderr[case] = windows.stderr
     assert not (tmp_path / "windows" / "x.exe").exists(), "a refused create wrote its output"
+    assert (tmp_path / "windows" / "-h").stat().st_size > 0
+    assert "warning: the package has no run.bat" in stderr["no run.bat"]
+
+
+def test_version_names_the_commit_of_the_sources(tools):
+    shown = tools("windows", "--version").stdout
+    assert re.fullmatch(r"stubpack \d+\.\d+\.\d+ \(commit ([0-9a-f]{12}(-dirty)?|unknown)\)\n",
+                        shown), shown
+    root = Path(__file__).resolve().parents[2]
+    git = [["git", "-C", str(root), "rev-parse", what] for what in ("--show-toplevel", "HEAD")]
+    top, head = (subprocess.run(args, capture_output=True, text=True) for args in git)
+    if top.returncode == 0 and Path(top.stdout.strip()).resolve() == root:
+        assert f"(commit {head.stdout.strip()[:12]}" in shown
+    else:
+        assert "(commit unknown)" in shown
+
+
+def test_a_console_shows_each_path_as_given(tools, stubpack_exe, tmp_path):
+    """Written to a console, the tool's text goes through WriteConsoleW, so that a non-ASCII path
+    reads as given rather than as UTF-8 bytes taken for the console's code page. consoletext.exe
+    runs the tool in a console of its own and returns what the console shows."""
+    args = ["create", "--stub", "../UnPackFile.exe", "--output", "Set\u00fcp.exe",
+            "../in/data.bin"]
+    linux = tools("linux", *args)
+    folder = tmp_path / "console"
+    folder.mkdir()
+    shown = run_wine([required_env("CONSOLETEXT"), stubpack_exe, *args], cwd=folder, timeout=120)
+    assert shown.returncode == 0, shown.stdout
+    assert shown.stdout.decode() == linux.stdout + linux.stderr

@@ -11,6 +11,8 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 struct Outcome {
     int status = -1;
     std::string out;
@@ -42,10 +44,36 @@ TEST(CliUsage, EverySubcommandHasHelp) {
     }
 }
 
-TEST(CliUsage, HelpWinsOverOtherArguments) {
-    const Outcome run = Stubpack({"create", "--stub", "missing.exe", "-h"});
-    EXPECT_EQ(run.status, packer::kExitOk);
-    EXPECT_TRUE(StartsWith(run.out, "usage: stubpack create")) << run.out;
+TEST(CliUsage, HelpIsAskedForOnlyWhereAnOptionMayStand) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"create", "--stub", "missing.exe", "-h"},
+          {"create", "--bogus", "--help"},
+          {"extract", "a.exe", "-h", "dir"}}) {
+        const Outcome run = Stubpack(args);
+        EXPECT_EQ(run.status, packer::kExitOk) << args[1];
+        EXPECT_TRUE(StartsWith(run.out, "usage: stubpack " + args[0])) << run.out;
+    }
+    // After "--" it is a file name.
+    const Outcome run = Stubpack({"list", "--", "-h"});
+    EXPECT_EQ(run.status, packer::kExitFailed);
+    EXPECT_EQ(run.err, "stubpack list: '-h' does not exist\n");
+}
+
+TEST(CliUsage, VersionNamesTheProjectsVersionAndTheCommit) {
+    const std::string start = "stubpack " UNPACK_PROJECT_VERSION " (commit ";
+    for (const std::string option : {"--version", "-V"}) {
+        const Outcome run = Stubpack({option});
+        EXPECT_EQ(run.status, packer::kExitOk);
+        EXPECT_EQ(run.err, "");
+        ASSERT_TRUE(StartsWith(run.out, start) && run.out.size() > start.size() + 2) << run.out;
+        EXPECT_EQ(run.out.substr(run.out.size() - 2), ")\n");
+        std::string commit = run.out.substr(start.size(), run.out.size() - start.size() - 2);
+        if (commit.size() > 6 && commit.compare(commit.size() - 6, 6, "-dirty") == 0)
+            commit.resize(commit.size() - 6);
+        const bool hash = commit.size() == 12 &&
+                          commit.find_first_not_of("0123456789abcdef") == std::string::npos;
+        EXPECT_TRUE(hash || commit == "unknown") << run.out;
+    }
 }
 
 TEST(CliUsage, NoArgumentsOrAnUnknownCommand) {
@@ -63,6 +91,8 @@ TEST(CliUsage, WrongArgumentsSayWhatIsWrong) {
         {{"create", "--stub"}, "stubpack create: --stub needs a path\n"},
         {{"create", "--stub", "a", "--stub", "b"}, "stubpack create: --stub is given twice\n"},
         {{"create", "--sign", "x"}, "stubpack create: unknown option '--sign'\n"},
+        {{"extract", "--stub", "a", "b"}, "stubpack extract: unknown option '--stub'\n"},
+        {{"list", "--force", "a"}, "stubpack list: unknown option '--force'\n"},
         {{"list"}, "stubpack list: expected FILE, got 0 arguments\n"},
         {{"extract", "a.exe"}, "stubpack extract: expected FILE DIR, got 1 arguments\n"},
         {{"check", "a", "b"}, "stubpack check: expected FILE, got 2 arguments\n"},
@@ -94,6 +124,7 @@ TEST_F(CliFiles, CreateThenCheckListAndExtract) {
     Outcome run = Stubpack({"create", "--stub", Path("stub.exe"), "--output", Path("setup.exe"),
                             Path("setup.msi"), Path("run.bat")});
     ASSERT_EQ(run.status, packer::kExitOk) << run.err;
+    EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, "wrote " + Path("setup.exe") +
                            ": 2 entries, 3015 payload bytes, image 1005 bytes (4 of padding), "
                            "4880 bytes in all\n");
@@ -119,6 +150,71 @@ TEST_F(CliFiles, AFailureIsOneLineAndExitStatus1) {
     EXPECT_EQ(run.status, packer::kExitFailed);
     EXPECT_EQ(run.err, "stubpack list: '" + Path("nothing.exe") + "' does not exist\n");
     EXPECT_EQ(run.out, "");
+}
+
+TEST_F(CliFiles, AnOptionsValueIsNeverHelp) {
+    const fs::path before = fs::current_path();
+    fs::current_path(folder_.Path());
+    const Outcome run = Stubpack({"create", "--output", "-h", "--stub", "stub.exe", "run.bat"});
+    fs::current_path(before);
+    EXPECT_EQ(run.status, packer::kExitOk) << run.err;
+    EXPECT_TRUE(StartsWith(run.out, "wrote -h: 1 entries")) << run.out;
+    EXPECT_EQ(ReadBytes(folder_ / "-h").size(), 1001u + 284 + 15 + 8 + 284); // no padding
+}
+
+TEST_F(CliFiles, CreateRefusesAnExistingOutputUnlessForced) {
+    const std::vector<std::string> create = {"create",   "--stub",          Path("stub.exe"),
+                                             "--output", Path("setup.exe"), Path("run.bat")};
+    WriteBytes(folder_ / "setup.exe", fake::Pattern(7));
+    Outcome run = Stubpack(create);
+    EXPECT_EQ(run.status, packer::kExitFailed);
+    EXPECT_EQ(run.err, "stubpack create: '" + Path("setup.exe") +
+                           "' already exists; give --force to replace it\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(folder_.Names(),
+              (std::set<std::string>{"run.bat", "setup.msi", "stub.exe", "setup.exe"}));
+    EXPECT_EQ(ReadBytes(folder_ / "setup.exe"), fake::Pattern(7));
+
+    std::vector<std::string> forced = create;
+    forced.push_back("--force");
+    run = Stubpack(forced);
+    EXPECT_EQ(run.status, packer::kExitOk) << run.err;
+    EXPECT_EQ(ReadBytes(folder_ / "setup.exe").size(), 1001u + 284 + 15 + 8 + 284);
+}
+
+TEST_F(CliFiles, CreateWarnsWhenThePackageHasNoRunBat) {
+    const std::string warning = "stubpack create: warning: the package has no run.bat, which the "
+                                "stub runs when started without arguments\n";
+    Outcome run = Stubpack(
+        {"create", "--stub", Path("stub.exe"), "--output", Path("a.exe"), Path("setup.msi")});
+    EXPECT_EQ(run.status, packer::kExitOk);
+    EXPECT_EQ(run.err, warning);
+    EXPECT_EQ(ReadBytes(folder_ / "a.exe").size(), 1008u + 284 + 3000 + 8 + 284); // 7 padding
+
+    // Windows finds it whatever the case of its name.
+    WriteBytes(folder_ / "Run.Bat", fake::Pattern(2));
+    run = Stubpack(
+        {"create", "--stub", Path("stub.exe"), "--output", Path("b.exe"), Path("Run.Bat")});
+    EXPECT_EQ(run.status, packer::kExitOk);
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(CliFiles, ExtractRefusesToWriteOverAFileUnlessForced) {
+    Stubpack({"create", "--stub", Path("stub.exe"), "--output", Path("setup.exe"),
+              Path("setup.msi"), Path("run.bat")});
+    fs::create_directories(folder_ / "out");
+    WriteBytes(folder_ / "out" / "run.bat", fake::Pattern(4));
+    Outcome run = Stubpack({"extract", Path("setup.exe"), Path("out")});
+    EXPECT_EQ(run.status, packer::kExitFailed);
+    EXPECT_EQ(run.err, "stubpack extract: 'run.bat' already exists in '" + Path("out") +
+                           "'; give --force to replace it\n");
+    // Not even the entry before it was written.
+    EXPECT_EQ(NamesIn(folder_ / "out"), std::set<std::string>{"run.bat"});
+
+    run = Stubpack({"extract", "--force", Path("setup.exe"), Path("out")});
+    EXPECT_EQ(run.status, packer::kExitOk) << run.err;
+    EXPECT_EQ(ReadBytes(folder_ / "out" / "run.bat"), fake::Pattern(15));
+    EXPECT_EQ(ReadBytes(folder_ / "out" / "setup.msi"), fake::Pattern(3000, 5));
 }
 
 TEST_F(CliFiles, AControlCharacterInAPathKeepsTheMessageOnOneLine) {

@@ -1,5 +1,6 @@
 #include "packer/Create.h"
 
+#include "packer/FileIo.h"
 #include "packer/PackError.h"
 
 #include "tests/packer/TempFolder.h"
@@ -80,6 +81,7 @@ TEST_F(Packing, WritesImageEntriesMarkerAndTrailerByteForByte) {
 }
 
 TEST_F(Packing, PadsTheImageSoThatImagePlusPackageIsAMultipleOf8) {
+    request_.existingOutput = packer::Existing::replace; // one output, written over each round
     for (std::size_t imageSize = 1000; imageSize < 1008; ++imageSize) {
         const fake::Bytes image = fake::PeImage(imageSize);
         AddStub(image);
@@ -111,12 +113,21 @@ TEST_F(Packing, AcceptsA64BitStub) {
     EXPECT_EQ(fake::Bytes(written.begin(), written.begin() + 1024), image);
 }
 
-TEST_F(Packing, ReplacesAnExistingOutput) {
-    AddStub(fake::PeImage(1000));
-    AddFile("a.txt", fake::Pattern(8));
-    WriteBytes(Output(), fake::Bytes(50000, 0xAB));
-    CreatePackage(request_);
-    EXPECT_EQ(ReadBytes(request_.output).size(), 1000u + 284 + 8 + 8 + 284);
+TEST_F(Packing, AFileAppearingAtTheOutputWhileWritingIsNotReplaced) {
+    {
+        packer::PendingOutput out(Output(), packer::Existing::refuse);
+        out.Write("new", 3);
+        WriteBytes(request_.output, fake::Pattern(5)); // after the check, before the rename
+        try {
+            out.Commit();
+            ADD_FAILURE() << "committed over the file";
+        } catch (const PackError& error) {
+            EXPECT_NE(std::string(error.what()).find("already exists"), std::string::npos)
+                << error.what();
+        }
+    }
+    EXPECT_EQ(ReadBytes(request_.output), fake::Pattern(5));
+    EXPECT_EQ(folder_.Names(), std::set<std::string>{"setup.exe"}); // no temporary file left
 }
 
 // ---- Refusals -----------------------------------------------------------------------------------

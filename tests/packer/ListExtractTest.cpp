@@ -89,7 +89,7 @@ TEST(Extract, WritesEveryEntryWithItsExactBytes) {
     std::ostringstream out;
     std::ostringstream err;
     const packer::ExtractSummary summary =
-        packer::ExtractPackage(source, folder / "unpack", out, err);
+        packer::ExtractPackage(source, folder / "unpack", packer::Existing::refuse, out, err);
     EXPECT_EQ(summary.written, 3);
     EXPECT_EQ(summary.skipped, 0);
     EXPECT_EQ(err.str(), "");
@@ -107,7 +107,7 @@ TEST(Extract, SkipsANameThatWouldLeaveTheFolder) {
     std::ostringstream out;
     std::ostringstream err;
     const packer::ExtractSummary summary =
-        packer::ExtractPackage(source, folder / "unpack", out, err);
+        packer::ExtractPackage(source, folder / "unpack", packer::Existing::refuse, out, err);
     EXPECT_EQ(summary.written, 1);
     EXPECT_EQ(summary.skipped, 1);
     EXPECT_NE(
@@ -128,9 +128,28 @@ TEST(Extract, StopsBeforeAPayloadCutOffByTheEndOfTheFile) {
     MemoryByteSource source(file);
     std::ostringstream out;
     std::ostringstream err;
-    EXPECT_THROW(packer::ExtractPackage(source, folder / "unpack", out, err), PackError);
+    EXPECT_THROW(
+        packer::ExtractPackage(source, folder / "unpack", packer::Existing::refuse, out, err),
+        PackError);
     // The two entries before it are whole; nothing of the cut one, not even a temporary file.
     EXPECT_EQ(NamesIn(folder / "unpack"), (std::set<std::string>{"empty.txt", "setup.msi"}));
+}
+
+TEST(Extract, RefusesTwoEntriesOfOneNameWhenCaseIsIgnored) {
+    TempFolder folder;
+    const fake::Bytes file =
+        SignedPackage({{"a.txt", fake::Pattern(2)}, {"b.txt", {}}, {"A.TXT", fake::Pattern(4)}});
+    MemoryByteSource source(file);
+    std::ostringstream out;
+    std::ostringstream err;
+    try {
+        packer::ExtractPackage(source, folder / "unpack", packer::Existing::refuse, out, err);
+        ADD_FAILURE() << "extracted: " << out.str();
+    } catch (const PackError& error) {
+        EXPECT_STREQ(error.what(), "entries 1 'a.txt' and 3 'A.TXT' name the same file when case "
+                                   "is ignored; give --force to let the later replace the earlier");
+    }
+    EXPECT_EQ(folder.Names(), std::set<std::string>{}); // not even the folder
 }
 
 } // namespace
