@@ -200,6 +200,7 @@ CheckSummary CheckPackage(package::ByteSource& file) {
         throw PackError("image plus package is " + to_string(tableStart) +
                         " bytes, not a multiple of 8: signing would pad it and move the trailer "
                         "away from the certificate table");
+    summary.digest = VerifyDigest(file, trailer.size, tableStart);
     return summary;
 }
 

@@ -1,7 +1,10 @@
 // Validating a built stub, signed or not, against the layout the stub and signing rely on:
 // image, entries, end marker, trailer and certificate table back to back, image plus package a
-// multiple of 8 bytes, and every header consistent with its neighbours.
+// multiple of 8 bytes, every header consistent with its neighbours, and the package the one the
+// image's digest slot vouches for, when the slot is filled.
 #pragma once
+
+#include "packer/Reading.h"
 
 #include "package/PackageFormat.h"
 
@@ -15,6 +18,7 @@ struct CheckSummary {
     std::uint64_t payloadBytes = 0;
     std::int32_t certificateSize = 0; // 0 when unsigned
     bool pe32Plus = false;
+    DigestStatus digest = DigestStatus::noSlot;
 };
 
 // Throws PackError with the first problem found, in one line.

@@ -177,9 +177,10 @@ void RunCheck(const Arguments& args, std::ostream& out, std::ostream&) {
         << " payload bytes, image " << summary.imageSize << " bytes ("
         << (summary.pe32Plus ? "PE32+" : "PE32") << "), ";
     if (summary.certificateSize > 0)
-        out << "certificate table " << summary.certificateSize << " bytes\n";
+        out << "certificate table " << summary.certificateSize << " bytes, ";
     else
-        out << "unsigned\n";
+        out << "unsigned, ";
+    out << DigestReport(summary.digest) << '\n';
 }
 
 const Command kCommands[] = {

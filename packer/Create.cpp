@@ -1,10 +1,12 @@
 #include "packer/Create.h"
 
+#include "packer/DigestSlotFill.h"
 #include "packer/EntryNames.h"
 #include "packer/FileIo.h"
 #include "packer/PackError.h"
 #include "packer/StubPe.h"
 
+#include "package/DigestSlot.h"
 #include "package/PackageFormat.h"
 
 #include <cstdint>
@@ -53,6 +55,23 @@ std::vector<Input> CheckInputs(const std::vector<fs::path>& files) {
         inputs.push_back(input);
     }
     return inputs;
+}
+
+// Where the stub keeps its digest slot: exactly one, or the stub cannot vouch for its package.
+std::uint64_t FindSlot(InputFile& stub, const fs::path& path) {
+    const DigestSlotSearch slot = FindDigestSlot(stub, stub.Length());
+    if (slot.found == 0)
+        throw PackError("stub " + QuotedPath(path) +
+                        " has no digest slot, so it could not check its package; use the stub "
+                        "built with this tool");
+    if (slot.found > 1)
+        throw PackError("stub " + QuotedPath(path) + " holds " + std::to_string(slot.found) +
+                        " digest slot markers; it is not a stub this tool knows");
+    if (slot.offset + package::kDigestSlotSize > stub.Length())
+        throw PackError("stub " + QuotedPath(path) +
+                        ": its digest slot is cut off by the end of "
+                        "the file");
+    return slot.offset;
 }
 
 void CheckStub(InputFile& stub, const fs::path& path) {
@@ -121,6 +140,7 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     const std::vector<Input> inputs = CheckInputs(request.files);
     InputFile stub(request.stub);
     CheckStub(stub, request.stub);
+    const std::uint64_t slotOffset = FindSlot(stub, request.stub);
     CheckOutput(request);
 
     CreateSummary summary;
@@ -139,6 +159,9 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     CopyRange(stub, 0, stub.Length(), out, "stub " + QuotedPath(request.stub));
     out.WriteZeros(static_cast<std::size_t>(summary.padding));
 
+    // The slot vouches for everything from here to the end of the trailer.
+    package::Sha256 digest;
+    out.HashFromHere(&digest);
     package::PackageEntryHeader header;
     header.count = static_cast<std::int32_t>(inputs.size());
     header.ordinal = package::kFirstEntryOrdinal;
@@ -165,6 +188,14 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     trailer.runningTotal = summary.imageSize;
     SetHeaderName(trailer, request.output.filename().u8string());
     WriteHeader(out, trailer);
+    out.HashFromHere(nullptr);
+
+    package::DigestSlot slot;
+    slot.length = summary.fileSize - summary.imageSize;
+    slot.digest = digest.Final();
+    const DigestSlotBytes slotBytes = EncodeDigestSlot(slot);
+    out.Overwrite(slotOffset, slotBytes.data(), slotBytes.size());
+    summary.digest = slot.digest;
 
     out.Commit();
     return summary;

@@ -1,10 +1,14 @@
 // Building a stub with its package: the stub's image, padded with zero bytes so that image plus
 // package ends on an 8-byte boundary (signing then appends its certificate table right after the
 // trailer, where the stub looks for it), one header and payload per file, the end marker and the
-// trailer. Every refusal, an existing output's included, happens before the output is written.
+// trailer. The stub's digest slot gets the length and SHA-256 of the package, from the first header
+// to the end of the trailer. Every refusal, an existing output's included, happens before the
+// output is written.
 #pragma once
 
 #include "packer/FileIo.h"
+
+#include "package/Sha256.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -25,6 +29,7 @@ struct CreateSummary {
     std::uint64_t entries = 0;
     std::uint64_t payloadBytes = 0;
     std::uint64_t fileSize = 0;
+    package::Sha256Digest digest{}; // of the package, as recorded in the stub's digest slot
 };
 
 // Throws PackError, leaving no output file behind, when the request is refused or writing fails.

@@ -130,7 +130,19 @@ void PendingOutput::Write(const void* data, std::size_t count) {
     stream_.write(static_cast<const char*>(data), static_cast<std::streamsize>(count));
     if (!stream_)
         throw PackError("writing " + QuotedPath(destination_) + " failed (is the disk full?)");
+    if (digest_ != nullptr)
+        digest_->Update(data, count);
     written_ += count;
+}
+
+void PendingOutput::Overwrite(std::uint64_t offset, const void* data, std::size_t count) {
+    if (offset > written_ || count > written_ - offset)
+        throw PackError("overwriting past the end of " + QuotedPath(destination_));
+    stream_.seekp(static_cast<std::streamoff>(offset));
+    stream_.write(static_cast<const char*>(data), static_cast<std::streamsize>(count));
+    stream_.seekp(0, std::ios::end);
+    if (!stream_)
+        throw PackError("writing " + QuotedPath(destination_) + " failed");
 }
 
 void PendingOutput::WriteZeros(std::size_t count) {

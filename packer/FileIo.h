@@ -4,6 +4,7 @@
 #pragma once
 
 #include "package/PackageFormat.h"
+#include "package/Sha256.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -43,6 +44,10 @@ public:
 
     void Write(const void* data, std::size_t count);
     void WriteZeros(std::size_t count);
+    // From now on everything written is also added to `digest` (null: no longer).
+    void HashFromHere(package::Sha256* digest) { digest_ = digest; }
+    // Writes `count` bytes over what was written at `offset`, then goes on at the end.
+    void Overwrite(std::uint64_t offset, const void* data, std::size_t count);
     void Commit();
 
     std::uint64_t Written() const { return written_; }
@@ -53,6 +58,7 @@ private:
     Existing existing_;
     std::ofstream stream_;
     std::uint64_t written_ = 0;
+    package::Sha256* digest_ = nullptr;
     bool committed_ = false;
 };
 

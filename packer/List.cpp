@@ -11,8 +11,10 @@ void ListPackage(package::ByteSource& file, std::ostream& out) {
     const package::PackageLocation location = FindPackage(file);
     const std::int32_t certificateSize =
         location.certificateSize > 0 ? location.certificateSize : 0;
+    const std::uint64_t end = file.Length() - static_cast<std::uint64_t>(certificateSize);
+    const DigestStatus digest = VerifyDigest(file, location.headerOffset, end);
     out << "image " << location.headerOffset << " bytes, certificate table " << certificateSize
-        << " bytes\n";
+        << " bytes, " << DigestReport(digest) << '\n';
     const package::WalkResult result =
         package::WalkEntries(file, location.headerOffset, [&](const package::Entry& entry) {
             out << entry.index << '\t' << Printable(package::HeaderName(entry.header)) << '\t'

@@ -1,7 +1,11 @@
 #include "packer/Reading.h"
 
+#include "packer/DigestSlotFill.h"
 #include "packer/EntryNames.h"
 #include "packer/PackError.h"
+
+#include "package/DigestSlot.h"
+#include "package/PackageStream.h"
 
 #include <string>
 
@@ -21,6 +25,54 @@ package::PackageLocation FindPackage(package::ByteSource& file) {
         throw PackError("no package: the trailer's first header offset " +
                         std::to_string(location.headerOffset) + " lies beyond the end of the file");
     return location;
+}
+
+DigestStatus VerifyDigest(package::ByteSource& file, std::uint64_t start, std::uint64_t end) {
+    const DigestSlotSearch search = FindDigestSlot(file, start);
+    if (search.found == 0)
+        return DigestStatus::noSlot;
+    if (search.found > 1)
+        throw PackError("the image holds " + std::to_string(search.found) +
+                        " digest slot markers, so the slot the stub reads cannot be told");
+    DigestSlotBytes bytes{};
+    if (file.ReadAt(search.offset, bytes.data(), bytes.size()) != bytes.size() ||
+        search.offset + bytes.size() > start)
+        throw PackError("the digest slot at offset " + std::to_string(search.offset) +
+                        " is cut off by the package");
+    const package::DigestSlot slot = package::DecodeDigestSlot(bytes.data());
+    if (!slot.Filled())
+        return DigestStatus::empty;
+
+    package::InlineHasher hasher;
+    package::PackageStream stream(file, start, end, slot, hasher);
+    switch (stream.Finish()) {
+    case package::PackageVerdict::unverified:
+        return DigestStatus::empty;
+    case package::PackageVerdict::matches:
+        return DigestStatus::verified;
+    case package::PackageVerdict::lengthDiffers:
+        throw PackError("the package is " + std::to_string(end > start ? end - start : 0) +
+                        " bytes long, but the stub's digest slot vouches for " +
+                        std::to_string(slot.length) + ": the stub would refuse it");
+    case package::PackageVerdict::digestDiffers:
+        throw PackError("the package's SHA-256 differs from the stub's digest slot: the stub "
+                        "would refuse it");
+    case package::PackageVerdict::unreadable:
+        break;
+    }
+    throw PackError("the package could not be read to its end");
+}
+
+const char* DigestReport(DigestStatus status) {
+    switch (status) {
+    case DigestStatus::noSlot:
+        return "no digest slot";
+    case DigestStatus::empty:
+        return "digest slot empty (the stub extracts it unverified)";
+    case DigestStatus::verified:
+        return "digest verified";
+    }
+    return "";
 }
 
 void RequireCompleteWalk(const package::WalkResult& result, package::ByteSource& file) {

@@ -12,6 +12,19 @@ namespace packer {
 // The located package; throws PackError when the file holds none.
 package::PackageLocation FindPackage(package::ByteSource& file);
 
+enum class DigestStatus {
+    noSlot,   // the image has no digest slot (a stub older than the slot)
+    empty,    // the slot was never filled: the stub extracts any package, unverified
+    verified, // the package is the one the slot vouches for
+};
+
+// Holds the package from `start` (the first header) to `end` (the end of the trailer) against
+// the digest slot in the image before it; throws PackError when they differ.
+DigestStatus VerifyDigest(package::ByteSource& file, std::uint64_t start, std::uint64_t end);
+
+// How list and check report the digest, after the layout's summary.
+const char* DigestReport(DigestStatus status);
+
 // Throws PackError unless the walk visited every entry the counts announce.
 void RequireCompleteWalk(const package::WalkResult& result, package::ByteSource& file);
 

@@ -1,17 +1,21 @@
 // Arbitrary bytes taken for a stub file. The reader the stub uses (location and entry walk) and the
 // packing tool's listing and checking must neither crash nor read outside the file, and they must
 // agree: a file the checker accepts is one the stub extracts completely, entry for entry, under
-// names that stay in its folder.
+// names that stay in its folder. The stub's verifying reader must hand out exactly the file's
+// bytes, accept the package against a digest made for it, and refuse it against any other.
 #include "package/EntryWalk.h"
 #include "package/PackageFormat.h"
+#include "package/PackageStream.h"
 #include "packer/Check.h"
 #include "packer/List.h"
 #include "packer/PackError.h"
 
 #include "tests/support/MemoryByteSource.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -74,6 +78,66 @@ void CheckAgainstTheWalk(MemoryByteSource& file, const package::WalkResult& walk
         Broken("the checker and the stub see different payload sizes");
 }
 
+// Extracts through the verifying reader as the stub does, every payload read in full; the entries
+// it hands out are those of the plain walk that end before `end`.
+package::PackageVerdict ExtractVerifying(const std::uint8_t* data, MemoryByteSource& file,
+                                         std::uint64_t start, std::uint64_t end,
+                                         const package::DigestSlot& slot,
+                                         const std::vector<package::Entry>& plain) {
+    package::InlineHasher hasher;
+    package::PackageStream stream(file, start, end, slot, hasher);
+    std::size_t index = 0;
+    package::WalkEntries(stream, start, [&](const package::Entry& entry) {
+        if (index >= plain.size() || plain[index].payloadOffset != entry.payloadOffset ||
+            plain[index].header.size != entry.header.size)
+            Broken("the verifying reader handed out an entry the plain walk did not");
+        ++index;
+        const std::uint64_t payloadEnd = entry.payloadOffset + entry.header.size;
+        for (std::uint64_t at = entry.payloadOffset; at < payloadEnd;) {
+            const package::Chunk chunk = stream.Borrow(
+                at, static_cast<std::size_t>(std::min<std::uint64_t>(payloadEnd - at, 1000)));
+            if (chunk.size == 0)
+                Broken("a payload within the limit could not be read");
+            if (std::memcmp(chunk.data, data + at, chunk.size) != 0)
+                Broken("the verifying reader handed out bytes that are not the file's");
+            at += chunk.size;
+        }
+        return true;
+    });
+    return stream.Finish();
+}
+
+void VerifyAsTheStub(const std::uint8_t* data, MemoryByteSource& file,
+                     const std::vector<package::Entry>& plain) {
+    const package::PackageLocation location = package::LocatePackage(file);
+    const std::uint64_t length = file.Length();
+    const std::uint64_t table =
+        location.certificateSize > 0 ? static_cast<std::uint64_t>(location.certificateSize) : 0;
+    const std::uint64_t start = location.headerOffset;
+    const std::uint64_t end = length - std::min(length, table);
+    if (start == 0 || start > end)
+        return;
+
+    package::DigestSlot genuine;
+    genuine.length = end - start;
+    genuine.digest = package::Sha256Of(data + start, static_cast<std::size_t>(end - start));
+    if (ExtractVerifying(data, file, start, end, genuine, plain) !=
+        package::PackageVerdict::matches)
+        Broken("a package was refused against the digest made for it");
+
+    package::DigestSlot otherDigest = genuine;
+    otherDigest.digest[genuine.length % 32] ^= 0x10;
+    if (ExtractVerifying(data, file, start, end, otherDigest, plain) !=
+        package::PackageVerdict::digestDiffers)
+        Broken("a package was not refused against another digest");
+
+    package::DigestSlot otherLength = genuine;
+    otherLength.length += (genuine.length % 2 == 0 || genuine.length == 0) ? 1 : -1;
+    if (ExtractVerifying(data, file, start, end, otherLength, plain) !=
+        package::PackageVerdict::lengthDiffers)
+        Broken("a package was not refused against another length");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -82,5 +146,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const package::WalkResult walk = WalkAsTheStub(file, entries);
     ListAsTheTool(file);
     CheckAgainstTheWalk(file, walk, entries);
+    VerifyAsTheStub(data, file, entries);
     return 0;
 }

@@ -131,11 +131,12 @@ TEST_F(CliFiles, CreateThenCheckListAndExtract) {
 
     run = Stubpack({"check", Path("setup.exe")});
     EXPECT_EQ(run.status, packer::kExitOk) << run.err;
-    EXPECT_EQ(run.out, "ok: 2 entries, 3015 payload bytes, image 1005 bytes (PE32), unsigned\n");
+    EXPECT_EQ(run.out, "ok: 2 entries, 3015 payload bytes, image 1005 bytes (PE32), unsigned, "
+                       "digest verified\n");
 
     run = Stubpack({"list", Path("setup.exe")});
     EXPECT_EQ(run.status, packer::kExitOk) << run.err;
-    EXPECT_EQ(run.out, "image 1005 bytes, certificate table 0 bytes\n"
+    EXPECT_EQ(run.out, "image 1005 bytes, certificate table 0 bytes, digest verified\n"
                        "1\tsetup.msi\t3000\t1289\n"
                        "2\trun.bat\t15\t4573\n");
 
@@ -233,6 +234,23 @@ TEST_F(CliFiles, CheckExplainsADamagedFileInOneLine) {
     EXPECT_EQ(run.status, packer::kExitFailed);
     EXPECT_TRUE(StartsWith(run.err, "stubpack check: the end marker at offset")) << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+}
+
+// One byte of a payload changed after packing: the layout is sound, the digest is not.
+TEST_F(CliFiles, CheckAndListRefuseAPackageTheDigestDoesNotVouchFor) {
+    Stubpack({"create", "--stub", Path("stub.exe"), "--output", Path("setup.exe"),
+              Path("setup.msi"), Path("run.bat")});
+    fake::Bytes file = ReadBytes(folder_ / "setup.exe");
+    file[1005 + 284 + 1234] ^= 0x01;
+    WriteBytes(folder_ / "flipped.exe", file);
+    for (const char* command : {"check", "list"}) {
+        const Outcome run = Stubpack({command, Path("flipped.exe")});
+        EXPECT_EQ(run.status, packer::kExitFailed) << command;
+        EXPECT_EQ(run.err, std::string("stubpack ") + command +
+                               ": the package's SHA-256 differs from the stub's digest slot: the "
+                               "stub would refuse it\n");
+        EXPECT_EQ(run.out, "") << command;
+    }
 }
 
 TEST_F(CliFiles, ExtractFailsWhenAnEntryWasSkipped) {

@@ -3,6 +3,9 @@
 #include "packer/FileIo.h"
 #include "packer/PackError.h"
 
+#include "package/DigestSlot.h"
+#include "package/Sha256.h"
+
 #include "tests/packer/TempFolder.h"
 #include "tests/support/FakeStub.h"
 
@@ -70,8 +73,10 @@ TEST_F(Packing, WritesImageEntriesMarkerAndTrailerByteForByte) {
 
     const packer::CreateSummary summary = CreatePackage(request_);
 
-    // 1000 + 3 * 284 + 1040 payload + 8 + 284 = 3184, a multiple of 8: no padding needed.
-    const fake::Bytes expected = fake::Package(image, entries, "inst.exe");
+    // 1000 + 3 * 284 + 1040 payload + 8 + 284 = 3184, a multiple of 8: no padding needed. The
+    // image differs from the stub in its digest slot alone.
+    fake::Bytes expected = fake::Package(image, entries, "inst.exe");
+    fake::FillDigestSlot(expected, 1000, expected.size());
     EXPECT_EQ(ReadBytes(folder_ / "inst.exe"), expected);
     EXPECT_EQ(summary.padding, 0u);
     EXPECT_EQ(summary.imageSize, 1000u);
@@ -97,8 +102,9 @@ TEST_F(Packing, PadsTheImageSoThatImagePlusPackageIsAMultipleOf8) {
         // The padding belongs to the image: the trailer's S covers it, and it is zeros.
         fake::Bytes padded = image;
         padded.resize(imageSize + summary.padding, 0);
-        EXPECT_EQ(written, fake::Package(padded, {{"a.txt", fake::Pattern(5)}}, "setup.exe"))
-            << "image of " << imageSize << " bytes";
+        fake::Bytes expected = fake::Package(padded, {{"a.txt", fake::Pattern(5)}}, "setup.exe");
+        fake::FillDigestSlot(expected, padded.size(), expected.size());
+        EXPECT_EQ(written, expected) << "image of " << imageSize << " bytes";
     }
 }
 
@@ -108,9 +114,35 @@ TEST_F(Packing, AcceptsA64BitStub) {
     AddFile("run.bat", fake::Pattern(16));
     Output();
     CreatePackage(request_);
-    const fake::Bytes written = ReadBytes(request_.output);
+    fake::Bytes written = ReadBytes(request_.output);
     EXPECT_EQ(written.size() % 8, 0u);
-    EXPECT_EQ(fake::Bytes(written.begin(), written.begin() + 1024), image);
+    fake::Bytes expected = fake::Package(image, {{"run.bat", fake::Pattern(16)}}, "setup.exe");
+    fake::FillDigestSlot(expected, 1024, expected.size());
+    EXPECT_EQ(written, expected);
+}
+
+// The slot vouches for the package, from the first header to the end of the trailer: the same
+// inputs give the same bytes, and another package gives another digest.
+TEST_F(Packing, FillsTheDigestSlotReproducibly) {
+    AddStub(fake::PeImage(1000));
+    AddFile("setup.msi", fake::Pattern(300000, 1));
+    Output();
+    const packer::CreateSummary first = CreatePackage(request_);
+    const fake::Bytes written = ReadBytes(request_.output);
+    fs::rename(request_.output, folder_ / "first.exe");
+    const packer::CreateSummary second = CreatePackage(request_);
+    EXPECT_EQ(ReadBytes(request_.output), written);
+    EXPECT_EQ(second.digest, first.digest);
+
+    const auto slot = written.begin() + fake::kDigestSlotOffset + package::kDigestSlotMarkerSize;
+    EXPECT_EQ(fake::Bytes(slot + 8, slot + 40),
+              fake::Bytes(first.digest.begin(), first.digest.end()));
+    EXPECT_EQ(package::Sha256Of(written.data() + 1000, written.size() - 1000), first.digest);
+
+    fs::remove(request_.output);
+    request_.files.clear();
+    AddFile("setup.msi", fake::Pattern(300000, 2));
+    EXPECT_NE(CreatePackage(request_).digest, first.digest);
 }
 
 TEST_F(Packing, AFileAppearingAtTheOutputWhileWritingIsNotReplaced) {
@@ -229,6 +261,22 @@ TEST_F(Refusing, ASignedStub) {
     EXPECT_NE(refusal.find("is already signed (certificate table of 1024 bytes)"),
               std::string::npos)
         << refusal;
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, AStubWithoutADigestSlot) {
+    WriteBytes(request_.stub, fake::PeImage(500)); // too short for PeImage to put a slot in
+    EXPECT_NE(Refusal().find("has no digest slot"), std::string::npos);
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, AStubWithTwoDigestSlots) {
+    fake::Bytes image = fake::PeImage(1000);
+    std::copy(image.begin() + fake::kDigestSlotOffset,
+              image.begin() + fake::kDigestSlotOffset + package::kDigestSlotSize,
+              image.begin() + 800);
+    WriteBytes(request_.stub, image);
+    EXPECT_NE(Refusal().find("holds 2 digest slot markers"), std::string::npos);
     ExpectNothingWritten();
 }
 

@@ -1,5 +1,10 @@
 #include "tests/support/FakeStub.h"
 
+#include "package/DigestSlot.h"
+#include "package/Sha256.h"
+
+#include <algorithm>
+
 namespace fake {
 
 void Put32(Bytes& bytes, std::size_t offset, std::uint32_t value) {
@@ -40,7 +45,20 @@ Bytes PeImage(std::size_t size, PeKind kind) {
     Put16(image, pe + 20, plus ? 240 : 224);       // SizeOfOptionalHeader
     Put16(image, pe + 24, plus ? 0x020B : 0x010B); // Magic
     Put32(image, pe + 24 + (plus ? 108 : 92), 16); // NumberOfRvaAndSizes
+    if (size >= kDigestSlotOffset + package::kDigestSlotSize) {
+        std::fill_n(image.begin() + kDigestSlotOffset, package::kDigestSlotSize, 0);
+        std::copy(package::kDigestSlotMarker.begin(), package::kDigestSlotMarker.end(),
+                  image.begin() + kDigestSlotOffset);
+    }
     return image;
+}
+
+void FillDigestSlot(Bytes& file, std::uint64_t packageStart, std::uint64_t packageEnd) {
+    const package::Sha256Digest digest = package::Sha256Of(
+        file.data() + packageStart, static_cast<std::size_t>(packageEnd - packageStart));
+    Put64(file, kDigestSlotOffset + package::kDigestSlotMarkerSize, packageEnd - packageStart);
+    std::copy(digest.begin(), digest.end(),
+              file.begin() + kDigestSlotOffset + package::kDigestSlotMarkerSize + 8);
 }
 
 std::size_t SecurityDirectoryOffset(const Bytes& file) {

@@ -4,6 +4,8 @@ signing tools and for the packing tool, without a compiler for Windows."""
 import struct
 
 FILE_ALIGNMENT = 0x200
+# An empty digest slot, as the stub's image carries one: its marker, then length and SHA-256.
+DIGEST_SLOT = b"\x89slot-sha256\r\n\x1a\n" + bytes(40)
 SECTION_ALIGNMENT = 0x1000
 PE_OFFSET = 0x80
 
@@ -29,8 +31,9 @@ def _optional_header(plus):
     return standard + windows + b"\0" * (16 * 8)
 
 
-def build(plus=False, code=b"\xc3" * 16):
-    """The image: headers padded to the file alignment, then one section of `code`."""
+def build(plus=False, code=b"\xc3" * 16 + DIGEST_SLOT):
+    """The image: headers padded to the file alignment, then one section of `code` (by default
+    a return instruction's bytes and an empty digest slot)."""
     optional = _optional_header(plus)
     machine = 0x8664 if plus else 0x14C
     characteristics = 0x0022 if plus else 0x0102  # executable; large-address aware or 32-bit

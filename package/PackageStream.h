@@ -1,0 +1,95 @@
+// Reading a package the way a verifier must: strictly in order, every byte once, hashing what is
+// read on the way. The stub extracts through it in the same pass that checks the package against
+// its image's digest slot; the packing tool checks a built file through it.
+//
+// A stream hands out what it reads from one of two buffers it owns, in turn, and gives each block
+// to its hasher as it goes; the hasher may work on that block while the caller writes it out, and
+// the stream does not read into the block again before the hasher is done with it.
+#pragma once
+
+#include "package/DigestSlot.h"
+#include "package/PackageFormat.h"
+#include "package/Sha256.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace package {
+
+// Takes the package's bytes in order.
+class BlockHasher {
+public:
+    virtual ~BlockHasher() = default;
+    // Adds `size` bytes to the digest. May return before they are hashed: they must stay as they
+    // are until the next call to Add or Finish has returned.
+    virtual void Add(const std::uint8_t* data, std::size_t size) noexcept = 0;
+    virtual Sha256Digest Finish() noexcept = 0;
+};
+
+// Hashes on the calling thread.
+class InlineHasher : public BlockHasher {
+public:
+    void Add(const std::uint8_t* data, std::size_t size) noexcept override;
+    Sha256Digest Finish() noexcept override;
+
+private:
+    Sha256 sha_;
+};
+
+enum class PackageVerdict {
+    unverified,    // the slot is empty: nothing to compare with
+    matches,       // every byte the slot vouches for was read, and the digest is the slot's
+    lengthDiffers, // the package in the file is longer or shorter than the slot says
+    digestDiffers,
+    unreadable, // a read failed, or the bytes were asked for out of order
+};
+
+struct Chunk {
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+};
+
+class PackageStream : public ByteSource {
+public:
+    static constexpr std::size_t kBlockSize = 256 * 1024;
+
+    // The package of `file` from `start` (the first entry header) to `end` (the end of the
+    // trailer, just before the certificate table), held against `slot`. With a filled slot only
+    // the bytes it vouches for are read, and `hasher` takes each of them; with an empty slot the
+    // stream reads to `end`, skips by seeking, and hashes nothing.
+    PackageStream(ByteSource& file, std::uint64_t start, std::uint64_t end, const DigestSlot& slot,
+                  BlockHasher& hasher);
+
+    // Where reading stops: the end of what the slot vouches for, or of the package.
+    std::uint64_t Length() override { return limit_; }
+    // Copies what is read. Reading must go forward: an offset behind what was read already
+    // fails (returns 0) and makes the package unreadable; bytes passed over are read and hashed.
+    std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count) override;
+    // Up to `count` bytes (at most kBlockSize) at `offset` without a copy, valid until the next
+    // read; fewer at the end, none on failure.
+    Chunk Borrow(std::uint64_t offset, std::size_t count) noexcept;
+
+    // Reads and hashes what is left, then compares. Call once, after the last read.
+    PackageVerdict Finish() noexcept;
+
+    [[nodiscard]] bool Verifying() const noexcept { return verifying_; }
+    [[nodiscard]] std::uint64_t Position() const noexcept { return position_; }
+
+private:
+    bool PassOver(std::uint64_t offset) noexcept;
+
+    ByteSource& file_;
+    BlockHasher& hasher_;
+    DigestSlot slot_;
+    bool verifying_;
+    std::uint64_t start_;
+    std::uint64_t end_;
+    std::uint64_t limit_;
+    std::uint64_t position_;
+    bool failed_ = false;
+    std::vector<std::uint8_t> buffers_[2];
+    int next_ = 0;
+};
+
+} // namespace package

@@ -1,0 +1,174 @@
+#include "package/PackageStream.h"
+
+#include "package/EntryWalk.h"
+
+#include "tests/support/FakeStub.h"
+#include "tests/support/MemoryByteSource.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using package::PackageVerdict;
+
+constexpr std::uint64_t kImage = 1000;
+
+// Hashes each block only when the next one arrives, as a hasher on another thread may: a stream
+// that reads into a block before its hasher is done with it gives a wrong digest here.
+class LateHasher : public package::BlockHasher {
+public:
+    void Add(const std::uint8_t* data, std::size_t size) noexcept override {
+        HashPending();
+        pending_ = data;
+        pendingSize_ = size;
+        bytes_ += size;
+    }
+    package::Sha256Digest Finish() noexcept override {
+        HashPending();
+        return sha_.Final();
+    }
+    std::uint64_t bytes_ = 0;
+
+private:
+    void HashPending() {
+        if (pending_ != nullptr)
+            sha_.Update(pending_, pendingSize_);
+        pending_ = nullptr;
+    }
+    package::Sha256 sha_;
+    const std::uint8_t* pending_ = nullptr;
+    std::size_t pendingSize_ = 0;
+};
+
+fake::Bytes Packaged(const std::vector<fake::Entry>& entries) {
+    return fake::Package(fake::PeImage(kImage), entries);
+}
+
+// The slot as the packing tool fills it for this file.
+package::DigestSlot SlotFor(const fake::Bytes& file) {
+    package::DigestSlot slot;
+    slot.length = file.size() - kImage;
+    slot.digest = package::Sha256Of(file.data() + kImage, file.size() - kImage);
+    return slot;
+}
+
+struct Extracted {
+    PackageVerdict verdict = PackageVerdict::unverified;
+    std::vector<std::string> names;
+    std::uint64_t hashed = 0;
+};
+
+// Extracts as the stub does: payloads of the entries `keep` accepts are read through the stream,
+// the others are passed over; then the stream is finished.
+template <typename Keep>
+Extracted Extract(const fake::Bytes& file, const package::DigestSlot& slot, Keep keep) {
+    MemoryByteSource source(file);
+    LateHasher hasher;
+    package::PackageStream stream(source, kImage, file.size(), slot, hasher);
+    Extracted out;
+    package::WalkEntries(stream, kImage, [&](const package::Entry& entry) {
+        const std::string name = package::HeaderName(entry.header);
+        if (!keep(name))
+            return true;
+        std::uint64_t left = entry.header.size;
+        std::string payload;
+        while (left > 0) {
+            const package::Chunk chunk =
+                stream.Borrow(entry.payloadOffset + payload.size(),
+                              static_cast<std::size_t>(std::min<std::uint64_t>(left, 4096)));
+            EXPECT_NE(chunk.size, 0u) << name;
+            if (chunk.size == 0)
+                return false;
+            payload.append(reinterpret_cast<const char*>(chunk.data), chunk.size);
+            left -= chunk.size;
+        }
+        out.names.push_back(name + "=" + std::to_string(payload.size()));
+        return true;
+    });
+    out.verdict = stream.Finish();
+    out.hashed = hasher.bytes_;
+    return out;
+}
+
+Extracted ExtractAll(const fake::Bytes& file, const package::DigestSlot& slot) {
+    return Extract(file, slot, [](const std::string&) { return true; });
+}
+
+const std::vector<fake::Entry> kEntries = {{"setup.msi", fake::Pattern(700000, 1)},
+                                           {"skip.me", fake::Pattern(300000, 2)},
+                                           {"run.bat", fake::Pattern(15, 3)}};
+
+TEST(PackageStream, MatchesWhenEveryByteIsTheSlotsHoweverTheEntriesAreRead) {
+    const fake::Bytes file = Packaged(kEntries);
+    const package::DigestSlot slot = SlotFor(file);
+
+    const Extracted all = ExtractAll(file, slot);
+    EXPECT_EQ(all.verdict, PackageVerdict::matches);
+    EXPECT_EQ(all.names,
+              (std::vector<std::string>{"setup.msi=700000", "skip.me=300000", "run.bat=15"}));
+    EXPECT_EQ(all.hashed, file.size() - kImage) << "each byte is hashed once";
+
+    // A payload passed over is read and hashed all the same, end marker and trailer included.
+    const Extracted some = Extract(file, slot, [](const std::string& n) { return n != "skip.me"; });
+    EXPECT_EQ(some.verdict, PackageVerdict::matches);
+    EXPECT_EQ(some.hashed, file.size() - kImage);
+}
+
+TEST(PackageStream, RefusesAnyByteChangedAnywhereInThePackage) {
+    const fake::Bytes genuine = Packaged(kEntries);
+    const package::DigestSlot slot = SlotFor(genuine);
+    // A payload byte (also in an entry passed over), a header byte, the end marker, the trailer.
+    const std::uint64_t skipped = kImage + 284 + 700000 + 284 + 5;
+    for (const std::uint64_t at : {kImage + 284 + 650000, skipped, kImage + 20,
+                                   genuine.size() - 284 - 3, genuine.size() - 1}) {
+        fake::Bytes file = genuine;
+        file[at] ^= 0x80;
+        EXPECT_EQ(Extract(file, slot, [](const std::string& n) { return n != "skip.me"; }).verdict,
+                  PackageVerdict::digestDiffers)
+            << "byte " << at;
+    }
+}
+
+TEST(PackageStream, RefusesAPackageLongerOrShorterThanTheSlotSays) {
+    const fake::Bytes genuine = Packaged(kEntries);
+    const package::DigestSlot slot = SlotFor(genuine);
+
+    fake::Bytes longer = genuine;
+    longer.insert(longer.end(), 8, 0);
+    EXPECT_EQ(ExtractAll(longer, slot).verdict, PackageVerdict::lengthDiffers);
+
+    const fake::Bytes shorter(genuine.begin(), genuine.end() - 1);
+    EXPECT_EQ(ExtractAll(shorter, slot).verdict, PackageVerdict::lengthDiffers);
+
+    // Reading stops where the slot's length ends: an entry that runs past it is not handed out.
+    const fake::Bytes more =
+        Packaged({kEntries[0], kEntries[1], {"big.bin", fake::Pattern(5000, 4)}});
+    const Extracted extra = ExtractAll(more, slot);
+    EXPECT_EQ(extra.verdict, PackageVerdict::lengthDiffers);
+    EXPECT_EQ(extra.names.size(), 2u);
+}
+
+TEST(PackageStream, AnEmptySlotReadsAsBeforeAndHashesNothing) {
+    const fake::Bytes file = Packaged(kEntries);
+    const Extracted all = ExtractAll(file, package::DigestSlot());
+    EXPECT_EQ(all.verdict, PackageVerdict::unverified);
+    EXPECT_EQ(all.names.size(), 3u);
+    EXPECT_EQ(all.hashed, 0u);
+}
+
+TEST(PackageStream, ReadingBackwardsMakesThePackageUnreadable) {
+    const fake::Bytes file = Packaged(kEntries);
+    MemoryByteSource source(file);
+    package::InlineHasher hasher;
+    package::PackageStream stream(source, kImage, file.size(), SlotFor(file), hasher);
+    std::uint8_t header[284];
+    ASSERT_EQ(stream.ReadAt(kImage, header, sizeof header), sizeof header);
+    EXPECT_EQ(stream.ReadAt(kImage, header, sizeof header), 0u);
+    EXPECT_EQ(stream.Finish(), PackageVerdict::unreadable);
+}
+
+} // namespace
