@@ -1,11 +1,25 @@
 #include "app/CommandLine.h"
 
+#include "util/AsciiCase.h"
+
 LaunchMode ChooseLaunchMode(int argumentCount) {
     return argumentCount <= 2 ? LaunchMode::defaultScript : LaunchMode::namedFile;
 }
 
 std::wstring DefaultScriptParameters(const std::wstring& logFilePath) {
-    return L"/c run.bat > \"" + logFilePath + L".txt\"";
+    return std::wstring(L"/D /c ") + kDefaultScript + L" > \"" + logFilePath + L".txt\"";
+}
+
+bool IsProgramExtension(const std::wstring& extension) {
+    return EqualsIgnoringAsciiCase(extension, L".exe");
+}
+
+std::wstring FileExtension(const std::wstring& fileName) {
+    const size_t dot = fileName.rfind(L'.');
+    if (dot == std::wstring::npos || dot + 1 == fileName.size() ||
+        fileName.find_first_of(L"\\/:", dot) != std::wstring::npos)
+        return std::wstring();
+    return fileName.substr(dot);
 }
 
 namespace {

@@ -11,8 +11,20 @@ enum class LaunchMode { defaultScript, namedFile };
 // `argumentCount` includes the program itself.
 LaunchMode ChooseLaunchMode(int argumentCount);
 
-// Parameters of the default script: its output goes next to the log file, named after it.
+// The script the default mode runs, from the extraction folder.
+constexpr wchar_t kDefaultScript[] = L"run.bat";
+
+// Parameters of the default script: its output goes next to the log file, named after it. /D
+// keeps the command processor from running the AutoRun command of the user's registry first.
 std::wstring DefaultScriptParameters(const std::wstring& logFilePath);
+
+// The extension by which the machine's association for a file is found: ".msi" for "setup.msi";
+// empty when the name has none.
+std::wstring FileExtension(const std::wstring& fileName);
+
+// The class Windows keeps programs under, and whether an extension (any case) is a program's.
+constexpr wchar_t kProgramClass[] = L"exefile";
+bool IsProgramExtension(const std::wstring& extension);
 
 // Parameters of the named file, cut from the raw command line after the first two arguments
 // (`arguments` as split by the runtime, program first). Leading and trailing blanks go, and each

@@ -12,12 +12,19 @@ import shutil
 import statistics
 import subprocess
 import tempfile
+import sys
 import threading
 import time
 from pathlib import Path
 
-# The goals the figures are held to.
-BIG_RATIO_GOAL = 1.2
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e"))
+import package_writer  # noqa: E402
+
+# The goals the figures are held to. Extraction reads and hashes every byte of the package, and
+# the hashing runs beside the copy: on one large file it costs little, while on 64 MiB the
+# process's start-up weighs more.
+HUGE_RATIO_GOAL = 1.35
+BIG_RATIO_GOAL = 1.5
 MANY_RATIO_GOAL = 1.0
 OVERHEAD_GOAL_S = 0.12
 IMAGE_GOAL_BYTES = 262144
@@ -85,6 +92,32 @@ def settle():
     os.sync()
 
 
+def write_package(out_path, image, files):
+    """image + (header + payload)... + end marker + trailer, as the packing tool lays it out."""
+    sizes = [Path(f).stat().st_size for f in files]
+    tail = sum(package_writer.HEADER_SIZE + size for size in sizes)
+    tail += len(package_writer.END_MARKER) + package_writer.HEADER_SIZE
+    image += b"\0" * ((-(len(image) + tail)) % 8)
+    with open(out_path, "wb") as out:
+        out.write(image)
+        total = 0
+        for ordinal, (path, size) in enumerate(zip(files, sizes), start=2):
+            total += size
+            out.write(package_writer.header(len(files), ordinal, size, total, Path(path).name))
+            with open(path, "rb") as payload:
+                shutil.copyfileobj(payload, out, 1024 * 1024)
+        out.write(package_writer.END_MARKER)
+        out.write(package_writer.header(0, 1, len(image), len(image), Path(out_path).name))
+
+
+def write_random(path, mib):
+    """A file of `mib` MiB of random bytes, one MiB repeated."""
+    with open(path, "wb") as out:
+        chunk = os.urandom(1024 * 1024)
+        for _ in range(mib):
+            out.write(chunk)
+
+
 def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
@@ -108,8 +141,14 @@ class Bench:
 
     def pack(self, name, files, stub):
         out = self.work / name
-        subprocess.run([self.args.stubpack, "create", "--stub", stub, "--output",
-                        str(out), *map(str, files)], check=True, capture_output=True)
+        done = subprocess.run([self.args.stubpack, "create", "--stub", stub, "--output",
+                               str(out), *map(str, files)], capture_output=True, text=True)
+        if done.returncode != 0 and "has no digest slot" in done.stderr:
+            # A build from before the digest slot, timed as a baseline: the same layout, written
+            # by the tests' own writer, streamed so that a payload of a gigabyte is never held.
+            write_package(out, Path(stub).read_bytes(), files)
+        elif done.returncode != 0:
+            raise SystemExit(f"stubpack create failed: {done.stderr}")
         return out
 
     def clear_extraction(self):
@@ -219,10 +258,7 @@ class Bench:
             folder = self.work / f"mem{mib}"
             folder.mkdir()
             payload = folder / "payload.bin"
-            with open(payload, "wb") as out:
-                chunk = os.urandom(1024 * 1024)
-                for _ in range(mib):
-                    out.write(chunk)
+            write_random(payload, mib)
             stub = self.pack(f"mem{mib}.exe", [payload], self.args.stub)
             payload.unlink()
             self.clear_extraction()
@@ -287,6 +323,9 @@ class Bench:
         big = self.work / "big"
         big.mkdir()
         (big / "payload.bin").write_bytes(os.urandom(64 * 1024 * 1024))
+        huge = self.work / "huge"
+        huge.mkdir()
+        write_random(huge / "payload.bin", 1024)
         many = self.work / "many"
         many.mkdir()
         files = []
@@ -297,6 +336,8 @@ class Bench:
 
         print("| Workload | Stub | CopyFileW | Ratio | Goal | |")
         print("|---|---|---|---|---|---|")
+        print(self.extraction_vs_copy("one 1 GiB file", [huge / "payload.bin"], HUGE_RATIO_GOAL))
+        (huge / "payload.bin").unlink()
         print(self.extraction_vs_copy("one 64 MiB file", [big / "payload.bin"], BIG_RATIO_GOAL))
         print(self.extraction_vs_copy("1,000 files of 4 KiB", files, MANY_RATIO_GOAL))
         print()

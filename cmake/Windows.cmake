@@ -14,12 +14,15 @@ add_library(stubcore STATIC
     framework/Application.cpp
     framework/File.cpp
     package/Extraction.cpp
+    package/HashThread.cpp
+    package/ImageDigest.cpp
     package/UnPack.cpp
     package/UnpackDir.cpp
     registry/DeploymentCode.cpp
     registry/ProductKey.cpp
     registry/Registry.cpp
     util/Deletion.cpp
+    util/FilesAt.cpp
     util/ImpersonateUser.cpp
     util/Log.cpp
     util/OsVersion.cpp
@@ -27,6 +30,7 @@ add_library(stubcore STATIC
     util/ProductMessage.cpp
     util/Processes.cpp
     util/SystemCalls.cpp
+    util/TempDirectory.cpp
     util/Time.cpp
     util/UserToken.cpp
 )

@@ -1,6 +1,9 @@
 #include "framework/File.h"
 
+#include "util/FilesAt.h"
 #include "util/SystemCalls.h"
+
+#include <winternl.h>
 
 #include <vector>
 
@@ -57,6 +60,24 @@ BOOL CFile::Open(const wchar_t* path, UINT flags, CFileException* error) {
     return TRUE;
 }
 
+BOOL CFile::OpenIn(HANDLE folder, const std::wstring& name, const std::wstring& path, UINT flags,
+                   CFileException* error) {
+    Close();
+    OpenAtRequest request;
+    request.access = AccessFor(flags) | ((flags & modeCreate) ? DELETE : 0);
+    request.share = ShareFor(flags);
+    request.disposition = (flags & modeCreate) ? FILE_OVERWRITE_IF : FILE_OPEN;
+    request.options = FILE_NON_DIRECTORY_FILE;
+    handle_ = OpenAt(folder, name, request);
+    if (!handle_) {
+        if (error != nullptr)
+            error->Set(::GetLastError(), path);
+        return FALSE;
+    }
+    path_ = path;
+    return TRUE;
+}
+
 UINT CFile::Read(void* buffer, UINT count) {
     DWORD read = 0;
     if (!g_os.ReadFile(handle_.get(), buffer, count, &read, nullptr))
@@ -83,6 +104,12 @@ ULONGLONG CFile::GetLength() const {
     if (!::GetFileSizeEx(handle_.get(), &size))
         return 0;
     return static_cast<ULONGLONG>(size.QuadPart);
+}
+
+void CFile::CloseAndDelete() {
+    if (handle_)
+        (void)DeleteThrough(handle_.get());
+    Close();
 }
 
 void CFile::Close() {

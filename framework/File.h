@@ -34,6 +34,11 @@ public:
     // system error code and the name as given.
     [[nodiscard]] BOOL Open(const wchar_t* path, UINT flags, CFileException* error = nullptr);
 
+    // Opens `name` in the open folder `folder`, through its handle and never through a link;
+    // `path` is the file's full path, for GetFilePath and the error.
+    [[nodiscard]] BOOL OpenIn(HANDLE folder, const std::wstring& name, const std::wstring& path,
+                              UINT flags, CFileException* error = nullptr);
+
     // Number of bytes read: fewer than asked at the end of the file, 0 at the end or on failure.
     [[nodiscard]] UINT Read(void* buffer, UINT count);
 
@@ -51,6 +56,8 @@ public:
 
     [[nodiscard]] bool IsOpen() const { return static_cast<bool>(handle_); }
     void Close();
+    // Closes a file that OpenIn created, deleting it: nothing half-written stays behind.
+    void CloseAndDelete();
 
 private:
     UniqueFileHandle handle_;

@@ -3,23 +3,21 @@
 #include "framework/File.h"
 #include "package/EntryWalk.h"
 #include "package/FileByteSource.h"
+#include "package/HashThread.h"
+#include "package/ImageDigest.h"
 #include "package/PackageFormat.h"
+#include "package/PackageStream.h"
 #include "res/resource.h"
 #include "util/ProductMessage.h"
 #include "util/SystemCalls.h"
 #include "util/Utility.h"
 
+#include <algorithm>
 #include <string>
-#include <vector>
 
 namespace {
 
 constexpr wchar_t kUnPackFiles[] = L"CUnPack::UnPackFiles";
-
-// Payloads are streamed through one buffer, allocated once per extraction: a package of any size
-// needs no more memory, and a large payload takes few reads and writes.
-constexpr UINT kCopyBlock = 256 * 1024;
-using CopyBuffer = std::vector<unsigned char>;
 
 int Low32(ULONGLONG value) {
     return static_cast<int>(static_cast<std::uint32_t>(value));
@@ -85,55 +83,80 @@ std::wstring DecodeName(const package::PackageEntryHeader& header) {
 
 enum class CopyResult { done, readFailed, writeFailed };
 
-// Reads what is there and writes exactly what was read, block by block.
-CopyResult CopyPayload(CFile& from, CFile& to, ULONGLONG size, CopyBuffer& block) {
-    while (size > 0) {
-        const UINT wanted =
-            size < block.size() ? static_cast<UINT>(size) : static_cast<UINT>(block.size());
-        const UINT read = from.Read(block.data(), wanted);
-        if (read != wanted)
+// Reads what is there and writes exactly what was read, block by block, straight from the
+// stream's buffers.
+CopyResult CopyPayload(package::PackageStream& from, const package::Entry& entry, CFile& to) {
+    std::uint64_t offset = entry.payloadOffset;
+    std::uint64_t left = entry.header.size;
+    while (left > 0) {
+        const package::Chunk chunk =
+            from.Borrow(offset, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                    left, package::PackageStream::kBlockSize)));
+        if (chunk.size == 0)
             return CopyResult::readFailed;
-        if (!to.Write(block.data(), read))
+        if (!to.Write(chunk.data, static_cast<UINT>(chunk.size)))
             return CopyResult::writeFailed;
-        size -= read;
+        offset += chunk.size;
+        left -= chunk.size;
     }
     return CopyResult::done;
 }
 
-// Writes one payload to `outputPath`. An output that cannot be created is logged and its payload
-// passed over; a payload that cannot be copied in full is never left behind half-written. False
-// when the package could not be read or the file not written: the extraction ends there.
-bool WriteEntry(CFile& package, const package::Entry& entry, const std::wstring& outputPath,
-                CopyBuffer& block) {
+// Writes one payload as `name` in the extraction folder, through the folder's handle; `outputPath`
+// names it in the log. An output that cannot be created is logged and its payload passed over; a
+// payload that cannot be copied in full is never left behind half-written, and the extraction
+// ends there.
+enum class WriteResult { written, notCreated, failed };
+
+WriteResult WriteEntry(package::PackageStream& package, const package::Entry& entry, HANDLE folder,
+                       const std::wstring& name, const std::wstring& outputPath) {
     CFile output;
     CFileException error;
-    if (!output.Open(outputPath.c_str(),
-                     CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive |
-                         CFile::typeBinary,
-                     &error)) {
+    if (!output.OpenIn(folder, name, outputPath,
+                       CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive |
+                           CFile::typeBinary,
+                       &error)) {
         CUtility::FileException(error);
-        return true;
+        return WriteResult::notCreated;
     }
 
-    CopyResult copied = CopyResult::readFailed;
-    if (package.Seek(static_cast<LONGLONG>(entry.payloadOffset), CFile::begin) !=
-        CFile::kSeekFailed)
-        copied = CopyPayload(package, output, entry.header.size, block);
+    const CopyResult copied = CopyPayload(package, entry, output);
     if (copied != CopyResult::done) {
         const DWORD failure = ::GetLastError();
-        output.Close();
-        ::DeleteFileW(outputPath.c_str());
+        output.CloseAndDelete();
         ::SetLastError(failure);
         CUtility::Log(L"[%s] UnPack failed count:%d File:%s (%s)", kUnPackFiles, entry.index,
                       outputPath.c_str(),
                       copied == CopyResult::readFailed ? L"the package ends early"
                                                        : L"the file could not be written");
-        return false;
+        return WriteResult::failed;
     }
 
     CUtility::Log(L"[%s] UnPack count:%d len:%d File:%s", kUnPackFiles, entry.index,
                   Low32(output.GetLength()), output.GetFilePath().c_str());
-    return true;
+    return WriteResult::written;
+}
+
+// Says why a package is not the one the image vouches for. Its files are deleted after this.
+void LogRefusal(package::PackageVerdict verdict, std::uint64_t length,
+                const package::DigestSlot& slot) {
+    switch (verdict) {
+    case package::PackageVerdict::lengthDiffers:
+        CUtility::Log(L"[%s] Package refused: it is %lld bytes, the digest signed into the stub is "
+                      L"for %lld; nothing of it is kept",
+                      kUnPackFiles, Signed64(length), Signed64(slot.length));
+        return;
+    case package::PackageVerdict::digestDiffers:
+        CUtility::Log(L"[%s] Package refused: its SHA-256 differs from the digest signed into the "
+                      L"stub; nothing of it is kept",
+                      kUnPackFiles);
+        return;
+    default:
+        CUtility::Log(L"[%s] Package refused: it could not be read to its end; nothing of it is "
+                      L"kept",
+                      kUnPackFiles);
+        return;
+    }
 }
 
 // Logs why a walk that did not reach its end stopped; 1 for a walk that did.
@@ -169,27 +192,41 @@ int ReportWalkEnd(const package::WalkResult& walk, ULONGLONG length) {
 
 int CUnPack::UnPackFiles() noexcept {
     try {
-        const ULONGLONG headerOffset = FindHeader();
+        CFile file;
+        package::PackageLocation location;
+        const ULONGLONG headerOffset = OpenPackage(file, location);
         if (headerOffset == 0)
             return 0;
 
-        CFile package;
-        CFileException error;
-        if (!package.Open(CUtility::GetModulePath().c_str(),
-                          CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary, &error)) {
-            CUtility::FileException(error);
-            return 0;
-        }
-        CopyBuffer block(kCopyBlock);
-        FileByteSource source(package);
+        // Everything from the first header to the end of the trailer is read once, in order, and
+        // held against the digest the packing tool put into the image that was signed.
+        const package::DigestSlot slot = package::ImageDigestSlot();
+        if (!slot.Filled())
+            CUtility::Log(L"[%s] The package carries no digest: it is extracted unverified",
+                          kUnPackFiles);
+        FileByteSource source(file);
+        const std::uint64_t certificateTable =
+            location.certificateSize > 0 ? static_cast<std::uint64_t>(location.certificateSize) : 0;
+        const std::uint64_t packageEnd =
+            source.Length() - std::min(source.Length(), certificateTable);
+        HashThread hasher(slot.Filled());
+        package::PackageStream stream(source, headerOffset, packageEnd, slot, hasher);
 
         // The walk decides what is an entry and whether it lies within the file; what is done
-        // with each entry is decided here.
+        // with each entry is decided here. Once the extraction has stopped (no room, a file that
+        // could not be written), a package being verified is still read to its end, unwritten.
+        bool writing = true;
         ULONGLONG freeBytes = 0;
+        const auto stop = [&] {
+            writing = false;
+            return stream.Verifying();
+        };
         const package::WalkResult walk =
-            package::WalkEntries(source, headerOffset, [&](const package::Entry& entry) {
+            package::WalkEntries(stream, headerOffset, [&](const package::Entry& entry) {
+                if (!writing)
+                    return true;
                 if (!HasRoomFor(entry.header.size, freeBytes))
-                    return false;
+                    return stop();
                 const std::wstring name = DecodeName(entry.header);
                 if (!package::IsPlainFileName(name)) {
                     // A name with a folder, drive or ".." in it would write outside the folder.
@@ -200,12 +237,38 @@ int CUnPack::UnPackFiles() noexcept {
                 }
                 const std::wstring outputPath = GetUnpackDir() + name;
                 if (!OwnsFolder())
-                    return false; // nothing goes into a folder this run did not make its own
+                    return stop(); // nothing goes into a folder this run did not make its own
                 CUtility::Log(L"[%s] (%d/%d)UnPack file name:%s (%d)", kUnPackFiles, entry.index,
                               entry.header.count, outputPath.c_str(), Low32(entry.header.size));
-                return WriteEntry(package, entry, outputPath, block);
+                // Overwritten (or lost) by this entry, whatever it was before.
+                ForgetExtracted(name);
+                switch (WriteEntry(stream, entry, folder_.get(), name, outputPath)) {
+                case WriteResult::written:
+                    extracted_.push_back(name);
+                    return true;
+                case WriteResult::notCreated:
+                    return true;
+                case WriteResult::failed:
+                    break;
+                }
+                return stop();
             });
-        return ReportWalkEnd(walk, source.Length());
+
+        const package::PackageVerdict verdict = stream.Finish();
+        if (verdict == package::PackageVerdict::matches) {
+            CUtility::Log(L"[%s] Package digest verified: %lld bytes", kUnPackFiles,
+                          Signed64(slot.length));
+        } else if (verdict != package::PackageVerdict::unverified) {
+            const std::uint64_t length = packageEnd > headerOffset ? packageEnd - headerOffset : 0;
+            LogRefusal(verdict, length, slot);
+            packageRefused_ = true;
+            file.Close();
+            Cleanup();
+            return 0;
+        }
+        if (!writing)
+            return 0;
+        return ReportWalkEnd(walk, stream.Length());
     } catch (...) {
         return 0;
     }

@@ -24,11 +24,16 @@ int CUnPack::StartAndWait() noexcept {
 }
 
 ULONGLONG CUnPack::FindHeader() noexcept {
+    CFile file;
+    package::PackageLocation location;
+    return OpenPackage(file, location);
+}
+
+ULONGLONG CUnPack::OpenPackage(CFile& file, package::PackageLocation& location) noexcept {
     try {
         const std::wstring path = CUtility::GetModulePath();
         CUtility::Log(L"[%s] Name:%s", kFindHeader, path.c_str());
 
-        CFile file;
         CFileException error;
         if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary,
                        &error)) {
@@ -38,7 +43,7 @@ ULONGLONG CUnPack::FindHeader() noexcept {
         }
 
         FileByteSource source(file);
-        const package::PackageLocation location = package::LocatePackage(source);
+        location = package::LocatePackage(source);
         if (!location.peHeadersRead)
             return 0;
         CUtility::Log(L"[%s] Sign Size:%d", kFindHeader, location.certificateSize);

@@ -5,10 +5,14 @@
 #pragma once
 
 #include "framework/UniqueHandle.h"
+#include "package/PackageFormat.h"
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+class CFile;
 
 class CUnPack {
 public:
@@ -23,16 +27,26 @@ public:
     // Offset of the first entry header in the running executable; 0 when not found.
     ULONGLONG FindHeader() noexcept;
 
-    // Writes every entry into the extraction folder. 1 when all entries were gone through; 0
-    // when there is no package, the executable cannot be read, disk space was refused, or the
-    // package turned out to be damaged.
+    // Writes every entry into the extraction folder, hashing the package on the way when the
+    // image's digest slot is filled. 1 when all entries were gone through; 0 when there is no
+    // package, the executable cannot be read, disk space was refused, the package turned out to be
+    // damaged, or it is not the package the image vouches for (then nothing of it is kept).
     int UnPackFiles() noexcept;
+
+    // Whether the package read is not the one the image's digest slot vouches for: longer,
+    // shorter, unreadable or other bytes. Nothing of it may be launched.
+    [[nodiscard]] bool PackageRefused() const noexcept { return packageRefused_; }
 
     // The extraction folder, ending in a backslash. The first call fixes the path, removes
     // whatever stands there (a stale folder, a file, a link as a link) and creates a fresh
     // folder that only SYSTEM and the administrators may touch, then holds it so that nobody can
     // rename or replace it. Later calls return the same path unchecked.
     std::wstring GetUnpackDir();
+
+    // Whether this run extracted a file of that name (as Windows compares names, without case)
+    // into its own folder, and under which name it wrote it.
+    [[nodiscard]] bool HasExtracted(const std::wstring& name,
+                                    std::wstring* written = nullptr) const;
 
     // Whether the folder is this run's own: created by it and held since. Nothing may be
     // extracted into or launched from a folder that is not.
@@ -43,15 +57,23 @@ public:
     void ReleaseFolder() noexcept { folder_.reset(); }
 
     // Deletes the extraction folder and everything in it, leaving the temporary directory as the
-    // process's current directory. Does nothing before the path has been fixed.
-    void Cleanup();
+    // process's current directory; the folder goes only if it is the one this run created. True
+    // when it is gone (or its path was never fixed).
+    bool Cleanup();
 
 private:
     static DWORD WINAPI WorkerThread(LPVOID self);
+    // Opens the running executable and finds its package, logging as FindHeader does; the file
+    // stays open, so that everything is read through the one handle.
+    ULONGLONG OpenPackage(CFile& file, package::PackageLocation& location) noexcept;
     bool RemoveWhatStandsThere();
     bool CreateOwnFolder();
+    void ForgetExtracted(const std::wstring& name);
 
     UniqueHandle thread_;
     std::wstring unpackDir_;
     UniqueFileHandle folder_; // held from the folder's creation until it is deleted
+    BY_HANDLE_FILE_INFORMATION folderIdentity_ = {}; // volume and index of the folder created
+    std::vector<std::wstring> extracted_;            // names written in full, as written
+    bool packageRefused_ = false;
 };

@@ -1,9 +1,11 @@
 #include "util/Utility.h"
 
 #include "framework/UniqueHandle.h"
+#include "util/FilesAt.h"
 #include "util/SystemCalls.h"
 
 #include <winioctl.h>
+#include <winternl.h>
 
 #include <cstring>
 #include <vector>
@@ -13,13 +15,67 @@ namespace {
 constexpr wchar_t kProtectedMarker[] = L"ProgramData";
 constexpr DWORD kReparseBufferBytes = 4096;
 
-bool IsDotEntry(const wchar_t* name) {
-    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
+// Far deeper than anything extracted; a tree deeper still stays rather than exhaust the stack.
+constexpr int kMaxDepth = 256;
+
+// A mount point whose path contains "ProgramData" (case-sensitive), judged by the reparse data of
+// the open handle itself.
+bool IsProtected(HANDLE item, const std::wstring& path) {
+    if (path.find(kProtectedMarker) == std::wstring::npos)
+        return false;
+    std::vector<unsigned char> buffer(kReparseBufferBytes);
+    DWORD returned = 0;
+    if (!g_os.DeviceIoControl(item, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
+                              kReparseBufferBytes, &returned, nullptr))
+        return false;
+    DWORD tag = 0;
+    std::memcpy(&tag, buffer.data(), sizeof tag);
+    return tag == IO_REPARSE_TAG_MOUNT_POINT;
 }
 
-bool IsReparsePoint(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+// Opens `path` itself for deletion: a link as the link.
+UniqueFileHandle OpenForDeletion(const std::wstring& path) {
+    return UniqueFileHandle(::CreateFileW(
+        path.c_str(), DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+bool IsMissing(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool DeleteItem(HANDLE item, const std::wstring& path, int depth);
+
+// Each entry is opened relative to the folder's handle, as itself, and judged on that handle: a
+// folder swapped for a junction after it was listed is removed as the junction, never entered.
+bool DeleteEntries(HANDLE folder, const std::wstring& path, int depth) {
+    std::vector<std::wstring> names;
+    if (!ListFolder(folder, names))
+        return false;
+    bool all = true;
+    OpenAtRequest open;
+    open.access = DELETE | FILE_LIST_DIRECTORY;
+    for (const std::wstring& name : names) {
+        const UniqueFileHandle entry = OpenAt(folder, name, open);
+        if (entry)
+            all = DeleteItem(entry.get(), path + L"\\" + name, depth + 1) && all;
+        else
+            all = IsMissing(::GetLastError()) && all;
+    } // each entry marked for deletion goes as its handle closes
+    return all;
+}
+
+// Deletes what `item` (opened with DELETE access) is. `path` names it for the guard.
+bool DeleteItem(HANDLE item, const std::wstring& path, int depth) {
+    const FileKind kind = KindOf(item);
+    if (!kind.known || IsProtected(item, path))
+        return false;
+    if (kind.IsLink()) // removed as itself; what it points at is left alone
+        return DeleteThrough(item);
+    if (kind.IsFolder() && (depth > kMaxDepth || !DeleteEntries(item, path, depth)))
+        return false;
+    return DeleteThrough(item);
 }
 
 } // namespace
@@ -27,77 +83,58 @@ bool IsReparsePoint(DWORD attributes) {
 int CUtility::IsProtectedMountPoint(const std::wstring& path) noexcept {
     if (path.find(kProtectedMarker) == std::wstring::npos)
         return 0;
-
-    UniqueFileHandle handle(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                          nullptr));
-    if (!handle)
-        return 0;
-
-    std::vector<unsigned char> buffer;
     try {
-        buffer.resize(kReparseBufferBytes);
+        const UniqueFileHandle handle(
+            ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        return handle && IsProtected(handle.get(), path) ? 1 : 0;
     } catch (...) {
         return 0;
     }
-    DWORD returned = 0;
-    if (!g_os.DeviceIoControl(handle.get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
-                              kReparseBufferBytes, &returned, nullptr))
-        return 0;
-
-    DWORD tag = 0;
-    std::memcpy(&tag, buffer.data(), sizeof tag);
-    return tag == IO_REPARSE_TAG_MOUNT_POINT ? 1 : 0;
 }
 
 int CUtility::SafeDeleteFile(const std::wstring& path) noexcept {
-    if (!PathExists(path))
-        return 1;
-    if (IsProtectedMountPoint(path))
-        return 0;
-    return ::DeleteFileW(path.c_str()) ? 1 : 0;
+    return SafeRemoveDirectory(path);
 }
 
 int CUtility::SafeRemoveDirectory(const std::wstring& path) noexcept {
-    if (!PathExists(path))
-        return 1;
-    if (IsProtectedMountPoint(path))
+    try {
+        const UniqueFileHandle item = OpenForDeletion(path);
+        if (!item)
+            return IsMissing(::GetLastError()) ? 1 : 0;
+        if (IsProtected(item.get(), path))
+            return 0;
+        return DeleteThrough(item.get()) ? 1 : 0;
+    } catch (...) {
         return 0;
-    return ::RemoveDirectoryW(path.c_str()) ? 1 : 0;
+    }
 }
 
 void CUtility::DeleteTree(const std::wstring& path) noexcept {
     try {
-        // The program runs elevated: walking into a junction or directory link would delete
-        // whatever it points at. A link is removed as an entry of its own, never entered.
-        if (IsReparsePoint(g_os.GetFileAttributesW(path.c_str()))) {
-            SafeRemoveDirectory(path);
-            return;
-        }
-
-        std::wstring dir = path;
-        if (dir.empty() || dir.back() != L'\\')
-            dir += L'\\';
-
-        WIN32_FIND_DATAW entry;
-        UniqueFindHandle search(g_os.FindFirstFileW((dir + L"*").c_str(), &entry));
-        if (search) {
-            do {
-                const std::wstring child = dir + entry.cFileName;
-                if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-                    SafeDeleteFile(child);
-                else if (IsDotEntry(entry.cFileName))
-                    continue;
-                else if (IsReparsePoint(entry.dwFileAttributes))
-                    SafeRemoveDirectory(child);
-                else
-                    DeleteTree(child);
-            } while (g_os.FindNextFileW(search.get(), &entry));
-        }
-        search.reset();
-
-        SafeRemoveDirectory(path);
+        std::wstring item = path;
+        while (item.size() > 3 && item.back() == L'\\')
+            item.pop_back();
+        const UniqueFileHandle top = OpenForDeletion(item);
+        if (top)
+            (void)DeleteThroughHandle(top.get(), item);
     } catch (...) {
         // Out of memory for a path: what is left stays, as any other failed deletion.
+    }
+}
+
+int CUtility::DeleteThroughHandle(HANDLE item, const std::wstring& path) noexcept {
+    try {
+        return DeleteItem(item, path, 0) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int CUtility::DeleteEntriesThroughHandle(HANDLE folder, const std::wstring& path) noexcept {
+    try {
+        return DeleteEntries(folder, path, 0) ? 1 : 0;
+    } catch (...) {
+        return 0;
     }
 }

@@ -52,10 +52,10 @@ BOOL WINAPI BindAndQueryUserToken(ULONG sessionId, PHANDLE token) {
 
 SystemCalls RealSystemCalls() noexcept {
     SystemCalls calls{};
-    calls.SHCreateDirectoryExW = ::SHCreateDirectoryExW;
+    calls.GetTempPathW = ::GetTempPathW;
+    calls.NtCreateFile = reinterpret_cast<NtCreateFileFunction>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
     calls.Sleep = ::Sleep;
-    calls.FindFirstFileW = ::FindFirstFileW;
-    calls.FindNextFileW = ::FindNextFileW;
     calls.GetFileAttributesW = ::GetFileAttributesW;
     calls.DeviceIoControl = ::DeviceIoControl;
     calls.GetFileInformationByHandleEx = ::GetFileInformationByHandleEx;
@@ -64,6 +64,7 @@ SystemCalls RealSystemCalls() noexcept {
     calls.GetDiskFreeSpaceExW = ::GetDiskFreeSpaceExW;
     calls.SHGetFolderPathW = ::SHGetFolderPathW;
     calls.SystemTimeToTzSpecificLocalTime = ::SystemTimeToTzSpecificLocalTime;
+    calls.CreateProcessW = ::CreateProcessW;
     calls.WaitForSingleObject = ::WaitForSingleObject;
     calls.GetExitCodeProcess = ::GetExitCodeProcess;
     calls.SetDllDirectoryW = ::SetDllDirectoryW;

@@ -1,8 +1,9 @@
 // The few system calls whose failures the program must handle but that cannot be made to fail for
 // real in a test (a directory that never gets created, a reparse point Wine cannot make, a file
 // reached through a link Wine cannot make, a session without a user token, a system without
-// explorer.exe). Code calls them through g_os; tests swap entries and restore the table
-// afterwards. Every other system call is made directly.
+// explorer.exe), or whose arguments a test must see (the command a launch starts). Code calls
+// them through g_os; tests swap entries and restore the table afterwards. Every other system call
+// is made directly.
 #pragma once
 
 #include <windows.h>
@@ -12,22 +13,29 @@
 // kernel32's SetDefaultDllDirectories, missing on Windows 7 without update KB2533623.
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD directoryFlags);
 
+// ntdll's NtCreateFile, bound at start-up: it opens and creates relative to a folder's handle.
+using NtCreateFileFunction = LONG(NTAPI*)(PHANDLE file, ACCESS_MASK access, PVOID attributes,
+                                          PVOID status, PLARGE_INTEGER allocation,
+                                          ULONG fileAttributes, ULONG share, ULONG disposition,
+                                          ULONG options, PVOID extended, ULONG extendedLength);
+
 // wtsapi32's WTSQueryUserToken. The program does not import wtsapi32: the real entry is bound on
 // its first call, from the system directory.
 using WtsQueryUserTokenFunction = BOOL(WINAPI*)(ULONG sessionId, PHANDLE token);
 
 struct SystemCalls {
-    // Creating the extraction folder, and the pause between attempts.
-    decltype(&::SHCreateDirectoryExW) SHCreateDirectoryExW;
+    // The temporary directory, when GetTempPath2W is missing (through GetProcAddress).
+    decltype(&::GetTempPathW) GetTempPathW;
+
+    // Opening and creating in a folder through its handle: the log, the extraction folder and
+    // its files, the script's output, every step of a deletion. And the pause between attempts.
+    NtCreateFileFunction NtCreateFile;
     decltype(&::Sleep) Sleep;
 
-    // How the deletion walk sees the folder: its entries, their attributes and reparse data.
-    decltype(&::FindFirstFileW) FindFirstFileW;
-    decltype(&::FindNextFileW) FindNextFileW;
+    // What an open file is (attributes, reparse tag, links, a folder's entries), a mount point's
+    // reparse data, and where a file lies.
     decltype(&::GetFileAttributesW) GetFileAttributesW;
     decltype(&::DeviceIoControl) DeviceIoControl;
-
-    // What the log file opened really is: its attributes and link count, and where it lies.
     decltype(&::GetFileInformationByHandleEx) GetFileInformationByHandleEx;
     decltype(&::GetFinalPathNameByHandleW) GetFinalPathNameByHandleW;
 
@@ -41,7 +49,8 @@ struct SystemCalls {
     // The log clock's conversion to local time; a failed one leaves the line without a time.
     decltype(&::SystemTimeToTzSpecificLocalTime) SystemTimeToTzSpecificLocalTime;
 
-    // Waiting for the installer, and its exit code when the wait itself fails.
+    // Starting the installer, waiting for it, and its exit code when the wait itself fails.
+    decltype(&::CreateProcessW) CreateProcessW;
     decltype(&::WaitForSingleObject) WaitForSingleObject;
     decltype(&::GetExitCodeProcess) GetExitCodeProcess;
 

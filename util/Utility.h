@@ -21,21 +21,40 @@ public:
     // caller's qualified name. Appends one line to the log file and the debugger output; the
     // caller's last error is part of the line and is left as it was.
     static void Log(const wchar_t* format, ...) noexcept;
+    // "unpack.log" in the temporary directory.
     static std::wstring GetLogFilePath();
-    // Writes only to a plain file with one name at the log's own path; anything else (a link,
-    // a directory, a file reached through a link above it) gets no line.
+    // Writes only to a plain file with one name, opened in the temporary directory through its
+    // handle; anything else (a link, a directory, a file with other hard links) gets no line.
     static void AppendLogLine(const std::wstring& line) noexcept;
-    // The default script's output goes to the log path + ".txt". When that is a reparse point or
-    // a file with several hard links, the link itself is deleted (never what it points at), so
-    // the redirection creates a plain file; an empty folder of that name goes too. 1 when no link
-    // is left there (or nothing is there), 0 when one could not be checked or deleted.
-    static int RemoveLinkedScriptOutput() noexcept;
+    // The default script's output goes to the log path + ".txt". Makes that a plain file of its
+    // own with one link (a link there is deleted as a link, never followed) and holds it in
+    // `held`, sharing reads and writes but not deletion, so that the redirection writes into it
+    // and nothing can be put in its place. 1 when held; 0 when a link there could not be removed
+    // or the file not taken.
+    static int TakeScriptOutput(UniqueFileHandle& held) noexcept;
     static void FileException(const CFileException& error) noexcept;
+
+    // --- The temporary directory -------------------------------------------------------------
+    // Where the log, the extraction folder and the script's output lie, resolved once per
+    // process: GetTempPath2W where Windows has it (SYSTEM's own directory), else GetTempPathW,
+    // else the Windows directory's Temp; never a relative path, whatever its length. Named as
+    // Windows reaches it (junctions resolved) and ending in a backslash.
+    static std::wstring GetTempDirectory();
+    // Its handle, held for the rest of the process so that it cannot be renamed or replaced;
+    // INVALID_HANDLE_VALUE when it could not be opened.
+    static HANDLE TempDirectoryHandle() noexcept;
 
     // --- Paths and guarded deletion ------------------------------------------------------------
     // Deletes everything below `path` and then `path` itself. Never follows a reparse point: a
-    // link inside the tree is removed, what it points at is left alone.
+    // link inside the tree is removed, what it points at is left alone. Each entry is opened
+    // relative to its folder's handle and judged on its own handle, so nothing checked is
+    // reached again by path.
     static void DeleteTree(const std::wstring& path) noexcept;
+    // The same for what `item` (opened as itself, with DELETE access) is; `path` names it for the
+    // mount-point guard. 1 when all of it is marked for deletion: it goes as the handles close.
+    static int DeleteThroughHandle(HANDLE item, const std::wstring& path) noexcept;
+    // Everything inside the open folder `folder` (opened with FILE_LIST_DIRECTORY), not the folder.
+    static int DeleteEntriesThroughHandle(HANDLE folder, const std::wstring& path) noexcept;
     // Nonzero when deleted or absent; 0 when refused (a protected mount point) or failed.
     static int SafeDeleteFile(const std::wstring& path) noexcept;
     static int SafeRemoveDirectory(const std::wstring& path) noexcept;

@@ -6,9 +6,15 @@ import struct
 
 import package_writer
 
-# Named-file mode with a file the package does not hold: the shell refuses it, so the folder
-# stays after the run and what was extracted can be inspected.
-KEEP_FOLDER_ARGS = ("missing.exe", "x")
+UNVERIFIED = "[CUnPack::UnPackFiles] The package carries no digest: it is extracted unverified"
+
+
+def keep_folder(name):
+    """Named-file mode with a packaged file the machine has no association for (Wine registers
+    none for .txt and .bin): the launch fails, so the folder stays after the run and what was
+    extracted can be inspected. A file the run did not extract is not started, and the folder
+    goes."""
+    return (name, "x")
 
 FILES = {
     "run.bat": b"@echo off\r\nexit /b 0\r\n",
@@ -35,7 +41,7 @@ def extraction_messages(messages):
     return messages[start:end]
 
 
-def expected_extraction(wine, stub_path, sign_size, offset, files):
+def expected_extraction(wine, stub_path, sign_size, offset, files, verified=True):
     folder = wine.windows_temp + "unpack\\"
     lines = [
         f"[CUnPack::FindHeader] Name:{wine.windows_path(stub_path)}",
@@ -49,6 +55,8 @@ def expected_extraction(wine, stub_path, sign_size, offset, files):
             f" ({len(content)})",
             f"[CUnPack::UnPackFiles] UnPack count:{i} len:{len(content)} File:{folder}{name}",
         ]
+    if verified:
+        lines.append(re.compile(r"\[CUnPack::UnPackFiles\] Package digest verified: \d+ bytes"))
     lines.append(f"[CUnPack::UnPackFiles] UnPack total {len(files)} files.")
     return lines
 
@@ -70,7 +78,7 @@ class TestBuiltByTheTool:
     def test_unsigned_stub_extracts_every_file_with_exact_log_lines(self, wine, pack):
         stub = pack(FILES)
         data = stub.read_bytes()
-        code, boxes = wine.run(stub, *KEEP_FOLDER_ARGS)
+        code, boxes = wine.run(stub, *keep_folder("block1024.bin"))
         assert (code, boxes) == (0, 0)
 
         messages = wine.messages()
@@ -88,7 +96,7 @@ class TestBuiltByTheTool:
         # Signing appended the table right after the trailer, with no padding in between.
         assert len(data) == len(unsigned.read_bytes()) + cert
 
-        code, _ = wine.run(signed, *KEEP_FOLDER_ARGS)
+        code, _ = wine.run(signed, *keep_folder("block1024.bin"))
         assert code == 0
         offset = package_writer.first_header_offset(unsigned.read_bytes())
         assert_lines(extraction_messages(wine.messages()),
@@ -98,17 +106,21 @@ class TestBuiltByTheTool:
     def test_large_payload_is_extracted_intact(self, wine, pack):
         big = bytes((i * 7919) % 251 for i in range(3 * 1024 * 1024 + 17))
         stub = pack({"big.bin": big})
-        wine.run(stub, *KEEP_FOLDER_ARGS)
+        wine.run(stub, *keep_folder("big.bin"))
         assert extracted(wine) == {"big.bin": big}
 
 
 class TestDamagedPackages:
-    def run_crafted(self, wine, tmp_path, data, name="crafted.exe"):
-        stub = tmp_path / name
+    def run_crafted(self, wine, tmp_path, data, keep="a.txt"):
+        """The lines of the extraction, after the one saying that another tool's package
+        carries no digest."""
+        stub = tmp_path / "crafted.exe"
         stub.write_bytes(data)
-        code, boxes = wine.run(stub, *KEEP_FOLDER_ARGS)
+        code, boxes = wine.run(stub, *keep_folder(keep))
         assert (code, boxes) == (0, 0)
-        return extraction_messages(wine.messages())
+        lines = extraction_messages(wine.messages())
+        assert lines.count(UNVERIFIED) <= 1
+        return [line for line in lines if line != UNVERIFIED]
 
     def test_stub_without_package_ending_in_zeros_finds_no_header(self, wine, tmp_path,
                                                                   stub_image):
@@ -187,7 +199,7 @@ class TestDamagedPackages:
                    "trailing.", "blank ", "bell\x07.txt"]
         entries = [(name, b"bad") for name in hostile] + [("fine.txt", b"good")]
         data = package_writer.build(stub_image, entries)
-        lines = self.run_crafted(wine, tmp_path, data)
+        lines = self.run_crafted(wine, tmp_path, data, keep="fine.txt")
 
         n = len(entries)
         skipped = [line for line in lines if "Unsafe file name skipped:" in line]

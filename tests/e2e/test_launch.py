@@ -14,10 +14,11 @@ SETUP_INI = b"[Setup]\r\nName=sample\r\n"
 
 
 def default_command_file():
-    # A 32-bit stub on 64-bit Windows reaches the 64-bit command processor through sysnative;
-    # the 64-bit build that stands in for it on hosts without 32-bit support has no WOW64.
+    # The command processor by its full path, never searched for. A 32-bit stub on 64-bit
+    # Windows reaches the 64-bit one through sysnative; the 64-bit build that stands in for it on
+    # hosts without 32-bit support has no WOW64.
     if os.environ.get("STUB_ARCH") == "x86_64":
-        return "cmd.exe"
+        return "C:\\windows\\system32\\cmd.exe"
     return "C:\\windows\\sysnative\\cmd.exe"
 
 
@@ -67,7 +68,7 @@ class TestDefaultMode:
         assert re.fullmatch(
             rf"\{INIT} dir:{re.escape(wine.windows_temp)}unpack\\"
             rf" file:{re.escape(default_command_file())}"
-            rf" param:/c run\.bat > \"{re.escape(log_path)}\.txt\"", lines[0]), lines[0]
+            rf" param:/D /c run\.bat > \"{re.escape(log_path)}\.txt\"", lines[0]), lines[0]
         # The script's own exit code is logged and changes nothing else.
         assert_waited_launch(lines, 3)
 
@@ -81,7 +82,7 @@ class TestDefaultMode:
         assert wine.run(stub, "setup.exe") == (0, 0)
 
         lines = launch_lines(wine.messages())
-        assert " file:" + default_command_file() + " param:/c run.bat" in lines[0]
+        assert " file:" + default_command_file() + " param:/D /c run.bat" in lines[0]
         assert_waited_launch(lines, 3)
         assert "Name=sample" in (wine.temp / "unpack.log.txt").read_text(encoding="ascii")
 
@@ -128,20 +129,21 @@ class TestNamedFileMode:
         assert_waited_launch(launch_lines(wine.messages()), 259)
         assert not wine.folder.exists()
 
-    def test_a_file_the_package_lacks_fails_and_the_folder_waits_for_the_next_run(
+    def test_a_file_without_an_association_fails_and_the_folder_waits_for_the_next_run(
             self, wine, pack, payload_exe):
-        stub = pack({"payload.exe": payload_exe.read_bytes(), "setup.ini": SETUP_INI})
-        assert wine.run(stub, "absent.exe", "/q") == (0, 0)
+        # Wine registers no class for .bin: the shell has nothing to open it with.
+        stub = pack({"payload.exe": payload_exe.read_bytes(), "data.bin": SETUP_INI})
+        assert wine.run(stub, "data.bin", "/q") == (0, 0)
 
         assert launch_lines(wine.messages())[1:] == [f"{INIT} execute fail"]
-        assert sorted(p.name for p in wine.folder.iterdir()) == ["payload.exe", "setup.ini"]
+        assert sorted(p.name for p in wine.folder.iterdir()) == ["data.bin", "payload.exe"]
 
         # The next run clears the stale folder before it extracts its own package.
         stale = wine.folder / "left-over.txt"
         stale.write_bytes(b"stale")
-        other = pack({"run.bat": RUN_BAT}, name="other.exe")
-        assert wine.run(other, "absent.exe", "/q") == (0, 0)
-        assert sorted(p.name for p in wine.folder.iterdir()) == ["run.bat"]
+        other = pack({"run.bat": RUN_BAT, "other.bin": b""}, name="other.exe")
+        assert wine.run(other, "other.bin", "/q") == (0, 0)
+        assert sorted(p.name for p in wine.folder.iterdir()) == ["other.bin", "run.bat"]
 
 
 class TestSingleInstance:

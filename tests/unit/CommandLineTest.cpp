@@ -11,9 +11,21 @@ TEST(LaunchMode, UpToOneArgumentRunsTheDefaultScript) {
     EXPECT_EQ(ChooseLaunchMode(9), LaunchMode::namedFile);
 }
 
-TEST(DefaultScript, OutputGoesNextToTheLogNamedAfterIt) {
+TEST(DefaultScript, OutputGoesNextToTheLogNamedAfterItWithoutAutoRun) {
     EXPECT_EQ(DefaultScriptParameters(L"C:\\Users\\u\\AppData\\Local\\Temp\\unpack.log"),
-              L"/c run.bat > \"C:\\Users\\u\\AppData\\Local\\Temp\\unpack.log.txt\"");
+              L"/D /c run.bat > \"C:\\Users\\u\\AppData\\Local\\Temp\\unpack.log.txt\"");
+}
+
+TEST(FileExtension, IsWhatFollowsTheLastDotOfTheName) {
+    EXPECT_EQ(FileExtension(L"setup.msi"), L".msi");
+    EXPECT_EQ(FileExtension(L"my.setup.EXE"), L".EXE");
+    EXPECT_EQ(FileExtension(L"README"), L"");
+    EXPECT_EQ(FileExtension(L"name."), L"");
+    EXPECT_EQ(FileExtension(L"a.b\\c"), L"");
+    EXPECT_TRUE(IsProgramExtension(L".EXE"));
+    EXPECT_TRUE(IsProgramExtension(L".exe"));
+    EXPECT_FALSE(IsProgramExtension(L".exe2"));
+    EXPECT_FALSE(IsProgramExtension(L"exe"));
 }
 
 TEST(NamedFileParameters, AreCutFromTheRawCommandLine) {

@@ -44,30 +44,18 @@ BOOL WINAPI FakeReparseQuery(HANDLE handle, DWORD code, LPVOID, DWORD, LPVOID ou
     return TRUE;
 }
 
-// The walk sees folders named "link" as directory links.
-void MarkLinks(WIN32_FIND_DATAW* entry) {
-    if (std::wcscmp(entry->cFileName, L"link") == 0)
-        entry->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-}
-HANDLE WINAPI FindFirstMarkingLinks(LPCWSTR pattern, LPWIN32_FIND_DATAW entry) {
-    HANDLE search = ::FindFirstFileW(pattern, entry);
-    if (search != INVALID_HANDLE_VALUE)
-        MarkLinks(entry);
-    return search;
-}
-BOOL WINAPI FindNextMarkingLinks(HANDLE search, LPWIN32_FIND_DATAW entry) {
-    const BOOL found = ::FindNextFileW(search, entry);
-    if (found)
-        MarkLinks(entry);
-    return found;
-}
-
-std::wstring g_linkedTop; // GetFileAttributesW reports this path as a directory link
-DWORD WINAPI AttributesMarkingTop(LPCWSTR path) {
-    const DWORD attributes = ::GetFileAttributesW(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && g_linkedTop == path)
-        return attributes | FILE_ATTRIBUTE_REPARSE_POINT;
-    return attributes;
+// The walk sees folders whose handle leads to a path ending in "\\link" as directory links: it
+// judges each entry on the handle it opened, so this is what a junction put in a folder's place,
+// even after the folder was listed, looks like to it.
+std::wstring g_linkSuffix = L"\\link";
+BOOL WINAPI ReportLinks(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
+    const BOOL ok = ::GetFileInformationByHandleEx(file, kind, info, size);
+    if (ok && kind == FileAttributeTagInfo && EndsWith(PathOfHandle(file), g_linkSuffix)) {
+        auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info);
+        tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        tag->ReparseTag = IO_REPARSE_TAG_MOUNT_POINT; // what a junction carries
+    }
+    return ok;
 }
 
 // --- Fixture: a scratch tree in the temporary directory --------------------------------------
@@ -82,7 +70,7 @@ protected:
         g_fakeTag = 0;
         g_reparseSuffix = L"\\mnt";
         g_reparseQueries = 0;
-        g_linkedTop.clear();
+        g_linkSuffix = L"\\link";
     }
     void TearDown() override { RemoveTree(root); }
 
@@ -121,8 +109,7 @@ TEST_F(Deletion, TrailingBackslashIsAccepted) {
 }
 
 TEST_F(Deletion, WalkNeverEntersADirectoryLink) {
-    g_os.FindFirstFileW = FindFirstMarkingLinks;
-    g_os.FindNextFileW = FindNextMarkingLinks;
+    g_os.GetFileInformationByHandleEx = ReportLinks;
     MakeDirs(L"tree\\link\\inner");
     WriteTextFile(At(L"tree\\other.txt"), "goes");
     WriteTextFile(At(L"tree\\link\\precious.txt"), "stays");
@@ -136,8 +123,7 @@ TEST_F(Deletion, WalkNeverEntersADirectoryLink) {
 }
 
 TEST_F(Deletion, EmptyDirectoryLinkIsRemovedAsAnEntry) {
-    g_os.FindFirstFileW = FindFirstMarkingLinks;
-    g_os.FindNextFileW = FindNextMarkingLinks;
+    g_os.GetFileInformationByHandleEx = ReportLinks;
     MakeDirs(L"tree\\link");
 
     CUtility::DeleteTree(At(L"tree"));
@@ -145,10 +131,10 @@ TEST_F(Deletion, EmptyDirectoryLinkIsRemovedAsAnEntry) {
 }
 
 TEST_F(Deletion, TopFolderThatIsALinkIsNotEntered) {
-    g_os.GetFileAttributesW = AttributesMarkingTop;
+    g_os.GetFileInformationByHandleEx = ReportLinks;
     MakeDirs(L"linked");
     WriteTextFile(At(L"linked\\precious.txt"), "stays");
-    g_linkedTop = At(L"linked");
+    g_linkSuffix = L"\\linked";
 
     CUtility::DeleteTree(At(L"linked"));
     EXPECT_TRUE(Exists(At(L"linked\\precious.txt")));

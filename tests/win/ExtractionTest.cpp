@@ -16,8 +16,6 @@
 
 namespace {
 
-using Entries = std::vector<std::pair<std::string, std::string>>;
-
 // --- The child side ------------------------------------------------------------------------
 
 ULONGLONG FreeBytesFor(LPCWSTR directory) {
@@ -166,33 +164,6 @@ private:
     std::thread thread_;
 };
 
-std::wstring LogPath() {
-    return TempDir() + L"unpack.log";
-}
-
-std::vector<std::wstring> LogMessages() {
-    const std::vector<unsigned char> bytes = ReadBytes(LogPath());
-    std::wstring text;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-        text += static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
-    std::vector<std::wstring> messages;
-    size_t start = 0;
-    for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
-        const std::wstring line = text.substr(start, end - start);
-        const size_t message = line.find(L"  ");
-        const size_t last = line.rfind(L" (Last=");
-        messages.push_back(line.substr(message + 2, last - message - 2));
-    }
-    return messages;
-}
-
-bool Contains(const std::vector<std::wstring>& messages, const std::wstring& wanted) {
-    for (const auto& message : messages)
-        if (message == wanted)
-            return true;
-    return false;
-}
-
 std::wstring Widen(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
@@ -214,40 +185,8 @@ protected:
         ::DeleteFileW(LogPath().c_str());
     }
 
-    // A copy of this test binary with the entries appended as a package.
     std::wstring PackedCopy(const Entries& entries) {
-        std::vector<unsigned char> image = ReadBytes(ThisExecutable());
-        std::string body;
-        std::uint64_t total = 0;
-        std::uint32_t ordinal = package::kFirstEntryOrdinal;
-        for (const auto& [name, content] : entries) {
-            package::PackageEntryHeader header;
-            header.count = static_cast<std::int32_t>(entries.size());
-            header.ordinal = ordinal++;
-            header.size = content.size();
-            total += content.size();
-            header.runningTotal = total;
-            package::SetHeaderName(header, name);
-            const package::HeaderBytes bytes = package::EncodeHeader(header);
-            body.append(bytes.begin(), bytes.end());
-            body += content;
-        }
-        body += std::string(package::kEndMarkerSize, '\xFF');
-        while ((image.size() + body.size() + package::kHeaderSize) % 8 != 0)
-            image.push_back(0);
-
-        package::PackageTrailer trailer;
-        trailer.ordinal = package::kTrailerOrdinal;
-        trailer.size = trailer.runningTotal = image.size();
-        package::SetHeaderName(trailer, "child.exe");
-        const package::HeaderBytes trailerBytes = package::EncodeHeader(trailer);
-
-        std::string file(image.begin(), image.end());
-        file += body;
-        file.append(trailerBytes.begin(), trailerBytes.end());
-        const std::wstring path = workDir + L"\\child.exe";
-        WriteTextFile(path, file);
-        return path;
+        return PackedCopyOfThisExecutable(entries, workDir + L"\\child.exe");
     }
 
     std::string Extracted(const std::string& name) {

@@ -9,10 +9,6 @@
 
 namespace {
 
-std::wstring LogPath() {
-    return TempDir() + L"unpack.log";
-}
-
 std::wstring ReadLogText() {
     const std::vector<unsigned char> bytes = ReadBytes(LogPath());
     std::wstring text;
@@ -182,20 +178,6 @@ BOOL WINAPI ReportReparsePoint(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVO
     return ok;
 }
 
-std::wstring g_reachedPath;
-DWORD WINAPI ReportReachedPath(HANDLE, LPWSTR buffer, DWORD size, DWORD) {
-    if (g_reachedPath.size() >= size)
-        return static_cast<DWORD>(g_reachedPath.size() + 1);
-    g_reachedPath.copy(buffer, g_reachedPath.size());
-    buffer[g_reachedPath.size()] = L'\0';
-    return static_cast<DWORD>(g_reachedPath.size());
-}
-
-DWORD WINAPI FinalPathUnknown(HANDLE, LPWSTR, DWORD, DWORD) {
-    ::SetLastError(ERROR_NOT_SUPPORTED);
-    return 0;
-}
-
 std::string Content(const std::wstring& path) {
     const std::vector<unsigned char> bytes = ReadBytes(path);
     return std::string(bytes.begin(), bytes.end());
@@ -244,63 +226,52 @@ TEST_F(LogTarget, AReparsePointOrADirectoryGetsNoLine) {
     EXPECT_TRUE(::RemoveDirectoryW(LogPath().c_str())) << "the folder is no longer empty";
 }
 
-TEST_F(LogTarget, ALogReachedElsewhereGetsNoLineAndItsOwnPathInAnyCaseDoes) {
-    SystemCallsScope seams;
-    g_os.GetFinalPathNameByHandleW = ReportReachedPath;
-    g_reachedPath = L"\\\\?\\C:\\Windows\\System32\\unpack.log";
-    CUtility::Log(L"[%s] elsewhere", L"Test::Final");
-    g_os.GetFinalPathNameByHandleW = FinalPathUnknown;
-    CUtility::Log(L"[%s] unknown", L"Test::Final");
-    EXPECT_EQ(ReadBytes(LogPath()).size(), 0u);
-
-    g_os.GetFinalPathNameByHandleW = ReportReachedPath;
-    g_reachedPath = L"\\\\?\\";
-    for (const wchar_t c : LogPath())
-        g_reachedPath += static_cast<wchar_t>(std::towupper(c));
-    CUtility::Log(L"[%s] here", L"Test::Final");
-    EXPECT_NE(ReadLogText().find(L"[Test::Final] here"), std::wstring::npos);
-}
-
-TEST_F(LogTarget, ATemporaryPathInShortNamesStillGetsTheLine) {
-    const std::wstring folder = TempDir() + L"a folder with a long name";
-    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr) ||
-                ::GetLastError() == ERROR_ALREADY_EXISTS);
-    wchar_t shortForm[MAX_PATH] = {};
-    ASSERT_NE(::GetShortPathNameW(folder.c_str(), shortForm, MAX_PATH), 0u) << ::GetLastError();
-    if (folder == shortForm)
-        GTEST_SKIP() << "no short name for " << Narrow(folder);
-
-    wchar_t saved[MAX_PATH] = {};
-    const DWORD savedLength = ::GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
-    ASSERT_TRUE(::SetEnvironmentVariableW(L"TMP", shortForm));
-    CUtility::Log(L"[%s] short", L"Test::Short");
-    ::SetEnvironmentVariableW(L"TMP", savedLength != 0 ? saved : nullptr);
-
-    const std::wstring log = folder + L"\\unpack.log";
-    const std::vector<unsigned char> bytes = ReadBytes(log);
-    ::DeleteFileW(log.c_str());
-    ::RemoveDirectoryW(folder.c_str());
-    EXPECT_GT(bytes.size(), 0u) << Narrow(shortForm);
-}
-
-TEST_F(LogTarget, ScriptOutputThatIsALinkIsDeletedAsALink) {
-    EXPECT_EQ(CUtility::RemoveLinkedScriptOutput(), 1); // nothing there
-
+// The output is held from before the launch until the installer has ended: the redirection can
+// write into it, nobody can delete, rename or replace it meanwhile.
+TEST_F(LogTarget, ScriptOutputIsAPlainFileOfItsOwnHeldWhileTheScriptWrites) {
     WriteTextFile(output_, "last run's output");
-    EXPECT_EQ(CUtility::RemoveLinkedScriptOutput(), 1);
-    EXPECT_EQ(Content(output_), "last run's output") << "a plain file is not removed";
+    UniqueFileHandle held;
+    ASSERT_EQ(CUtility::TakeScriptOutput(held), 1);
+    ASSERT_TRUE(held);
+
+    EXPECT_FALSE(::DeleteFileW(output_.c_str()));
+    EXPECT_FALSE(::MoveFileW(output_.c_str(), target_.c_str()));
+    EXPECT_EQ(Content(target_), "not the log");
+    UniqueFileHandle redirection(::CreateFileW(output_.c_str(), GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(redirection) << "the redirection cannot open it: " << ::GetLastError();
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(redirection.get(), "ok", 2, &written, nullptr));
+    redirection.reset();
+    held.reset();
+    EXPECT_EQ(Content(output_), "ok");
+}
+
+TEST_F(LogTarget, ScriptOutputThatIsALinkIsDeletedAsALinkOrNothingIsTaken) {
+    ASSERT_TRUE(::CreateHardLinkW(output_.c_str(), target_.c_str(), nullptr)) << ::GetLastError();
+    UniqueFileHandle held;
+    {
+        // Held open by the user's program, sharing reads and writes but not deletion: the link
+        // cannot go, and nothing may be written through it.
+        UniqueFileHandle users(::CreateFileW(output_.c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(users);
+        EXPECT_EQ(CUtility::TakeScriptOutput(held), 0);
+        EXPECT_FALSE(held);
+    }
+    EXPECT_EQ(CUtility::TakeScriptOutput(held), 1);
+    held.reset();
+    EXPECT_EQ(Content(output_), "") << "a fresh file in the link's place";
+    EXPECT_EQ(Content(target_), "not the log");
 
     {
         SystemCallsScope seams;
         g_os.GetFileInformationByHandleEx = ReportReparsePoint;
-        EXPECT_EQ(CUtility::RemoveLinkedScriptOutput(), 1);
+        EXPECT_EQ(CUtility::TakeScriptOutput(held), 0) << "a link that stays is never taken";
+        EXPECT_FALSE(held);
     }
-    EXPECT_FALSE(Exists(output_));
-
-    ASSERT_TRUE(::CreateHardLinkW(output_.c_str(), target_.c_str(), nullptr)) << ::GetLastError();
-    EXPECT_EQ(CUtility::RemoveLinkedScriptOutput(), 1);
-    EXPECT_FALSE(Exists(output_));
-    EXPECT_EQ(Content(target_), "not the log");
 }
 
 TEST(File, ReadsSeeksAndReportsItsLengthAndFullPath) {

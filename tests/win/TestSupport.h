@@ -51,3 +51,15 @@ int SpawnChildFrom(const std::wstring& executable, const std::wstring& name);
 std::wstring ThisExecutable();
 // The same without waiting: the child's process handle, empty when it could not be started.
 UniqueHandle StartChildFrom(const std::wstring& executable, const std::wstring& name);
+
+// Packages of (name, content) entries, in order.
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+// Writes to `path` a copy of this test binary with `entries` appended as a package, laid out as
+// the packing tool lays it out (the image's digest slot stays empty), and returns `path`.
+std::wstring PackedCopyOfThisExecutable(const Entries& entries, const std::wstring& path);
+
+// The log file in the temporary directory, and the messages of its lines.
+std::wstring LogPath();
+std::vector<std::wstring> LogMessages();
+bool Contains(const std::vector<std::wstring>& messages, const std::wstring& wanted);

@@ -1,6 +1,5 @@
 #include "TestSupport.h"
 
-#include "app/PayloadLaunch.h"
 #include "framework/UniqueHandle.h"
 #include "package/UnPack.h"
 
@@ -8,32 +7,51 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <winternl.h>
 
 namespace {
 
 int g_createCalls = 0;
+int g_failuresLeft = 0; // creations that fail before the real one is made; -1 for all
 int g_pauses = 0;
-int g_failuresLeft = 0; // calls that fail before the real creation is made; -1 for all
+bool g_swapAfterCreation = false; // try to put another folder in the created one's place
+DWORD g_swapError = 0;            // why that failed
 
 std::wstring g_createdWith; // the descriptor the last creation was given, as text
 
-int WINAPI CountingCreateDirectory(HWND window, LPCWSTR path, const SECURITY_ATTRIBUTES* security) {
-    ++g_createCalls;
-    g_createdWith.clear();
-    LPWSTR text = nullptr;
-    if (security != nullptr &&
-        ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            security->lpSecurityDescriptor, SDDL_REVISION_1,
-            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr)) {
-        g_createdWith = text;
-        ::LocalFree(text);
+// The extraction folder's creation: the one call that creates a directory.
+LONG NTAPI CountingCreate(PHANDLE file, ACCESS_MASK access, PVOID attributes, PVOID status,
+                          PLARGE_INTEGER allocation, ULONG fileAttributes, ULONG share,
+                          ULONG disposition, ULONG options, PVOID extended, ULONG length) {
+    const auto* object = static_cast<OBJECT_ATTRIBUTES*>(attributes);
+    const bool createsFolder = disposition == FILE_CREATE && (options & FILE_DIRECTORY_FILE);
+    if (createsFolder) {
+        ++g_createCalls;
+        g_createdWith.clear();
+        LPWSTR text = nullptr;
+        if (object->SecurityDescriptor != nullptr &&
+            ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                object->SecurityDescriptor, SDDL_REVISION_1,
+                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr)) {
+            g_createdWith = text;
+            ::LocalFree(text);
+        }
+        if (g_failuresLeft != 0) {
+            if (g_failuresLeft > 0)
+                --g_failuresLeft;
+            return static_cast<LONG>(0xC0000022); // STATUS_ACCESS_DENIED
+        }
     }
-    if (g_failuresLeft != 0) {
-        if (g_failuresLeft > 0)
-            --g_failuresLeft;
-        return ERROR_ACCESS_DENIED;
+    const LONG result =
+        RealSystemCalls().NtCreateFile(file, access, attributes, status, allocation, fileAttributes,
+                                       share, disposition, options, extended, length);
+    if (createsFolder && result >= 0 && g_swapAfterCreation) {
+        // A rename-and-recreate right after the creation, as the user's program would try.
+        const std::wstring folder = TempDir() + L"unpack";
+        g_swapError =
+            ::MoveFileW(folder.c_str(), (TempDir() + L"moved").c_str()) ? 0 : ::GetLastError();
     }
-    return ::SHCreateDirectoryExW(window, path, security);
+    return result;
 }
 
 VOID WINAPI CountingSleep(DWORD) {
@@ -50,7 +68,9 @@ protected:
         RemoveTree(folder.substr(0, folder.size() - 1));
         startDir_ = CurrentDirectory();
         g_createCalls = g_pauses = g_failuresLeft = 0;
-        g_os.SHCreateDirectoryExW = CountingCreateDirectory;
+        g_swapAfterCreation = false;
+        g_swapError = 0;
+        g_os.NtCreateFile = CountingCreate;
         g_os.Sleep = CountingSleep;
     }
     void TearDown() override {
@@ -101,12 +121,14 @@ TEST_F(UnpackDir, FirstRunCreatesTheFolderForSystemAndAdministratorsOnly) {
     ::FreeSid(everyone);
 }
 
-TEST_F(UnpackDir, HeldFolderCannotBeRenamedAndLaterCallsDoNotCheckAgain) {
+// The folder is held by the call that created it: no moment is left to swap it in.
+TEST_F(UnpackDir, FolderCannotBeSwappedFromItsCreationOnAndLaterCallsDoNotCheckAgain) {
+    g_swapAfterCreation = true;
     CUnPack unpack;
     ASSERT_EQ(unpack.GetUnpackDir(), folder);
-    const std::wstring moved = temp + L"moved";
-    EXPECT_FALSE(::MoveFileW(folder.substr(0, folder.size() - 1).c_str(), moved.c_str()));
-    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(g_swapError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(Exists(temp + L"moved"));
+    EXPECT_TRUE(unpack.OwnsFolder());
 
     unpack.ReleaseFolder();
     RemoveTree(folder.substr(0, folder.size() - 1));
@@ -161,17 +183,21 @@ TEST_F(UnpackDir, StaleFolderThatCannotBeRemovedIsNeverUsed) {
 }
 
 // Wine makes no junctions: a folder that the seam reports as one stands in for it.
-DWORD WINAPI FolderAsJunction(LPCWSTR path) {
-    const DWORD attributes = ::GetFileAttributesW(path);
-    const std::wstring name(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && name.size() > 7 &&
-        name.compare(name.size() - 7, 7, L"\\unpack") == 0)
-        return attributes | FILE_ATTRIBUTE_REPARSE_POINT;
-    return attributes;
+BOOL WINAPI FolderAsJunction(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
+    const BOOL ok = ::GetFileInformationByHandleEx(file, kind, info, size);
+    wchar_t path[MAX_PATH * 2] = {};
+    const DWORD length = ::GetFinalPathNameByHandleW(file, path, MAX_PATH * 2, 0);
+    const std::wstring name(path, length);
+    if (ok && kind == FileAttributeTagInfo && name.size() > 7 &&
+        name.compare(name.size() - 7, 7, L"\\unpack") == 0) {
+        static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info)->ReparseTag = IO_REPARSE_TAG_MOUNT_POINT;
+    }
+    return ok;
 }
 
 TEST_F(UnpackDir, JunctionInTheFoldersPlaceIsRemovedAsALinkNeverFollowed) {
-    g_os.GetFileAttributesW = FolderAsJunction;
+    g_os.GetFileInformationByHandleEx = FolderAsJunction;
     // What the junction leads to is not emptied: the link alone goes, or nothing is used.
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     WriteTextFile(folder + L"target.txt", "outside");
@@ -195,7 +221,7 @@ TEST_F(UnpackDir, CleanupRemovesTheFolderWhileItIsTheCurrentDirectory) {
     WriteTextFile(path + L"nested\\data.bin", "data");
     ASSERT_TRUE(::SetCurrentDirectoryW(path.c_str()));
 
-    unpack.Cleanup();
+    EXPECT_TRUE(unpack.Cleanup());
 
     EXPECT_FALSE(Exists(folder));
     EXPECT_EQ(CurrentDirectory(), tempWithoutSlash);
@@ -213,42 +239,6 @@ TEST_F(UnpackDir, CleanupBeforeThePathIsFixedTouchesNothing) {
 
     EXPECT_EQ(CurrentDirectory(), here);
     EXPECT_TRUE(Exists(folder + L"setup.msi"));
-}
-
-// --- The wait on the installer ---------------------------------------------------------------
-
-const ChildRegistration slowInstaller(L"sleep-then-exit-7", [] {
-    ::Sleep(1500);
-    return 7;
-});
-
-DWORD WINAPI FailingWait(HANDLE, DWORD) {
-    ::SetLastError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
-}
-VOID WINAPI ShortPause(DWORD) {
-    ::Sleep(100); // the three-second polls, shortened
-}
-
-TEST_F(UnpackDir, FailedWaitPollsUntilTheInstallerHasReallyEnded) {
-    g_os.WaitForSingleObject = FailingWait;
-    g_os.Sleep = ShortPause;
-    ::DeleteFileW((temp + L"unpack.log").c_str());
-    CUnPack unpack;
-    LaunchCommand command;
-    command.file = ThisExecutable();
-    command.parameters = L"--child sleep-then-exit-7";
-    command.directory = unpack.GetUnpackDir();
-    command.show = SW_HIDE;
-    WriteTextFile(folder + L"setup.msi", "extracted");
-
-    ASSERT_TRUE(LaunchAndWait(command, unpack));
-    EXPECT_FALSE(Exists(folder));
-    const std::vector<unsigned char> log = ReadBytes(temp + L"unpack.log");
-    const std::wstring text(reinterpret_cast<const wchar_t*>(log.data()), log.size() / 2);
-    EXPECT_NE(text.find(L"[CUnPackFileApp::InitInstance] execute done code:7 "), std::wstring::npos)
-        << "the folder went before the installer ended";
-    ::DeleteFileW((temp + L"unpack.log").c_str());
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 // A stand-in installer for the end-to-end scenarios. It records how it was started into
 // %TEMP%\payload-record.txt (UTF-8: the raw command line, then one argument per line), then
 // optionally waits and exits with a chosen code:
-//   payload.exe [--hold PATH] [--sleep MS] [--exit CODE] [anything else is just recorded]
+//   payload.exe [--hold PATH] [--hold-shared PATH] [--sleep MS] [--exit CODE] [anything else]
+// --hold keeps PATH open letting others read it only; --hold-shared lets them read and write it
+// too, but not delete or rename it.
 #include <windows.h>
 
 #include <cwchar>
@@ -47,9 +49,12 @@ int wmain(int argc, wchar_t** argv) {
     Record(argc, argv);
     int exitCode = 0;
     for (int i = 1; i + 1 < argc; ++i) {
-        if (std::wcscmp(argv[i], L"--hold") == 0) // kept open, others may read it only
+        if (std::wcscmp(argv[i], L"--hold") == 0)
             ::CreateFileW(argv[i + 1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        else if (std::wcscmp(argv[i], L"--hold-shared") == 0)
+            ::CreateFileW(argv[i + 1], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         else if (std::wcscmp(argv[i], L"--sleep") == 0)
             ::Sleep(static_cast<DWORD>(std::wcstoul(argv[i + 1], nullptr, 10)));
         else if (std::wcscmp(argv[i], L"--exit") == 0)

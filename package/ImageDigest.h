@@ -1,0 +1,11 @@
+// The digest slot of the running stub, read from its mapped image: the bytes the loader mapped from
+// the file that was signed when the process started, not what lies in the file now.
+#pragma once
+
+#include "package/DigestSlot.h"
+
+namespace package {
+
+DigestSlot ImageDigestSlot() noexcept;
+
+} // namespace package

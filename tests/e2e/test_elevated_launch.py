@@ -1,0 +1,98 @@
+"""The elevated stub starts only what this run extracted, and writes only where it means to: the
+desktop user's own programs plant a run.bat along their PATH, name a file outside the package,
+or hard-link the script's output to another file and hold it open."""
+
+import os
+
+import pytest
+
+from conftest import run_wine, wait_for
+from test_registry import PRODUCT, clean_registry, create_key, machine_values  # noqa: F401
+
+INIT = "[CUnPackFileApp::InitInstance]"
+PLANTED = b"@echo off\r\necho planted> \"%TEMP%\\planted-ran.txt\"\r\n"
+GENUINE = b"@echo off\r\necho genuine> \"%TEMP%\\genuine-ran.txt\"\r\n"
+
+
+def skipped(wine, name):
+    return f"{INIT} execute skipped: {name} is not a file this run extracted" in wine.messages()
+
+
+def status(tmp_path):
+    return machine_values(tmp_path, PRODUCT)["CloudAutoUpdateStatus"]
+
+
+def test_a_run_bat_along_the_users_path_never_runs(wine, pack, payload_exe, tmp_path):
+    planted = tmp_path / "users-path"
+    planted.mkdir()
+    (planted / "run.bat").write_bytes(PLANTED)
+    stub = pack({"payload.exe": payload_exe.read_bytes()})
+    create_key("HKLM", PRODUCT)
+    assert wine.run(stub, env={"WINEPATH": wine.windows_path(planted)}) == (0, 0)
+    assert skipped(wine, "run.bat"), wine.messages()
+    assert not (wine.temp / "planted-ran.txt").exists(), "the user's run.bat ran"
+    assert not wine.folder.exists()
+    assert status(tmp_path) == ("REG_DWORD", 999)
+
+
+@pytest.mark.parametrize("where", ["absolute", "..", "..\\.."])
+def test_a_named_file_outside_the_package_never_runs(wine, pack, payload_exe, tmp_path, where):
+    # The temporary directory and its parent are the user's: any of them may hold a program.
+    folder = {"absolute": tmp_path, "..": wine.temp, "..\\..": wine.temp.parent}[where]
+    (folder / "evil.exe").write_bytes(payload_exe.read_bytes())
+    name = wine.windows_path(folder / "evil.exe") if where == "absolute" else where + "\\evil.exe"
+    stub = pack({"setup.bin": b"x"})
+    try:
+        assert wine.run(stub, name, "x") == (0, 0)
+        assert skipped(wine, name), wine.messages()
+        assert not (wine.temp / "payload-record.txt").exists(), f"{name} ran"
+    finally:
+        (folder / "evil.exe").unlink()
+
+
+def test_output_hard_linked_and_held_is_never_written_through(wine, pack, payload_exe):
+    victim = wine.temp / "victim.txt"
+    victim.write_bytes(b"the user's own file")
+    os.link(victim, wine.temp / "unpack.log.txt")
+    holder = wine.start(payload_exe, "--hold-shared", wine.windows_temp + "unpack.log.txt",
+                        "--sleep", "60000")
+    try:
+        assert wait_for(lambda: (wine.temp / "payload-record.txt").exists()), "no holder"
+        stub = pack({"run.bat": GENUINE})
+        assert wine.run(stub) == (0, 0)
+        assert (f"{INIT} execute skipped: the script's output {wine.windows_temp}unpack.log.txt "
+                "is not this run's own") in wine.messages()
+        assert not (wine.temp / "genuine-ran.txt").exists(), "the script ran"
+        assert victim.read_bytes() == b"the user's own file"
+    finally:
+        run_wine(["taskkill", "/f", "/im", "payload.exe"])
+        holder.wait(timeout=60)
+        victim.unlink()
+
+    # Once the holder is gone, the link goes as a link and the output is a file of its own.
+    assert wine.run(stub) == (0, 0)
+    assert (wine.temp / "genuine-ran.txt").exists()
+    assert os.stat(wine.temp / "unpack.log.txt").st_nlink == 1
+
+
+class TestWhatEachModeStarts:
+    def test_with_run_bat(self, wine, pack):
+        stub = pack({"run.bat": GENUINE})
+        assert wine.run(stub) == (0, 0)
+        assert (wine.temp / "genuine-ran.txt").exists()
+        (wine.temp / "genuine-ran.txt").unlink()
+
+        # Named, it is a document: Wine's machine registers no class for batch files.
+        assert wine.run(stub, "run.bat", "x") == (0, 0)
+        assert f"{INIT} execute fail" in wine.messages()
+        assert not skipped(wine, "run.bat")
+        assert not (wine.temp / "genuine-ran.txt").exists()
+
+    def test_without_run_bat(self, wine, pack, payload_exe):
+        stub = pack({"payload.exe": payload_exe.read_bytes()})
+        assert wine.run(stub) == (0, 0)
+        assert skipped(wine, "run.bat")
+
+        assert wine.run(stub, "PAYLOAD.EXE", "--exit", "4") == (0, 0)
+        assert f"{INIT} execute done code:4" in wine.messages()
+        assert (wine.temp / "payload-record.txt").exists()

@@ -1,0 +1,108 @@
+#include "util/Utility.h"
+
+#include "util/FilesAt.h"
+#include "util/SystemCalls.h"
+
+#include <shlobj.h>
+
+#include <vector>
+
+namespace {
+
+using GetTempPath2Function = DWORD(WINAPI*)(DWORD length, LPWSTR buffer);
+
+// The text a path query writes, for queries that answer a buffer too small with the size they
+// need: a directory longer than MAX_PATH is read whole, never cut. Empty when the query fails.
+template <typename Query> std::wstring QueriedPath(Query query) {
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const DWORD length = query(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (length == 0)
+            return std::wstring();
+        if (length < buffer.size())
+            return std::wstring(buffer.data(), length);
+        buffer.resize(length + 1); // the size needed, terminator included
+    }
+    return std::wstring();
+}
+
+// A drive's root or a share: never a path taken against the current directory.
+bool IsAbsoluteFolder(const std::wstring& path) {
+    const bool drive = path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
+    const bool share = path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\';
+    return drive || share;
+}
+
+std::wstring WithBackslash(std::wstring path) {
+    if (!path.empty() && path.back() != L'\\')
+        path += L'\\';
+    return path;
+}
+
+// GetTempPath2W where Windows has it (it gives SYSTEM a directory of its own, closed to other
+// users), else GetTempPathW, else the Windows directory's Temp.
+std::wstring AskForTempDirectory() {
+    const auto tempPath2 = reinterpret_cast<GetTempPath2Function>(reinterpret_cast<void*>(
+        g_os.GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
+    if (tempPath2 != nullptr) {
+        const std::wstring path = QueriedPath(tempPath2);
+        if (IsAbsoluteFolder(path))
+            return WithBackslash(path);
+    }
+    const std::wstring path = QueriedPath(g_os.GetTempPathW);
+    if (IsAbsoluteFolder(path))
+        return WithBackslash(path);
+    const std::wstring windows =
+        QueriedPath([](DWORD size, LPWSTR buffer) { return ::GetWindowsDirectoryW(buffer, size); });
+    return WithBackslash(windows) + L"Temp\\";
+}
+
+UniqueFileHandle OpenFolder(const std::wstring& path) {
+    // Links are followed: a temporary directory behind a junction or on a mounted volume is
+    // the user's as well. Held without delete sharing, it cannot be renamed or replaced, nor
+    // can a folder above it, while the stub runs.
+    return UniqueFileHandle(::CreateFileW(path.c_str(),
+                                          FILE_LIST_DIRECTORY | FILE_ADD_FILE |
+                                              FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
+                                              FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+struct TempDirectory {
+    std::wstring path; // where it lies, ending in a backslash
+    UniqueFileHandle folder;
+
+    TempDirectory() {
+        const std::wstring asked = AskForTempDirectory();
+        folder = OpenFolder(asked);
+        if (!folder && ::GetLastError() == ERROR_PATH_NOT_FOUND) {
+            ::SHCreateDirectoryExW(nullptr, asked.c_str(), nullptr);
+            folder = OpenFolder(asked);
+        }
+        // Named as Windows reaches it, with every junction on the way resolved: the names built
+        // on it lead to this folder for as long as it is held. A folder without a drive letter
+        // keeps the name it was asked by.
+        const std::wstring reached = folder ? FinalPathOf(folder.get()) : std::wstring();
+        path = reached.empty() ? asked : WithBackslash(reached);
+    }
+};
+
+const TempDirectory& TheTempDirectory() {
+    static const TempDirectory temp;
+    return temp;
+}
+
+} // namespace
+
+std::wstring CUtility::GetTempDirectory() {
+    return TheTempDirectory().path;
+}
+
+HANDLE CUtility::TempDirectoryHandle() noexcept {
+    try {
+        return TheTempDirectory().folder.get();
+    } catch (...) {
+        return INVALID_HANDLE_VALUE;
+    }
+}
