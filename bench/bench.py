@@ -163,15 +163,17 @@ class Bench:
         copy = ([self.args.wine, self.args.copyfiles, windows_path(source),
                  "C:\\users\\" + getpass.getuser() + "\\Temp\\bench-copy"],
                 lambda: shutil.rmtree(target, ignore_errors=True))
-        # Named-file mode with a file the package does not hold: the launch fails at once and
-        # the extracted files stay, so the run is start-up plus extraction.
-        jobs = [([self.args.wine, str(stub), "not-in-package.exe", "x"], self.clear_extraction)
+        # Named-file mode with a packaged file the machine has no association for (Wine has none
+        # for .bin): the launch fails at once and the extracted files stay, so the run is
+        # start-up plus extraction.
+        keep = files[0].name
+        jobs = [([self.args.wine, str(stub), keep, "x"], self.clear_extraction)
                 for stub in stubs]
         *stub_times, copy_time = interleaved(jobs + [copy], self.env, self.args.runs)
         shutil.rmtree(target, ignore_errors=True)
         for stub in stubs:
             self.clear_extraction()
-            run_quietly([self.args.wine, str(stub), "not-in-package.exe", "x"], self.env)
+            run_quietly([self.args.wine, str(stub), keep, "x"], self.env)
             extracted = sum(1 for _ in (self.temp / "unpack").iterdir())
             if extracted != len(files):
                 raise SystemExit(f"{label}: {stub.name} extracted {extracted} of {len(files)}")
@@ -241,7 +243,7 @@ class Bench:
             f"| preloads (19 system libraries) | {parts['preloads'].millis()} "
             "| in process, startparts.exe |",
             f"| extraction of the installer | {parts['extraction'].millis()} | in process |",
-            f"| launch (ShellExecuteExW until it returns) | {parts['launch'].millis()} "
+            f"| launch (CreateProcessW until it returns) | {parts['launch'].millis()} "
             "| in process |",
             f"| wait (launch to the installer's end) | {parts['installer'].millis()} "
             "| in process |",
@@ -264,8 +266,8 @@ class Bench:
             self.clear_extraction()
             settle()
             start = time.perf_counter()
-            out = run_quietly([self.args.wine, self.args.peakmem, str(stub), "not-in-package.exe",
-                               "x"], self.env, capture=True).stdout
+            out = run_quietly([self.args.wine, self.args.peakmem, str(stub), "payload.bin", "x"],
+                              self.env, capture=True).stdout
             elapsed = time.perf_counter() - start
             written = (self.temp / "unpack" / "payload.bin").stat().st_size
             if written != mib * 1024 * 1024:

@@ -85,6 +85,12 @@ UINT CFile::Read(void* buffer, UINT count) {
     return read;
 }
 
+void CFile::Reserve(ULONGLONG size) {
+    FILE_ALLOCATION_INFO allocation = {};
+    allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
+    ::SetFileInformationByHandle(handle_.get(), FileAllocationInfo, &allocation, sizeof allocation);
+}
+
 BOOL CFile::Write(const void* buffer, UINT count) {
     DWORD written = 0;
     return ::WriteFile(handle_.get(), buffer, count, &written, nullptr) && written == count;

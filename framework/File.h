@@ -42,6 +42,10 @@ public:
     // Number of bytes read: fewer than asked at the end of the file, 0 at the end or on failure.
     [[nodiscard]] UINT Read(void* buffer, UINT count);
 
+    // Asks the file system for room for `size` bytes ahead of writing them, so that a large file
+    // is laid out at once rather than grown write by write. A hint: failure changes nothing.
+    void Reserve(ULONGLONG size);
+
     // TRUE only when every byte was written.
     [[nodiscard]] BOOL Write(const void* buffer, UINT count);
 

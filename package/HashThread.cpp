@@ -22,20 +22,20 @@ HashThread::~HashThread() {
     ::WaitForSingleObject(thread_.get(), INFINITE);
 }
 
-void HashThread::WaitUntilIdle() noexcept {
-    while (busy_)
+void HashThread::WaitUntilFewerThan(std::size_t blocks) noexcept {
+    while (waiting_ >= blocks)
         ::SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
 }
 
 void HashThread::Add(const std::uint8_t* data, std::size_t size) noexcept {
     ::AcquireSRWLockExclusive(&lock_);
-    WaitUntilIdle();
     if (!thread_ || size < kHandOverMinimum) {
+        WaitUntilFewerThan(1); // the digest takes the blocks in order
         sha_.Update(data, size);
     } else {
-        data_ = data;
-        size_ = size;
-        busy_ = true;
+        WaitUntilFewerThan(kQueue);
+        queue_[(first_ + waiting_) % kQueue] = Block{data, size};
+        ++waiting_;
         ::WakeAllConditionVariable(&changed_);
     }
     ::ReleaseSRWLockExclusive(&lock_);
@@ -43,7 +43,7 @@ void HashThread::Add(const std::uint8_t* data, std::size_t size) noexcept {
 
 package::Sha256Digest HashThread::Finish() noexcept {
     ::AcquireSRWLockExclusive(&lock_);
-    WaitUntilIdle();
+    WaitUntilFewerThan(1);
     const package::Sha256Digest digest = sha_.Final();
     ::ReleaseSRWLockExclusive(&lock_);
     return digest;
@@ -53,15 +53,17 @@ DWORD WINAPI HashThread::Run(LPVOID self) noexcept {
     HashThread& hasher = *static_cast<HashThread*>(self);
     ::AcquireSRWLockExclusive(&hasher.lock_);
     for (;;) {
-        while (!hasher.busy_ && !hasher.stopping_)
+        while (hasher.waiting_ == 0 && !hasher.stopping_)
             ::SleepConditionVariableSRW(&hasher.changed_, &hasher.lock_, INFINITE, 0);
-        if (!hasher.busy_)
+        if (hasher.waiting_ == 0)
             break;
-        // The block and the digest are this thread's until busy_ is cleared.
+        // The oldest block and the digest are this thread's until the block is counted off.
+        const Block block = hasher.queue_[hasher.first_];
         ::ReleaseSRWLockExclusive(&hasher.lock_);
-        hasher.sha_.Update(hasher.data_, hasher.size_);
+        hasher.sha_.Update(block.data, block.size);
         ::AcquireSRWLockExclusive(&hasher.lock_);
-        hasher.busy_ = false;
+        hasher.first_ = (hasher.first_ + 1) % kQueue;
+        --hasher.waiting_;
         ::WakeAllConditionVariable(&hasher.changed_);
     }
     ::ReleaseSRWLockExclusive(&hasher.lock_);

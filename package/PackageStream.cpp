@@ -29,10 +29,8 @@ std::uint64_t ReadLimit(ByteSource& file, std::uint64_t start, const DigestSlot&
 PackageStream::PackageStream(ByteSource& file, std::uint64_t start, std::uint64_t end,
                              const DigestSlot& slot, BlockHasher& hasher)
     : file_(file), hasher_(hasher), slot_(slot), verifying_(slot.Filled()), start_(start),
-      end_(end), limit_(ReadLimit(file, start, slot)), position_(start) {
-    buffers_[0].resize(kBlockSize);
-    buffers_[1].resize(kBlockSize);
-}
+      end_(end), limit_(ReadLimit(file, start, slot)), position_(start),
+      buffers_(verifying_ ? hasher.Lag() + 1 : 1, std::vector<std::uint8_t>(kBlockSize)) {}
 
 Chunk PackageStream::Borrow(std::uint64_t offset, std::size_t count) noexcept {
     if (!PassOver(offset))
@@ -52,7 +50,7 @@ Chunk PackageStream::Borrow(std::uint64_t offset, std::size_t count) noexcept {
     if (verifying_)
         hasher_.Add(block, got);
     position_ += got;
-    next_ ^= 1;
+    next_ = (next_ + 1) % buffers_.size();
     return Chunk{block, got};
 }
 

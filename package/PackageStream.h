@@ -2,9 +2,9 @@
 // read on the way. The stub extracts through it in the same pass that checks the package against
 // its image's digest slot; the packing tool checks a built file through it.
 //
-// A stream hands out what it reads from one of two buffers it owns, in turn, and gives each block
-// to its hasher as it goes; the hasher may work on that block while the caller writes it out, and
-// the stream does not read into the block again before the hasher is done with it.
+// A stream hands out what it reads from buffers it owns, in turn, and gives each block to its
+// hasher as it goes; the hasher may work on that block, and a few before it, while the caller
+// writes it out, and the stream does not read into a block again before the hasher is done with it.
 #pragma once
 
 #include "package/DigestSlot.h"
@@ -22,9 +22,11 @@ class BlockHasher {
 public:
     virtual ~BlockHasher() = default;
     // Adds `size` bytes to the digest. May return before they are hashed: they must stay as they
-    // are until the next call to Add or Finish has returned.
+    // are until Lag() more calls to Add, or Finish, have returned.
     virtual void Add(const std::uint8_t* data, std::size_t size) noexcept = 0;
     virtual Sha256Digest Finish() noexcept = 0;
+    // How many blocks, the last one given included, Add may leave unhashed when it returns.
+    [[nodiscard]] virtual std::size_t Lag() const noexcept { return 0; }
 };
 
 // Hashes on the calling thread.
@@ -52,7 +54,9 @@ struct Chunk {
 
 class PackageStream : public ByteSource {
 public:
-    static constexpr std::size_t kBlockSize = 256 * 1024;
+    // A payload of gigabytes takes few reads and writes; the stream holds one block more than
+    // its hasher may lag behind.
+    static constexpr std::size_t kBlockSize = 1024 * 1024;
 
     // The package of `file` from `start` (the first entry header) to `end` (the end of the
     // trailer, just before the certificate table), held against `slot`. With a filled slot only
@@ -88,8 +92,8 @@ private:
     std::uint64_t limit_;
     std::uint64_t position_;
     bool failed_ = false;
-    std::vector<std::uint8_t> buffers_[2];
-    int next_ = 0;
+    std::vector<std::vector<std::uint8_t>> buffers_;
+    std::size_t next_ = 0;
 };
 
 } // namespace package

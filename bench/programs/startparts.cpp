@@ -12,8 +12,6 @@
 #include "package/UnPack.h"
 #include "util/Utility.h"
 
-#include <shellapi.h>
-
 #include <cstdio>
 #include <string>
 
@@ -49,31 +47,29 @@ int wmain(int argc, wchar_t** argv) {
     unpack.StartAndWait();
     const LARGE_INTEGER extracted = Now();
 
-    // The record of the stub's named-file mode.
+    // The stub's named-file mode starts a packaged program by its full path in the folder.
     const std::wstring folder = unpack.GetUnpackDir();
-    SHELLEXECUTEINFOW record = {};
-    record.cbSize = sizeof record;
-    record.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    record.lpVerb = L"open";
-    record.lpFile = argv[1];
-    record.lpParameters = parameters.c_str();
-    record.lpDirectory = folder.c_str();
-    record.nShow = SW_SHOWNORMAL;
-    if (!::ShellExecuteExW(&record) || record.hProcess == nullptr) {
+    const std::wstring program = folder + argv[1];
+    std::wstring commandLine = L"\"" + program + L"\" " + parameters;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION started = {};
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.c_str(), &startup, &started)) {
         std::fputs("launch failed\n", stderr);
         return 1;
     }
     const LARGE_INTEGER launched = Now();
-    UniqueHandle process(record.hProcess);
+    UniqueHandle process(started.hProcess);
+    const UniqueHandle thread(started.hThread);
     ::WaitForSingleObject(process.get(), INFINITE);
     const LARGE_INTEGER ended = Now();
     process.reset();
 
-    unpack.Cleanup();
-    for (int tries = 0; tries < 5000 && CUtility::PathExists(folder); ++tries) {
+    for (int tries = 0; tries < 5000 && !unpack.Cleanup(); ++tries)
         ::Sleep(1);
-        unpack.Cleanup();
-    }
     const LARGE_INTEGER removed = Now();
     if (CUtility::PathExists(folder)) {
         std::fputs("folder still held after 5 s\n", stderr);

@@ -17,31 +17,31 @@ using package::PackageVerdict;
 
 constexpr std::uint64_t kImage = 1000;
 
-// Hashes each block only when the next one arrives, as a hasher on another thread may: a stream
+// Hashes each block only once two more have arrived, as a hasher on another thread may: a stream
 // that reads into a block before its hasher is done with it gives a wrong digest here.
 class LateHasher : public package::BlockHasher {
 public:
     void Add(const std::uint8_t* data, std::size_t size) noexcept override {
-        HashPending();
-        pending_ = data;
-        pendingSize_ = size;
+        pending_.push_back({data, size});
+        if (pending_.size() > Lag())
+            HashOldest();
         bytes_ += size;
     }
     package::Sha256Digest Finish() noexcept override {
-        HashPending();
+        while (!pending_.empty())
+            HashOldest();
         return sha_.Final();
     }
+    std::size_t Lag() const noexcept override { return 2; }
     std::uint64_t bytes_ = 0;
 
 private:
-    void HashPending() {
-        if (pending_ != nullptr)
-            sha_.Update(pending_, pendingSize_);
-        pending_ = nullptr;
+    void HashOldest() {
+        sha_.Update(pending_.front().first, pending_.front().second);
+        pending_.erase(pending_.begin());
     }
     package::Sha256 sha_;
-    const std::uint8_t* pending_ = nullptr;
-    std::size_t pendingSize_ = 0;
+    std::vector<std::pair<const std::uint8_t*, std::size_t>> pending_;
 };
 
 fake::Bytes Packaged(const std::vector<fake::Entry>& entries) {
