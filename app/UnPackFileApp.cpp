@@ -24,8 +24,10 @@ std::vector<std::wstring> SplitArguments() {
     return arguments;
 }
 
+// On a desktop no one sees (a deployment engine's run as SYSTEM), the refusal is logged instead,
+// so that an unattended run leaves a trace and ends at once.
 void Refuse(UINT textId) {
-    ShowProductMessage(LoadResourceString(textId), MB_OK | MB_ICONINFORMATION);
+    ShowProductMessage(LoadResourceString(textId), MB_OK | MB_ICONINFORMATION, kInitInstance);
 }
 
 } // namespace

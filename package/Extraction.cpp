@@ -65,7 +65,7 @@ bool HasRoomFor(ULONGLONG size, ULONGLONG& freeBytes) {
 
     const std::wstring message = LoadResourceString(IDS_NO_DISK_SPACE);
     CUtility::Log(L"[%s] %s", kUnPackFiles, message.c_str());
-    ShowProductMessage(message, MB_OK);
+    ShowProductMessage(message, MB_OK, kUnPackFiles);
     return false;
 }
 
@@ -120,6 +120,8 @@ WriteResult WriteEntry(package::PackageStream& package, const package::Entry& en
         return WriteResult::notCreated;
     }
 
+    if (entry.header.size >= package::PackageStream::kBlockSize)
+        output.Reserve(entry.header.size); // a small file is written in one go anyway
     const CopyResult copied = CopyPayload(package, entry, output);
     if (copied != CopyResult::done) {
         const DWORD failure = ::GetLastError();

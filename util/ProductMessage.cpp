@@ -1,6 +1,8 @@
 #include "util/ProductMessage.h"
 
 #include "res/resource.h"
+#include "util/SystemCalls.h"
+#include "util/Utility.h"
 
 std::wstring LoadResourceString(UINT id) {
     // With a zero length LoadStringW hands out a read-only pointer to the resource text itself.
@@ -12,8 +14,23 @@ std::wstring LoadResourceString(UINT id) {
     return std::wstring(text, static_cast<size_t>(length));
 }
 
-void ShowProductMessage(const std::wstring& text, UINT style) noexcept {
+bool DesktopIsVisible() noexcept {
+    // The station is the process's, not a handle to close.
+    const HWINSTA station = ::GetProcessWindowStation();
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    if (station == nullptr ||
+        !g_os.GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed))
+        return true; // cannot tell: as it always was
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+void ShowProductMessage(const std::wstring& text, UINT style, const wchar_t* caller) noexcept {
     try {
+        if (!DesktopIsVisible()) {
+            CUtility::Log(L"[%s] No visible desktop, not shown: %s", caller, text.c_str());
+            return;
+        }
         const std::wstring caption = LoadResourceString(IDS_PRODUCT_NAME);
         ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), style);
     } catch (...) {

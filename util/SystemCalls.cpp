@@ -63,6 +63,7 @@ SystemCalls RealSystemCalls() noexcept {
     calls.ReadFile = ::ReadFile;
     calls.GetDiskFreeSpaceExW = ::GetDiskFreeSpaceExW;
     calls.SHGetFolderPathW = ::SHGetFolderPathW;
+    calls.GetUserObjectInformationW = ::GetUserObjectInformationW;
     calls.SystemTimeToTzSpecificLocalTime = ::SystemTimeToTzSpecificLocalTime;
     calls.CreateProcessW = ::CreateProcessW;
     calls.WaitForSingleObject = ::WaitForSingleObject;

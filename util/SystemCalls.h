@@ -46,6 +46,9 @@ struct SystemCalls {
     decltype(&::GetDiskFreeSpaceExW) GetDiskFreeSpaceExW;
     decltype(&::SHGetFolderPathW) SHGetFolderPathW;
 
+    // Whether the window station is the visible one, before a message box.
+    decltype(&::GetUserObjectInformationW) GetUserObjectInformationW;
+
     // The log clock's conversion to local time; a failed one leaves the line without a time.
     decltype(&::SystemTimeToTzSpecificLocalTime) SystemTimeToTzSpecificLocalTime;
 

@@ -65,6 +65,21 @@ const ChildRegistration noSpace(L"extract-no-space", [] {
     return unpack.UnPackFiles();
 });
 
+// A window station nobody sees, as a deployment engine's process running as SYSTEM has.
+BOOL WINAPI InvisibleStation(HANDLE object, int index, PVOID info, DWORD size, LPDWORD needed) {
+    const BOOL ok = ::GetUserObjectInformationW(object, index, info, size, needed);
+    if (ok && index == UOI_FLAGS)
+        static_cast<USEROBJECTFLAGS*>(info)->dwFlags &= ~WSF_VISIBLE;
+    return ok;
+}
+
+const ChildRegistration noSpaceUnattended(L"extract-no-space-unattended", [] {
+    g_os.GetDiskFreeSpaceExW = NoSpaceAnywhere;
+    g_os.GetUserObjectInformationW = InvisibleStation;
+    CUnPack unpack;
+    return unpack.UnPackFiles();
+});
+
 const ChildRegistration fallback(L"extract-fallback", [] {
     g_os.GetDiskFreeSpaceExW = FakeFreeSpace;
     CUnPack unpack;
@@ -141,6 +156,11 @@ public:
         stop_ = true;
         if (thread_.joinable())
             thread_.join();
+    }
+    // Stops watching, and tells what was seen until then.
+    const SeenBox& StopAndSee() {
+        stop_ = true;
+        return Seen();
     }
     // Waits until the box has been handled (or the watch timed out).
     const SeenBox& Seen() {
@@ -257,6 +277,20 @@ TEST_F(Extraction, TooLittleSpaceAnywhereIsRefusedWithABox) {
                         L"[CUnPack::UnPackFiles]  FreeSpace:50 FileSize:100",
                         L"[CUnPack::UnPackFiles]  FreeSpace:50 FileSize:100",
                         L"[CUnPack::UnPackFiles] There is not enough disk space to install ."}));
+}
+
+TEST_F(Extraction, TooLittleSpaceWhereNobodySeesABoxIsLoggedAndStopsTheExtraction) {
+    const std::wstring child =
+        PackedCopy({{"small.txt", "tiny"}, {"big.bin", std::string(100, 'b')}});
+    BoxWatcher watcher;
+    EXPECT_EQ(SpawnChildFrom(child, L"extract-no-space-unattended"), 0);
+    EXPECT_FALSE(watcher.StopAndSee().found) << "a box was shown where nobody sees it";
+
+    EXPECT_EQ(Extracted("small.txt"), "tiny");
+    EXPECT_FALSE(Exists(folder + L"big.bin"));
+    const auto messages = LogMessages();
+    EXPECT_EQ(messages.back(), L"[CUnPack::UnPackFiles] No visible desktop, not shown: There is not "
+                               L"enough disk space to install .");
 }
 
 TEST_F(Extraction, ProgramFilesVolumeIsAskedOnlyWhenTheCurrentOneIsTooSmall) {
