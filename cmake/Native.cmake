@@ -21,6 +21,7 @@ else()
     add_subdirectory(packer)
     add_subdirectory(tests/support)
     add_subdirectory(tests/packer)
+    add_subdirectory(tests/setup)
     add_subdirectory(tests/unit)
 
     # The package hash's speed, beside the Windows figure (bench/CMakeLists.txt): built on request
