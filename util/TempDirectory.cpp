@@ -60,13 +60,13 @@ std::wstring AskForTempDirectory() {
 UniqueFileHandle OpenFolder(const std::wstring& path) {
     // Links are followed: a temporary directory behind a junction or on a mounted volume is
     // the user's as well. Held without delete sharing, it cannot be renamed or replaced, nor
-    // can a folder above it, while the stub runs.
-    return UniqueFileHandle(::CreateFileW(path.c_str(),
-                                          FILE_LIST_DIRECTORY | FILE_ADD_FILE |
-                                              FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
-                                              FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    // can a folder above it, while the stub runs. Only reading is asked for (what is created in
+    // it is checked against the folder's own descriptor), so that other programs opening it keep
+    // working.
+    return UniqueFileHandle(::CreateFileW(
+        path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+        nullptr));
 }
 
 struct TempDirectory {
