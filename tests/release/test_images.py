@@ -54,3 +54,26 @@ def test_only_system_dlls_are_imported(image):
     assert "kernel32.dll" in imported, dump[:2000]
     allowed = ALLOWED_IMPORTS[image.name]
     assert imported <= allowed, f"{image.name} imports {sorted(imported - allowed)}"
+
+
+def test_the_stub_carries_one_empty_digest_slot_in_a_read_only_section():
+    """The packing tool finds the slot by its marker, which must occur once, inside the section
+    the loader maps read-only and the signature covers."""
+    stub = next(p for p in IMAGES if p.name == "UnPackFile.exe")
+    data = stub.read_bytes()
+    marker = b"\x89slot-sha256\r\n\x1a\n"
+    assert data.count(marker) == 1
+    at = data.index(marker)
+    assert data[at + len(marker):at + len(marker) + 40] == bytes(40), "the slot is not empty"
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections, optional = struct.unpack_from("<H12xH", data, pe + 6)
+    table = pe + 24 + optional
+    for i in range(sections):
+        name, _, _, raw_size, raw_offset = struct.unpack_from("<8sIIII", data, table + 40 * i)
+        characteristics = struct.unpack_from("<I", data, table + 40 * i + 36)[0]
+        if name.rstrip(b"\0") == b".digest":
+            assert raw_offset <= at and at + len(marker) + 40 <= raw_offset + raw_size
+            assert characteristics & 0x80000000 == 0, "the section is writable"
+            assert characteristics & 0x40000000, "the section is not readable"
+            return
+    pytest.fail("no .digest section")
