@@ -22,8 +22,7 @@ std::wstring DefaultScriptParameters(const std::wstring& logFilePath);
 // empty when the name has none.
 std::wstring FileExtension(const std::wstring& fileName);
 
-// The class Windows keeps programs under, and whether an extension (any case) is a program's.
-constexpr wchar_t kProgramClass[] = L"exefile";
+// Whether an extension (any case) is a program's: started as itself, with no association.
 bool IsProgramExtension(const std::wstring& extension);
 
 // Parameters of the named file, cut from the raw command line after the first two arguments

@@ -5,6 +5,8 @@
 #include "framework/UniqueHandle.h"
 #include "package/PackageFormat.h"
 #include "package/UnPack.h"
+#include "util/PathText.h"
+#include "util/QueriedPath.h"
 #include "util/SystemCalls.h"
 #include "util/Utility.h"
 
@@ -55,24 +57,12 @@ std::wstring SystemFolder(UINT(WINAPI* query)(LPWSTR, UINT)) {
     return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
 }
 
-std::wstring CurrentFolder() {
-    std::vector<wchar_t> buffer(MAX_PATH + 1);
-    DWORD length = ::GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
-    if (length >= buffer.size()) {
-        buffer.resize(length + 1);
-        length = ::GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
-    }
-    return length > 0 && length < buffer.size() ? std::wstring(buffer.data(), length)
-                                                : std::wstring();
-}
-
-bool SameFolder(std::wstring a, std::wstring b) {
-    while (!a.empty() && a.back() == L'\\')
-        a.pop_back();
-    while (!b.empty() && b.back() == L'\\')
-        b.pop_back();
-    return !a.empty() && ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+bool IsCurrentFolder(const std::wstring& folder) {
+    const std::wstring current = WithoutTrailingBackslashes(QueriedPath(::GetCurrentDirectoryW));
+    const std::wstring wanted = WithoutTrailingBackslashes(folder);
+    return !current.empty() &&
+           ::CompareStringOrdinal(current.c_str(), static_cast<int>(current.size()), wanted.c_str(),
+                                  static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL;
 }
 
 // Reads a key's default string; RegGetValueW expands the environment strings of a REG_EXPAND_SZ.
@@ -131,11 +121,10 @@ std::wstring ReasonNotToStart(const LaunchCommand& command, CUnPack& unpack, std
         file = unpack.GetUnpackDir() + written;
         return std::wstring();
     }
-    if (!SameFolder(CurrentFolder(), unpack.GetUnpackDir()))
+    if (!IsCurrentFolder(unpack.GetUnpackDir()))
         return L"the extraction folder is not the current folder";
     if (!CUtility::TakeScriptOutput(scriptOutput))
         return L"the script's output " + CUtility::GetLogFilePath() + L".txt is not this run's own";
-    ::SetEnvironmentVariableW(kNoCurrentFolderSearch, nullptr);
     file = command.file;
     return std::wstring();
 }
@@ -146,6 +135,7 @@ LaunchCommand DefaultScriptCommand(CUnPack& unpack) {
     LaunchCommand command;
     command.file = SystemFolder(::GetSystemDirectoryW) + L"\\cmd.exe";
     ::SetCurrentDirectoryW(unpack.GetUnpackDir().c_str());
+    ::SetEnvironmentVariableW(kNoCurrentFolderSearch, nullptr); // the folder is searched first
 
     if (!CUtility::IsPreVista() && CUtility::IsWow64())
         command.file = SystemFolder(::GetSystemWindowsDirectoryW) + L"\\sysnative\\cmd.exe";

@@ -1,16 +1,11 @@
 #include "app/StartCommand.h"
 
+#include "util/PathText.h"
+
 namespace {
 
 std::wstring Quoted(const std::wstring& path) {
     return L"\"" + path + L"\"";
-}
-
-// A drive's root or a share, never a name taken against some folder.
-bool IsFullPath(const std::wstring& path) {
-    const bool drive = path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
-    const bool share = path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\';
-    return drive || share;
 }
 
 // The program a command line names: its first argument, quoted or up to the first blank.

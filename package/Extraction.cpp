@@ -102,12 +102,12 @@ CopyResult CopyPayload(package::PackageStream& from, const package::Entry& entry
     return CopyResult::done;
 }
 
+enum class WriteResult { written, notCreated, failed };
+
 // Writes one payload as `name` in the extraction folder, through the folder's handle; `outputPath`
 // names it in the log. An output that cannot be created is logged and its payload passed over; a
 // payload that cannot be copied in full is never left behind half-written, and the extraction
 // ends there.
-enum class WriteResult { written, notCreated, failed };
-
 WriteResult WriteEntry(package::PackageStream& package, const package::Entry& entry, HANDLE folder,
                        const std::wstring& name, const std::wstring& outputPath) {
     CFile output;

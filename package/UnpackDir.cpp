@@ -2,6 +2,7 @@
 
 #include "package/FolderSecurity.h"
 #include "util/FilesAt.h"
+#include "util/PathText.h"
 #include "util/SystemCalls.h"
 #include "util/Utility.h"
 
@@ -19,16 +20,6 @@ constexpr wchar_t kFolderName[] = L"unpack";
 // to two seconds.
 constexpr int kMaxCreateRetries = 20;
 constexpr DWORD kRetryPauseMs = 100;
-
-bool IsMissing(DWORD error) {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-std::wstring WithoutTrailingBackslashes(std::wstring path) {
-    while (!path.empty() && path.back() == L'\\')
-        path.pop_back();
-    return path;
-}
 
 bool TokenIsAdministrator() noexcept {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;

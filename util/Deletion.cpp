@@ -41,10 +41,6 @@ UniqueFileHandle OpenForDeletion(const std::wstring& path) {
         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
-bool IsMissing(DWORD error) {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 bool DeleteItem(HANDLE item, const std::wstring& path, int depth);
 
 // Each entry is opened relative to the folder's handle, as itself, and judged on that handle: a

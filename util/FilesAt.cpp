@@ -1,5 +1,7 @@
 #include "util/FilesAt.h"
 
+#include "util/PathText.h"
+#include "util/QueriedPath.h"
 #include "util/SystemCalls.h"
 
 #include <winternl.h>
@@ -16,14 +18,6 @@ DWORD ErrorOf(NTSTATUS status) noexcept {
         reinterpret_cast<StatusToErrorFunction>(reinterpret_cast<void*>(
             ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlNtStatusToDosError")));
     return convert != nullptr ? convert(status) : ERROR_GEN_FAILURE;
-}
-
-std::wstring WithoutLongPathPrefix(const std::wstring& path) {
-    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
-        return L"\\" + path.substr(7);
-    if (path.compare(0, 4, L"\\\\?\\") == 0)
-        return path.substr(4);
-    return path;
 }
 
 } // namespace
@@ -105,17 +99,8 @@ bool ListFolder(HANDLE folder, std::vector<std::wstring>& names) noexcept {
 }
 
 std::wstring FinalPathOf(HANDLE file) {
-    std::vector<wchar_t> buffer(MAX_PATH + 1);
-    DWORD length =
-        g_os.GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length >= buffer.size()) {
-        buffer.resize(length + 1);
-        length =
-            g_os.GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    }
-    if (length == 0 || length >= buffer.size())
-        return std::wstring();
-    return WithoutLongPathPrefix(std::wstring(buffer.data(), length));
+    return WithoutLongPathPrefix(QueriedPath([file](DWORD size, LPWSTR buffer) {
+        return g_os.GetFinalPathNameByHandleW(file, buffer, size,
+                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }));
 }

@@ -20,8 +20,8 @@ struct OpenAtRequest {
     PSECURITY_DESCRIPTOR security = nullptr; // for what the open creates
 };
 
-// Opens `name` in the folder `parent` (or, with a null parent, the absolute `name`), without
-// following a link; the handle is synchronous. On failure the thread's last error tells why.
+// Opens `name` in the open folder `parent`, without following a link; the handle is synchronous.
+// On failure the thread's last error tells why.
 UniqueFileHandle OpenAt(HANDLE parent, const std::wstring& name,
                         const OpenAtRequest& request) noexcept;
 
@@ -37,6 +37,11 @@ struct FileKind {
         return known && !IsLink() && !IsFolder() && links == 1;
     }
 };
+
+// Whether an open failed because there is nothing of that name.
+[[nodiscard]] inline bool IsMissing(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
 
 // What the open handle is, read from the handle.
 FileKind KindOf(HANDLE file) noexcept;

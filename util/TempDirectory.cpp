@@ -1,43 +1,15 @@
 #include "util/Utility.h"
 
 #include "util/FilesAt.h"
+#include "util/PathText.h"
+#include "util/QueriedPath.h"
 #include "util/SystemCalls.h"
 
 #include <shlobj.h>
 
-#include <vector>
-
 namespace {
 
 using GetTempPath2Function = DWORD(WINAPI*)(DWORD length, LPWSTR buffer);
-
-// The text a path query writes, for queries that answer a buffer too small with the size they
-// need: a directory longer than MAX_PATH is read whole, never cut. Empty when the query fails.
-template <typename Query> std::wstring QueriedPath(Query query) {
-    std::vector<wchar_t> buffer(MAX_PATH + 1);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const DWORD length = query(static_cast<DWORD>(buffer.size()), buffer.data());
-        if (length == 0)
-            return std::wstring();
-        if (length < buffer.size())
-            return std::wstring(buffer.data(), length);
-        buffer.resize(length + 1); // the size needed, terminator included
-    }
-    return std::wstring();
-}
-
-// A drive's root or a share: never a path taken against the current directory.
-bool IsAbsoluteFolder(const std::wstring& path) {
-    const bool drive = path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
-    const bool share = path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\';
-    return drive || share;
-}
-
-std::wstring WithBackslash(std::wstring path) {
-    if (!path.empty() && path.back() != L'\\')
-        path += L'\\';
-    return path;
-}
 
 // GetTempPath2W where Windows has it (it gives SYSTEM a directory of its own, closed to other
 // users), else GetTempPathW, else the Windows directory's Temp.
@@ -46,15 +18,15 @@ std::wstring AskForTempDirectory() {
         g_os.GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
     if (tempPath2 != nullptr) {
         const std::wstring path = QueriedPath(tempPath2);
-        if (IsAbsoluteFolder(path))
-            return WithBackslash(path);
+        if (IsFullPath(path))
+            return WithTrailingBackslash(path);
     }
     const std::wstring path = QueriedPath(g_os.GetTempPathW);
-    if (IsAbsoluteFolder(path))
-        return WithBackslash(path);
+    if (IsFullPath(path))
+        return WithTrailingBackslash(path);
     const std::wstring windows =
         QueriedPath([](DWORD size, LPWSTR buffer) { return ::GetWindowsDirectoryW(buffer, size); });
-    return WithBackslash(windows) + L"Temp\\";
+    return WithTrailingBackslash(windows) + L"Temp\\";
 }
 
 UniqueFileHandle OpenFolder(const std::wstring& path) {
@@ -84,7 +56,7 @@ struct TempDirectory {
         // on it lead to this folder for as long as it is held. A folder without a drive letter
         // keeps the name it was asked by.
         const std::wstring reached = folder ? FinalPathOf(folder.get()) : std::wstring();
-        path = reached.empty() ? asked : WithBackslash(reached);
+        path = reached.empty() ? asked : WithTrailingBackslash(reached);
     }
 };
 

@@ -188,26 +188,9 @@ std::wstring Widen(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
 
-class Extraction : public testing::Test {
+class Extraction : public PackedChildTest {
 protected:
-    const std::wstring workDir = TempDir() + L"extraction-test";
-    const std::wstring folder = TempDir() + L"unpack\\";
-
-    void SetUp() override {
-        RemoveTree(workDir);
-        RemoveTree(TempDir() + L"unpack");
-        ::DeleteFileW(LogPath().c_str());
-        ASSERT_TRUE(::CreateDirectoryW(workDir.c_str(), nullptr));
-    }
-    void TearDown() override {
-        RemoveTree(workDir);
-        RemoveTree(TempDir() + L"unpack");
-        ::DeleteFileW(LogPath().c_str());
-    }
-
-    std::wstring PackedCopy(const Entries& entries) {
-        return PackedCopyOfThisExecutable(entries, workDir + L"\\child.exe");
-    }
+    Extraction() : PackedChildTest(L"extraction-test") {}
 
     std::string Extracted(const std::string& name) {
         const std::vector<unsigned char> bytes = ReadBytes(folder + Widen(name));
@@ -289,8 +272,9 @@ TEST_F(Extraction, TooLittleSpaceWhereNobodySeesABoxIsLoggedAndStopsTheExtractio
     EXPECT_EQ(Extracted("small.txt"), "tiny");
     EXPECT_FALSE(Exists(folder + L"big.bin"));
     const auto messages = LogMessages();
-    EXPECT_EQ(messages.back(), L"[CUnPack::UnPackFiles] No visible desktop, not shown: There is not "
-                               L"enough disk space to install .");
+    EXPECT_EQ(messages.back(),
+              L"[CUnPack::UnPackFiles] No visible desktop, not shown: There is not "
+              L"enough disk space to install .");
 }
 
 TEST_F(Extraction, ProgramFilesVolumeIsAskedOnlyWhenTheCurrentOneIsTooSmall) {

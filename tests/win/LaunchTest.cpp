@@ -97,31 +97,25 @@ std::vector<std::string> Report() {
     return lines;
 }
 
-class Launch : public testing::Test {
+class Launch : public PackedChildTest {
 protected:
-    const std::wstring workDir = TempDir() + L"launch-test";
-    const std::wstring folder = TempDir() + L"unpack\\";
+    Launch() : PackedChildTest(L"launch-test") {}
 
     void SetUp() override {
-        RemoveTree(workDir);
-        RemoveTree(TempDir() + L"unpack");
-        ::DeleteFileW(LogPath().c_str());
+        PackedChildTest::SetUp();
         ::DeleteFileW(ReportPath().c_str());
-        ASSERT_TRUE(::CreateDirectoryW(workDir.c_str(), nullptr));
     }
     void TearDown() override {
         ::SetEnvironmentVariableW(L"LAUNCH_TEST_FILE", nullptr);
         ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\.msi");
         ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\Evil.Package");
-        RemoveTree(workDir);
-        RemoveTree(TempDir() + L"unpack");
-        ::DeleteFileW(LogPath().c_str());
         ::DeleteFileW(ReportPath().c_str());
         ::DeleteFileW((LogPath() + L".txt").c_str());
+        PackedChildTest::TearDown();
     }
 
     int Run(const Entries& entries, const wchar_t* child) {
-        return SpawnChildFrom(PackedCopyOfThisExecutable(entries, workDir + L"\\child.exe"), child);
+        return SpawnChildFrom(PackedCopy(entries), child);
     }
 };
 

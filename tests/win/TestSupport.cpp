@@ -185,3 +185,20 @@ bool Contains(const std::vector<std::wstring>& messages, const std::wstring& wan
             return true;
     return false;
 }
+
+void PackedChildTest::SetUp() {
+    RemoveTree(workDir);
+    RemoveTree(TempDir() + L"unpack");
+    ::DeleteFileW(LogPath().c_str());
+    ASSERT_TRUE(::CreateDirectoryW(workDir.c_str(), nullptr));
+}
+
+void PackedChildTest::TearDown() {
+    RemoveTree(workDir);
+    RemoveTree(TempDir() + L"unpack");
+    ::DeleteFileW(LogPath().c_str());
+}
+
+std::wstring PackedChildTest::PackedCopy(const Entries& entries) {
+    return PackedCopyOfThisExecutable(entries, workDir + L"\\child.exe");
+}

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -58,6 +60,20 @@ using Entries = std::vector<std::pair<std::string, std::string>>;
 // Writes to `path` a copy of this test binary with `entries` appended as a package, laid out as
 // the packing tool lays it out (the image's digest slot stays empty), and returns `path`.
 std::wstring PackedCopyOfThisExecutable(const Entries& entries, const std::wstring& path);
+
+// A test whose children are copies of this binary carrying a package, in a work folder of its
+// own: the work folder, the extraction folder and the log are removed before and after it.
+class PackedChildTest : public testing::Test {
+protected:
+    explicit PackedChildTest(const wchar_t* workName)
+        : workDir(TempDir() + workName), folder(TempDir() + L"unpack\\") {}
+    void SetUp() override;
+    void TearDown() override;
+    std::wstring PackedCopy(const Entries& entries);
+
+    const std::wstring workDir;
+    const std::wstring folder; // the extraction folder, ending in a backslash
+};
 
 // The log file in the temporary directory, and the messages of its lines.
 std::wstring LogPath();
