@@ -5,8 +5,6 @@
 #include "util/QueriedPath.h"
 #include "util/SystemCalls.h"
 
-#include <shlobj.h>
-
 namespace {
 
 using GetTempPath2Function = DWORD(WINAPI*)(DWORD length, LPWSTR buffer);
@@ -47,11 +45,10 @@ struct TempDirectory {
 
     TempDirectory() {
         const std::wstring asked = AskForTempDirectory();
+        // A directory that is missing is not created: the path is the user's to set, and an
+        // elevated creation would follow whatever links lie on its way. Without it the run logs
+        // to the debugger only and extracts nothing.
         folder = OpenFolder(asked);
-        if (!folder && ::GetLastError() == ERROR_PATH_NOT_FOUND) {
-            ::SHCreateDirectoryExW(nullptr, asked.c_str(), nullptr);
-            folder = OpenFolder(asked);
-        }
         // Named as Windows reaches it, with every junction on the way resolved: the names built
         // on it lead to this folder for as long as it is held. A folder without a drive letter
         // keeps the name it was asked by.
