@@ -6,12 +6,36 @@ LaunchMode ChooseLaunchMode(int argumentCount) {
     return argumentCount <= 2 ? LaunchMode::defaultScript : LaunchMode::namedFile;
 }
 
-std::wstring DefaultScriptParameters(const std::wstring& logFilePath) {
-    return std::wstring(L"/D /c ") + kDefaultScript + L" > \"" + logFilePath + L".txt\"";
+std::wstring DefaultScriptParameters() {
+    return std::wstring(kBatchSwitches) + L" " + kDefaultScript;
 }
 
 bool IsProgramExtension(const std::wstring& extension) {
     return EqualsIgnoringAsciiCase(extension, L".exe");
+}
+
+bool IsBatchExtension(const std::wstring& extension) {
+    return EqualsIgnoringAsciiCase(extension, L".bat") ||
+           EqualsIgnoringAsciiCase(extension, L".cmd");
+}
+
+std::wstring BatchFileParameters(const std::wstring& name, const std::wstring& parameters) {
+    std::wstring command = L"\".\\" + name + L"\"";
+    if (!parameters.empty())
+        command += L" " + parameters;
+    return std::wstring(kBatchSwitches) + L" \"" + command + L"\"";
+}
+
+wchar_t BatchOperatorIn(const std::wstring& text) {
+    size_t quotes = 0;
+    for (const wchar_t c : text) {
+        if (c == L'&' || c == L'|' || c == L'<' || c == L'>' || c == L'^' || c == L'%' ||
+            c == L'\r' || c == L'\n')
+            return c;
+        if (c == L'"')
+            ++quotes;
+    }
+    return quotes % 2 != 0 ? L'"' : L'\0';
 }
 
 std::wstring FileExtension(const std::wstring& fileName) {

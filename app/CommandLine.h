@@ -14,9 +14,30 @@ LaunchMode ChooseLaunchMode(int argumentCount);
 // The script the default mode runs, from the extraction folder.
 constexpr wchar_t kDefaultScript[] = L"run.bat";
 
-// Parameters of the default script: its output goes next to the log file, named after it. /D
-// keeps the command processor from running the AutoRun command of the user's registry first.
-std::wstring DefaultScriptParameters(const std::wstring& logFilePath);
+// The command processor's switches for a batch file of the package: /D keeps it from running the
+// AutoRun command of the user's registry first; /E:ON and /V:OFF fix what the user's
+// EnableExtensions and DelayedExpansion settings would otherwise choose for how the script reads
+// "%~dp0" and "!".
+constexpr wchar_t kBatchSwitches[] = L"/D /E:ON /V:OFF /c";
+
+// Parameters of the command processor for the default script, named as it lies in the current
+// folder (the extraction folder). Its output reaches the script-output file through the handle the
+// process is given, so no path of the user's temporary directory stands on cmd's command line,
+// which cmd reads for %NAME%, quotes and "&" before anything else.
+std::wstring DefaultScriptParameters();
+
+// Whether an extension (any case) is a batch file's, which the command processor runs.
+bool IsBatchExtension(const std::wstring& extension);
+
+// Parameters of the command processor for the packaged batch file `name` (a plain file name) with
+// the caller's `parameters`, run as the default script is: from the current folder, named
+// relative to it. The whole command is quoted once more, since cmd takes away the outermost pair.
+std::wstring BatchFileParameters(const std::wstring& name, const std::wstring& parameters);
+
+// The first character of `text` that the command processor would read as an operator rather than
+// as text of a parameter (& | < > ^ %, a line break), or '"' when the quotes do not pair up; 0
+// when there is none. Such a text is never given to a batch file: it would run as a command.
+wchar_t BatchOperatorIn(const std::wstring& text);
 
 // The extension by which the machine's association for a file is found: ".msi" for "setup.msi";
 // empty when the name has none.

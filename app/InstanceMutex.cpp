@@ -1,5 +1,33 @@
 #include "app/InstanceMutex.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
+namespace {
+
+// Owned by the Administrators group, full access for SYSTEM and the administrators only: every
+// elevated stub, whichever account it runs as, opens it; nothing else may change or take it.
+constexpr wchar_t kMutexSddl[] = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
+constexpr wchar_t kAdministrators[] = L"S-1-5-32-544";
+constexpr wchar_t kSystem[] = L"S-1-5-18";
+
+// The owner of a kernel object as "S-1-5-..."; empty when it has none or cannot be read.
+std::wstring OwnerOf(HANDLE object) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                          nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return std::wstring();
+    const UniqueLocalMemory ownedDescriptor(descriptor);
+    LPWSTR text = nullptr;
+    if (owner == nullptr || !::ConvertSidToStringSidW(owner, &text))
+        return std::wstring();
+    const UniqueLocalMemory ownedText(text);
+    return text;
+}
+
+} // namespace
+
 CInstanceMutex::CInstanceMutex(const wchar_t* name)
     : unnamed_(name == nullptr || *name == L'\0'), name_(unnamed_ ? L"" : name) {
     Create();
@@ -7,6 +35,36 @@ CInstanceMutex::CInstanceMutex(const wchar_t* name)
 
 void CInstanceMutex::Create() noexcept {
     mutex_.reset();
-    mutex_.reset(::CreateMutexW(nullptr, FALSE, unnamed_ ? nullptr : name_.c_str()));
+    previousOwner_.clear();
+    ownerIsAdministrative_ = false;
+    const wchar_t* name = unnamed_ ? nullptr : name_.c_str();
+
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+    UniqueLocalMemory descriptor;
+    if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            kMutexSddl, SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr))
+        descriptor.reset(security.lpSecurityDescriptor);
+    mutex_.reset(::CreateMutexW(descriptor ? &security : nullptr, FALSE, name));
+    if (!mutex_ && ::GetLastError() == ERROR_INVALID_OWNER) // a token without administrator rights
+        mutex_.reset(::CreateMutexW(nullptr, FALSE, name));
     lastError_ = ::GetLastError();
+    if (Existed())
+        ReadPreviousOwner();
+}
+
+void CInstanceMutex::ReadPreviousOwner() noexcept {
+    try {
+        // A mutex that could not be opened at all is read for its owner alone; one whose owner
+        // cannot even be read was made to keep administrators out, which no stub does.
+        UniqueHandle readable;
+        if (!mutex_)
+            readable.reset(::OpenMutexW(READ_CONTROL, FALSE, name_.c_str()));
+        const HANDLE existing = mutex_ ? mutex_.get() : readable.get();
+        if (existing != nullptr)
+            previousOwner_ = OwnerOf(existing);
+    } catch (...) {
+        previousOwner_.clear();
+    }
+    ownerIsAdministrative_ = previousOwner_ == kAdministrators || previousOwner_ == kSystem;
+    ::SetLastError(lastError_);
 }

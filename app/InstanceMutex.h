@@ -1,5 +1,10 @@
 // The single-instance guard: a named mutex created at start-up and held until the process ends.
 // A second stub sees that it already exists (or may not open it) and refuses to run.
+//
+// The name is known to all and any program of any user may create it first. The stub's own mutex
+// is owned by the Administrators group, which only a program with administrator rights may name
+// as an object's owner; a mutex of that name with any other owner was taken by a program without
+// them, which is no installation and stops nothing.
 #pragma once
 
 #include "framework/UniqueHandle.h"
@@ -16,20 +21,32 @@ public:
     CInstanceMutex& operator=(const CInstanceMutex&) = delete;
 
     // Closes a mutex already held, then creates it again and records the error code seen right
-    // after, whether or not a handle came back.
+    // after, whether or not a handle came back, and the owner of a mutex that already existed.
     void Create() noexcept;
 
-    // 183 (ERROR_ALREADY_EXISTS) or 5 (ERROR_ACCESS_DENIED) when another instance holds it.
+    // 183 (ERROR_ALREADY_EXISTS) or 5 (ERROR_ACCESS_DENIED) when the mutex was there before.
     [[nodiscard]] DWORD LastError() const noexcept { return lastError_; }
-    [[nodiscard]] bool AnotherInstanceRuns() const noexcept {
-        return lastError_ == ERROR_ALREADY_EXISTS || lastError_ == ERROR_ACCESS_DENIED;
-    }
+    // Whether another stub holds it: it was there before, owned by the Administrators group or
+    // SYSTEM.
+    [[nodiscard]] bool AnotherInstanceRuns() const noexcept { return Existed() && !Squatted(); }
+    // Whether it was there before but taken by a program without administrator rights.
+    [[nodiscard]] bool Squatted() const noexcept { return Existed() && !ownerIsAdministrative_; }
+    // The owner of a mutex that was there before, as "S-1-5-..."; empty when it has none or it
+    // cannot be read.
+    [[nodiscard]] const std::wstring& PreviousOwner() const noexcept { return previousOwner_; }
 
 private:
+    [[nodiscard]] bool Existed() const noexcept {
+        return lastError_ == ERROR_ALREADY_EXISTS || lastError_ == ERROR_ACCESS_DENIED;
+    }
+    void ReadPreviousOwner() noexcept;
+
     DWORD lastError_ = 0;
     UniqueHandle mutex_;
     bool unnamed_;
     std::wstring name_;
+    std::wstring previousOwner_;
+    bool ownerIsAdministrative_ = false;
 };
 
 // The process's guard, created right after the application object.

@@ -5,8 +5,8 @@
 #include "framework/UniqueHandle.h"
 #include "package/PackageFormat.h"
 #include "package/UnPack.h"
+#include "util/MachineEnvironment.h"
 #include "util/PathText.h"
-#include "util/QueriedPath.h"
 #include "util/SystemCalls.h"
 #include "util/Utility.h"
 
@@ -23,10 +23,6 @@ constexpr DWORD kPollIntervalMs = 3000;
 // run as soon as the folder is free rather than up to a whole pause after.
 constexpr DWORD kCleanupPauseMs = 10;
 constexpr int kMaxCleanupRetries = 2000 / kCleanupPauseMs;
-
-// With it the command processor looks for run.bat along the PATH before the current folder; it
-// is taken from the user's environment, which the user writes.
-constexpr wchar_t kNoCurrentFolderSearch[] = L"NoDefaultCurrentDirectoryInExePath";
 
 // Waits until the process has ended and returns its exit code (-1 when that cannot be read).
 // Waiting on the handle rather than polling the exit code: an installer that ends with 259
@@ -57,110 +53,191 @@ std::wstring SystemFolder(UINT(WINAPI* query)(LPWSTR, UINT)) {
     return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
 }
 
-bool IsCurrentFolder(const std::wstring& folder) {
-    const std::wstring current = WithoutTrailingBackslashes(QueriedPath(::GetCurrentDirectoryW));
-    const std::wstring wanted = WithoutTrailingBackslashes(folder);
-    return !current.empty() &&
-           ::CompareStringOrdinal(current.c_str(), static_cast<int>(current.size()), wanted.c_str(),
-                                  static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL;
-}
-
-// Reads a key's default string; RegGetValueW expands the environment strings of a REG_EXPAND_SZ.
+// A key's default string, taken as it is stored: the environment strings of a REG_EXPAND_SZ are
+// expanded against `machine`, never against the stub's own environment, which is the caller's.
 // Empty when there is none.
-std::wstring DefaultString(HKEY root, const std::wstring& path) {
+std::wstring DefaultString(HKEY root, const std::wstring& path, const Environment& machine) {
+    constexpr DWORD kFlags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
     DWORD size = 0;
-    if (::RegGetValueW(root, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
+    if (::RegGetValueW(root, path.c_str(), nullptr, kFlags, nullptr, nullptr, &size) !=
             ERROR_SUCCESS ||
         size < sizeof(wchar_t))
         return std::wstring();
     std::vector<wchar_t> text(size / sizeof(wchar_t) + 1);
     size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    if (::RegGetValueW(root, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text.data(), &size) !=
+    DWORD type = REG_NONE;
+    if (::RegGetValueW(root, path.c_str(), nullptr, kFlags, &type, text.data(), &size) !=
         ERROR_SUCCESS)
         return std::wstring();
-    return std::wstring(text.data());
+    return type == REG_EXPAND_SZ ? ExpandVariables(text.data(), machine) : text.data();
 }
 
 // The open command the machine registers for the file's extension, under HKEY_LOCAL_MACHINE:
 // the user's own classes, which HKEY_CLASSES_ROOT and the shell merge in first, are not the
 // user's to choose for an elevated launch. Empty when the machine has no association for it.
-std::wstring MachineOpenCommand(const std::wstring& fileName) {
+std::wstring MachineOpenCommand(const std::wstring& fileName, const Environment& machine) {
     const std::wstring extension = FileExtension(fileName);
     if (extension.empty())
         return std::wstring();
     const std::wstring classes = L"Software\\Classes\\";
-    const std::wstring className = DefaultString(HKEY_LOCAL_MACHINE, classes + extension);
+    const std::wstring className = DefaultString(HKEY_LOCAL_MACHINE, classes + extension, machine);
     const std::wstring key = classes + (className.empty() ? extension : className);
-    return DefaultString(HKEY_LOCAL_MACHINE, key + L"\\shell\\open\\command");
+    return DefaultString(HKEY_LOCAL_MACHINE, key + L"\\shell\\open\\command", machine);
 }
 
-// The program and command line to start: the command processor or a packaged program as
-// itself, or a packaged document with the machine's open command for it. False when there is
-// nothing it may be started with.
-bool CommandToStart(const LaunchCommand& command, const std::wstring& file, StartCommand& start) {
-    if (command.redirectsOutput) {
+// The program and command line to start for the extracted file `path`: the command processor
+// or a packaged program as itself, or a packaged document with the machine's open command for
+// it. False when there is nothing it may be started with.
+bool CommandToStart(const LaunchCommand& command, const std::wstring& path,
+                    const Environment& machine, StartCommand& start) {
+    if (command.viaCommandProcessor) {
         start = ProgramCommand(command.file, command.parameters);
         return true;
     }
-    if (IsProgramExtension(FileExtension(file))) {
-        start = ProgramCommand(file, command.parameters);
+    if (IsProgramExtension(FileExtension(path))) {
+        start = ProgramCommand(path, command.parameters);
         return true;
     }
-    return AssociationCommand(MachineOpenCommand(file), file, command.parameters, start);
+    return AssociationCommand(MachineOpenCommand(path, machine), path, command.parameters, start);
 }
 
-// Why nothing may be started, or empty when the command may run. Folds in what the default
-// mode's launch needs of its surroundings: the script's output taken, the folder current.
-std::wstring ReasonNotToStart(const LaunchCommand& command, CUnPack& unpack, std::wstring& file,
-                              UniqueFileHandle& scriptOutput) {
-    std::wstring written;
-    if (!package::IsPlainFileName(command.packagedFile) ||
-        !unpack.HasExtracted(command.packagedFile, &written))
+// Why the command may not start, or empty when it may.
+std::wstring ReasonNotToStart(const LaunchCommand& command, CUnPack& unpack) {
+    if (!unpack.MayLaunch() || !package::IsPlainFileName(command.packagedFile) ||
+        !unpack.Folder().HasExtracted(command.packagedFile))
         return command.packagedFile + L" is not a file this run extracted";
-    if (!command.redirectsOutput) {
-        file = unpack.GetUnpackDir() + written;
-        return std::wstring();
-    }
-    if (!IsCurrentFolder(unpack.GetUnpackDir()))
-        return L"the extraction folder is not the current folder";
-    if (!CUtility::TakeScriptOutput(scriptOutput))
-        return L"the script's output " + CUtility::GetLogFilePath() + L".txt is not this run's own";
-    file = command.file;
+    const wchar_t inName = BatchOperatorIn(command.packagedFile);
+    if (command.viaCommandProcessor && inName != L'\0')
+        return command.packagedFile + L" holds " + inName +
+               L", which the command processor would read as an operator";
+    const wchar_t inParameters = BatchOperatorIn(command.batchParameters);
+    if (inParameters != L'\0')
+        return std::wstring(L"the parameters of ") + command.packagedFile + L" hold " +
+               (inParameters == L'\r' || inParameters == L'\n' ? std::wstring(L"a line break")
+                                                               : std::wstring(1, inParameters)) +
+               L", which a batch file would run as a command";
     return std::wstring();
+}
+
+// The default script's output handle is the one handle the command processor inherits, as its
+// standard output: nothing else the stub holds reaches it.
+class InheritedOutput {
+public:
+    explicit InheritedOutput(HANDLE output) : output_(output) {
+        if (output_ == nullptr)
+            return;
+        SIZE_T size = 0;
+        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        buffer_.resize(size);
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+        if (!::SetHandleInformation(output_, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) ||
+            !::InitializeProcThreadAttributeList(list, 1, 0, &size))
+            return;
+        list_ = list;
+        ready_ = ::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &output_,
+                                             sizeof output_, nullptr, nullptr) != FALSE;
+    }
+    ~InheritedOutput() {
+        if (list_ != nullptr)
+            ::DeleteProcThreadAttributeList(list_);
+        if (output_ != nullptr)
+            ::SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
+    }
+    InheritedOutput(const InheritedOutput&) = delete;
+    InheritedOutput& operator=(const InheritedOutput&) = delete;
+
+    // False when the handle could not be passed on alone.
+    [[nodiscard]] bool Ready() const noexcept { return output_ == nullptr || ready_; }
+    // Standard input and error are none: nobody sees the hidden console to answer or read it.
+    void FillIn(STARTUPINFOEXW& startup) const noexcept {
+        if (output_ == nullptr)
+            return;
+        startup.StartupInfo.cb = sizeof startup;
+        startup.StartupInfo.dwFlags |= STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdOutput = output_;
+        startup.lpAttributeList = list_;
+    }
+    [[nodiscard]] DWORD CreationFlags() const noexcept {
+        return output_ != nullptr ? EXTENDED_STARTUPINFO_PRESENT : 0;
+    }
+
+private:
+    HANDLE output_;
+    std::vector<unsigned char> buffer_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+    bool ready_ = false;
+};
+
+// Starts `start` in `folder` with the machine's environment and, for the default script, its
+// output handle. False when it could not be started.
+bool StartProcess(const StartCommand& start, const LaunchCommand& command,
+                  const Environment& machine, HANDLE output, PROCESS_INFORMATION& started) {
+    const InheritedOutput inherited(output);
+    if (!inherited.Ready())
+        return false;
+    STARTUPINFOEXW startup = {};
+    startup.StartupInfo.cb = sizeof startup.StartupInfo;
+    startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
+    startup.StartupInfo.wShowWindow = static_cast<WORD>(command.show);
+    inherited.FillIn(startup);
+
+    std::vector<wchar_t> commandLine(start.commandLine.begin(), start.commandLine.end());
+    commandLine.push_back(L'\0');
+    std::vector<wchar_t> environment = EnvironmentBlock(machine);
+    return g_os.CreateProcessW(
+               start.application.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr,
+               CREATE_UNICODE_ENVIRONMENT | inherited.CreationFlags(), environment.data(),
+               command.directory.c_str(), &startup.StartupInfo, &started) != FALSE;
+}
+
+void DeleteFolderOnceFree(CUnPack& unpack) {
+    for (int retries = 0; !unpack.Cleanup() && retries < kMaxCleanupRetries; ++retries)
+        g_os.Sleep(kCleanupPauseMs);
 }
 
 } // namespace
 
-LaunchCommand DefaultScriptCommand(CUnPack& unpack) {
-    LaunchCommand command;
-    command.file = SystemFolder(::GetSystemDirectoryW) + L"\\cmd.exe";
-    ::SetCurrentDirectoryW(unpack.GetUnpackDir().c_str());
-    ::SetEnvironmentVariableW(kNoCurrentFolderSearch, nullptr); // the folder is searched first
-
+std::wstring CommandProcessorPath() {
     if (!CUtility::IsPreVista() && CUtility::IsWow64())
-        command.file = SystemFolder(::GetSystemWindowsDirectoryW) + L"\\sysnative\\cmd.exe";
-    command.parameters = DefaultScriptParameters(CUtility::GetLogFilePath());
+        return SystemFolder(::GetSystemWindowsDirectoryW) + L"\\sysnative\\cmd.exe";
+    return SystemFolder(::GetSystemDirectoryW) + L"\\cmd.exe";
+}
+
+LaunchCommand DefaultScriptCommand(const std::wstring& folder,
+                                   const std::wstring& commandProcessor) {
+    LaunchCommand command;
+    command.file = commandProcessor;
+    command.parameters = DefaultScriptParameters();
+    command.directory = folder;
     command.show = SW_HIDE;
     command.packagedFile = kDefaultScript;
-    command.redirectsOutput = true;
+    command.viaCommandProcessor = true;
+    command.capturesOutput = true;
     return command;
 }
 
-LaunchCommand NamedFileCommand(CUnPack& unpack, const std::vector<std::wstring>& arguments,
-                               const std::wstring& rawCommandLine) {
+LaunchCommand NamedFileCommand(const std::wstring& folder,
+                               const std::vector<std::wstring>& arguments,
+                               const std::wstring& rawCommandLine,
+                               const std::wstring& commandProcessor) {
     LaunchCommand command;
-    command.file = arguments.size() > 1 ? arguments[1] : std::wstring();
+    command.packagedFile = arguments.size() > 1 ? arguments[1] : std::wstring();
+    command.file = command.packagedFile;
     command.parameters = NamedFileParameters(rawCommandLine, arguments);
-    command.directory = unpack.GetUnpackDir();
+    command.directory = folder;
     command.show = SW_SHOWNORMAL;
-    command.packagedFile = command.file;
+    if (IsBatchExtension(FileExtension(command.packagedFile))) {
+        command.batchParameters = command.parameters;
+        command.file = commandProcessor;
+        command.parameters = BatchFileParameters(command.packagedFile, command.batchParameters);
+        command.viaCommandProcessor = true;
+    }
     return command;
 }
 
 bool LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept {
-    UniqueFileHandle scriptOutput; // held until the installer has ended
-    StartCommand start;
     PROCESS_INFORMATION started = {};
+    UniqueFileHandle scriptOutput; // held until the installer has ended
     try {
         // The stub runs elevated: a package swapped in after the signature was checked, whatever
         // lies in a folder it did not create and hold since, or a file it did not extract, may be
@@ -171,13 +248,19 @@ bool LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept {
                           kInitInstance);
             return false;
         }
-        if (!unpack.OwnsFolder()) {
+        ExtractionFolder& folder = unpack.Folder();
+        if (!folder.IsOwn()) {
             CUtility::Log(L"[%s] execute skipped: the extraction folder is not this run's own",
                           kInitInstance);
             return false;
         }
-        std::wstring file;
-        const std::wstring reason = ReasonNotToStart(command, unpack, file, scriptOutput);
+        std::wstring reason = ReasonNotToStart(command, unpack);
+        Environment machine;
+        if (reason.empty() && !MachineEnvironment(machine))
+            reason = L"the machine's environment could not be read";
+        if (reason.empty() && command.capturesOutput && !CUtility::TakeScriptOutput(scriptOutput))
+            reason = L"the script's output " + CUtility::GetLogFilePath() +
+                     L".txt is not this run's own";
         if (!reason.empty()) {
             CUtility::Log(L"[%s] execute skipped: %s", kInitInstance, reason.c_str());
             scriptOutput.reset();
@@ -185,24 +268,22 @@ bool LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept {
             return false;
         }
 
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = static_cast<WORD>(command.show);
-        const std::wstring folder = unpack.GetUnpackDir();
+        // The default script runs in the folder, which is the process's current directory too
+        // while it runs.
+        if (command.capturesOutput)
+            ::SetCurrentDirectoryW(folder.Path().c_str());
+        std::wstring written;
+        (void)folder.HasExtracted(command.packagedFile, &written);
+        StartCommand start;
         bool startedOk = false;
-        if (CommandToStart(command, file, start)) {
-            std::vector<wchar_t> commandLine(start.commandLine.begin(), start.commandLine.end());
-            commandLine.push_back(L'\0');
-            startedOk =
-                g_os.CreateProcessW(start.application.c_str(), commandLine.data(), nullptr, nullptr,
-                                    FALSE, 0, nullptr, folder.c_str(), &startup, &started) != FALSE;
-        } else {
+        if (CommandToStart(command, folder.Path() + written, machine, start))
+            startedOk = StartProcess(start, command, machine,
+                                     scriptOutput ? scriptOutput.get() : nullptr, started);
+        else
             ::SetLastError(ERROR_NO_ASSOCIATION);
-        }
         if (!startedOk) {
             CUtility::Log(L"[%s] execute fail", kInitInstance);
-            unpack.ReleaseFolder(); // the folder stays for the next run to remove
+            folder.LetGo(); // the folder stays for the next run to remove
             return false;
         }
     } catch (...) {
@@ -218,9 +299,11 @@ bool LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept {
     const DWORD exitCode = WaitForEnd(process.get());
     process.reset();
     scriptOutput.reset();
-
-    for (int retries = 0; !unpack.Cleanup() && retries < kMaxCleanupRetries; ++retries)
-        g_os.Sleep(kCleanupPauseMs);
+    try {
+        DeleteFolderOnceFree(unpack);
+    } catch (...) {
+        // Out of memory for a path: the next run removes the folder.
+    }
     CUtility::Log(L"[%s] execute done code:%d", kInitInstance, static_cast<int>(exitCode));
     return true;
 }

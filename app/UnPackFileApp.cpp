@@ -51,6 +51,14 @@ BOOL CUnPackFileApp::InitInstance() {
         }
 
         CUtility::OSInfo();
+        if (theInstanceMutex.Squatted())
+            CUtility::Log(
+                L"[%s] The single-instance mutex is held by a program without "
+                L"administrator rights (owner %s): it is no installation, the run goes on",
+                kInitInstance,
+                theInstanceMutex.PreviousOwner().empty()
+                    ? L"none"
+                    : theInstanceMutex.PreviousOwner().c_str());
 
         CUnPack unpack;
         unpack.StartAndWait();
@@ -58,11 +66,12 @@ BOOL CUnPackFileApp::InitInstance() {
         ApplyDeploymentCode();
 
         const std::vector<std::wstring> arguments = SplitArguments();
+        const std::wstring folder = unpack.GetUnpackDir();
         const LaunchCommand command =
             ChooseLaunchMode(static_cast<int>(arguments.size())) == LaunchMode::defaultScript
-                ? DefaultScriptCommand(unpack)
-                : NamedFileCommand(unpack, arguments, ::GetCommandLineW());
-        CUtility::Log(L"[%s] dir:%s file:%s param:%s", kInitInstance, unpack.GetUnpackDir().c_str(),
+                ? DefaultScriptCommand(folder, CommandProcessorPath())
+                : NamedFileCommand(folder, arguments, ::GetCommandLineW(), CommandProcessorPath());
+        CUtility::Log(L"[%s] dir:%s file:%s param:%s", kInitInstance, folder.c_str(),
                       command.file.c_str(), command.parameters.c_str());
 
         // Destroyed before the extractor: it lives from the start time to the status.

@@ -17,7 +17,7 @@ add_library(stubcore STATIC
     package/HashThread.cpp
     package/ImageDigest.cpp
     package/UnPack.cpp
-    package/UnpackDir.cpp
+    package/ExtractionFolder.cpp
     registry/DeploymentCode.cpp
     registry/ProductKey.cpp
     registry/Registry.cpp
@@ -33,6 +33,7 @@ add_library(stubcore STATIC
     util/TempDirectory.cpp
     util/Time.cpp
     util/UserToken.cpp
+    util/MachineEnvironment.cpp
 )
 # wtsapi32 is not linked: WTSQueryUserToken is bound at its first call (util/SystemCalls.cpp).
 target_link_libraries(stubcore PUBLIC portable shell32 advapi32 user32)

@@ -66,7 +66,7 @@ BOOL CFile::OpenIn(HANDLE folder, const std::wstring& name, const std::wstring& 
     OpenAtRequest request;
     request.access = AccessFor(flags) | ((flags & modeCreate) ? DELETE : 0);
     request.share = ShareFor(flags);
-    request.disposition = (flags & modeCreate) ? FILE_OVERWRITE_IF : FILE_OPEN;
+    request.disposition = (flags & modeCreate) ? FILE_CREATE : FILE_OPEN;
     request.options = FILE_NON_DIRECTORY_FILE;
     handle_ = OpenAt(folder, name, request);
     if (!handle_) {

@@ -35,7 +35,8 @@ public:
     [[nodiscard]] BOOL Open(const wchar_t* path, UINT flags, CFileException* error = nullptr);
 
     // Opens `name` in the open folder `folder`, through its handle and never through a link;
-    // `path` is the file's full path, for GetFilePath and the error.
+    // `path` is the file's full path, for GetFilePath and the error. With modeCreate the file is
+    // created new: a file already there under that name, whoever put it there, makes it fail.
     [[nodiscard]] BOOL OpenIn(HANDLE folder, const std::wstring& name, const std::wstring& path,
                               UINT flags, CFileException* error = nullptr);
 
@@ -59,6 +60,7 @@ public:
     [[nodiscard]] std::wstring GetFilePath() const { return path_; }
 
     [[nodiscard]] bool IsOpen() const { return static_cast<bool>(handle_); }
+    [[nodiscard]] HANDLE Handle() const { return handle_.get(); }
     void Close();
     // Closes a file that OpenIn created, deleting it: nothing half-written stays behind.
     void CloseAndDelete();

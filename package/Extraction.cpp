@@ -104,18 +104,15 @@ CopyResult CopyPayload(package::PackageStream& from, const package::Entry& entry
 
 enum class WriteResult { written, notCreated, failed };
 
-// Writes one payload as `name` in the extraction folder, through the folder's handle; `outputPath`
-// names it in the log. An output that cannot be created is logged and its payload passed over; a
-// payload that cannot be copied in full is never left behind half-written, and the extraction
-// ends there.
+// Writes one payload as `name` into the folder, created new through the folder's handle, into
+// `output`, which stays open; `outputPath` names it in the log. An output that cannot be created
+// is logged and its payload passed over; a payload that cannot be copied in full is never left
+// behind half-written, and the extraction ends there.
 WriteResult WriteEntry(package::PackageStream& package, const package::Entry& entry, HANDLE folder,
-                       const std::wstring& name, const std::wstring& outputPath) {
-    CFile output;
+                       const std::wstring& name, const std::wstring& outputPath, CFile& output) {
     CFileException error;
     if (!output.OpenIn(folder, name, outputPath,
-                       CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive |
-                           CFile::typeBinary,
-                       &error)) {
+                       CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive, &error)) {
         CUtility::FileException(error);
         return WriteResult::notCreated;
     }
@@ -138,6 +135,75 @@ WriteResult WriteEntry(package::PackageStream& package, const package::Entry& en
                   Low32(output.GetLength()), output.GetFilePath().c_str());
     return WriteResult::written;
 }
+
+// What is done with each entry the walk hands over: room for it, its name, its file written into
+// the folder and held there. Once the extraction has stopped (no room, a file that could not be
+// written), a package being verified is still read to its end, unwritten.
+class EntryWriter {
+public:
+    EntryWriter(CUnPack& unpack, package::PackageStream& stream)
+        : unpack_(unpack), stream_(stream) {}
+
+    // False stops the walk.
+    bool operator()(const package::Entry& entry) {
+        if (!writing_)
+            return true;
+        if (!HasRoomFor(entry.header.size, freeBytes_))
+            return Stop();
+        const std::wstring name = DecodeName(entry.header);
+        if (!package::IsPlainFileName(name)) {
+            // A name with a folder, drive or ".." in it would write outside the folder.
+            CUtility::Log(L"[%s] (%d/%d)Unsafe file name skipped:%s (%d)", kUnPackFiles,
+                          entry.index, entry.header.count, name.c_str(), Low32(entry.header.size));
+            return true;
+        }
+        const std::wstring outputPath = unpack_.GetUnpackDir() + name;
+        ExtractionFolder& folder = unpack_.Folder();
+        if (!folder.IsOwn())
+            return Stop(); // nothing goes into a folder this run did not make its own
+        CUtility::Log(L"[%s] (%d/%d)UnPack file name:%s (%d)", kUnPackFiles, entry.index,
+                      entry.header.count, outputPath.c_str(), Low32(entry.header.size));
+        // A later entry of the same name takes the place of the earlier one.
+        if (!folder.Discard(name))
+            return Tampered(name);
+
+        CFile output;
+        switch (WriteEntry(stream_, entry, folder.Handle(), name, outputPath, output)) {
+        case WriteResult::written:
+            return folder.Keep(output, name) ? true : Tampered(name);
+        case WriteResult::notCreated:
+            // Only this run writes into its own folder: a file already there is another program's.
+            return folder.Holds(name) ? Tampered(name) : true;
+        case WriteResult::failed:
+            break;
+        }
+        return Stop();
+    }
+
+    [[nodiscard]] bool Writing() const noexcept { return writing_; }
+    [[nodiscard]] bool FoundTampering() const noexcept { return tampered_; }
+
+private:
+    bool Stop() {
+        writing_ = false;
+        return stream_.Verifying();
+    }
+
+    bool Tampered(const std::wstring& name) {
+        CUtility::Log(L"[%s] Package refused: %s in the extraction folder was changed or put there "
+                      L"by another program; nothing of it is kept",
+                      kUnPackFiles, name.c_str());
+        tampered_ = true;
+        writing_ = false;
+        return false;
+    }
+
+    CUnPack& unpack_;
+    package::PackageStream& stream_;
+    bool writing_ = true;
+    bool tampered_ = false;
+    ULONGLONG freeBytes_ = 0;
+};
 
 // Says why a package is not the one the image vouches for. Its files are deleted after this.
 void LogRefusal(package::PackageVerdict verdict, std::uint64_t length,
@@ -193,85 +259,65 @@ int ReportWalkEnd(const package::WalkResult& walk, ULONGLONG length) {
 } // namespace
 
 int CUnPack::UnPackFiles() noexcept {
+    CFile file;
     try {
-        CFile file;
         package::PackageLocation location;
         const ULONGLONG headerOffset = OpenPackage(file, location);
         if (headerOffset == 0)
             return 0;
-
-        // Everything from the first header to the end of the trailer is read once, in order, and
-        // held against the digest the packing tool put into the image that was signed.
-        const package::DigestSlot slot = package::ImageDigestSlot();
-        if (!slot.Filled())
-            CUtility::Log(L"[%s] The package carries no digest: it is extracted unverified",
-                          kUnPackFiles);
-        FileByteSource source(file);
-        const std::uint64_t certificateTable =
-            location.certificateSize > 0 ? static_cast<std::uint64_t>(location.certificateSize) : 0;
-        const std::uint64_t packageEnd =
-            source.Length() - std::min(source.Length(), certificateTable);
-        HashThread hasher(slot.Filled());
-        package::PackageStream stream(source, headerOffset, packageEnd, slot, hasher);
-
-        // The walk decides what is an entry and whether it lies within the file; what is done
-        // with each entry is decided here. Once the extraction has stopped (no room, a file that
-        // could not be written), a package being verified is still read to its end, unwritten.
-        bool writing = true;
-        ULONGLONG freeBytes = 0;
-        const auto stop = [&] {
-            writing = false;
-            return stream.Verifying();
-        };
-        const package::WalkResult walk =
-            package::WalkEntries(stream, headerOffset, [&](const package::Entry& entry) {
-                if (!writing)
-                    return true;
-                if (!HasRoomFor(entry.header.size, freeBytes))
-                    return stop();
-                const std::wstring name = DecodeName(entry.header);
-                if (!package::IsPlainFileName(name)) {
-                    // A name with a folder, drive or ".." in it would write outside the folder.
-                    CUtility::Log(L"[%s] (%d/%d)Unsafe file name skipped:%s (%d)", kUnPackFiles,
-                                  entry.index, entry.header.count, name.c_str(),
-                                  Low32(entry.header.size));
-                    return true;
-                }
-                const std::wstring outputPath = GetUnpackDir() + name;
-                if (!OwnsFolder())
-                    return stop(); // nothing goes into a folder this run did not make its own
-                CUtility::Log(L"[%s] (%d/%d)UnPack file name:%s (%d)", kUnPackFiles, entry.index,
-                              entry.header.count, outputPath.c_str(), Low32(entry.header.size));
-                // Overwritten (or lost) by this entry, whatever it was before.
-                ForgetExtracted(name);
-                switch (WriteEntry(stream, entry, folder_.get(), name, outputPath)) {
-                case WriteResult::written:
-                    extracted_.push_back(name);
-                    return true;
-                case WriteResult::notCreated:
-                    return true;
-                case WriteResult::failed:
-                    break;
-                }
-                return stop();
-            });
-
-        const package::PackageVerdict verdict = stream.Finish();
-        if (verdict == package::PackageVerdict::matches) {
-            CUtility::Log(L"[%s] Package digest verified: %lld bytes", kUnPackFiles,
-                          Signed64(slot.length));
-        } else if (verdict != package::PackageVerdict::unverified) {
-            const std::uint64_t length = packageEnd > headerOffset ? packageEnd - headerOffset : 0;
-            LogRefusal(verdict, length, slot);
-            packageRefused_ = true;
-            file.Close();
-            Cleanup();
-            return 0;
-        }
-        if (!writing)
-            return 0;
-        return ReportWalkEnd(walk, stream.Length());
+        return Extract(file, location, headerOffset);
     } catch (...) {
-        return 0;
+        // Out of memory midway: what was written was never held against the digest.
+        CUtility::Log(L"[%s] Package refused: the extraction failed midway; nothing of it is kept",
+                      kUnPackFiles);
+        return RefusePackage(file);
     }
+}
+
+int CUnPack::Extract(CFile& file, const package::PackageLocation& location,
+                     ULONGLONG headerOffset) {
+    // Everything from the first header to the end of the trailer is read once, in order, and
+    // held against the digest the packing tool put into the image that was signed.
+    const package::DigestSlot slot = package::ImageDigestSlot();
+    if (!slot.Filled())
+        CUtility::Log(L"[%s] The package carries no digest: it is extracted unverified",
+                      kUnPackFiles);
+    FileByteSource source(file);
+    const std::uint64_t certificateTable =
+        location.certificateSize > 0 ? static_cast<std::uint64_t>(location.certificateSize) : 0;
+    const std::uint64_t packageEnd = source.Length() - std::min(source.Length(), certificateTable);
+    HashThread hasher(slot.Filled());
+    package::PackageStream stream(source, headerOffset, packageEnd, slot, hasher);
+
+    // The walk decides what is an entry and whether it lies within the file; the writer, what is
+    // done with each entry.
+    EntryWriter writer(*this, stream);
+    const package::WalkResult walk = package::WalkEntries(stream, headerOffset, writer);
+
+    const package::PackageVerdict verdict = stream.Finish();
+    if (verdict == package::PackageVerdict::matches) {
+        CUtility::Log(L"[%s] Package digest verified: %lld bytes", kUnPackFiles,
+                      Signed64(slot.length));
+    } else if (verdict != package::PackageVerdict::unverified) {
+        LogRefusal(verdict, packageEnd > headerOffset ? packageEnd - headerOffset : 0, slot);
+        return RefusePackage(file);
+    }
+    if (writer.FoundTampering())
+        return RefusePackage(file);
+    mayLaunch_ = true;
+    if (!writer.Writing())
+        return 0;
+    return ReportWalkEnd(walk, stream.Length());
+}
+
+int CUnPack::RefusePackage(CFile& file) noexcept {
+    packageRefused_ = true;
+    mayLaunch_ = false;
+    file.Close();
+    try {
+        (void)Cleanup();
+    } catch (...) {
+        folder_.LetGo(); // the next run removes it
+    }
+    return 0;
 }

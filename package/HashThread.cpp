@@ -41,6 +41,12 @@ void HashThread::Add(const std::uint8_t* data, std::size_t size) noexcept {
     ::ReleaseSRWLockExclusive(&lock_);
 }
 
+void HashThread::Drain() noexcept {
+    ::AcquireSRWLockExclusive(&lock_);
+    WaitUntilFewerThan(1);
+    ::ReleaseSRWLockExclusive(&lock_);
+}
+
 package::Sha256Digest HashThread::Finish() noexcept {
     ::AcquireSRWLockExclusive(&lock_);
     WaitUntilFewerThan(1);

@@ -18,6 +18,7 @@ public:
 
     void Add(const std::uint8_t* data, std::size_t size) noexcept override;
     package::Sha256Digest Finish() noexcept override;
+    void Drain() noexcept override;
     // A few blocks may wait: a hiccup of the disk or of the thread does not stall the copy.
     [[nodiscard]] std::size_t Lag() const noexcept override { return thread_ ? kQueue : 0; }
 

@@ -32,6 +32,10 @@ PackageStream::PackageStream(ByteSource& file, std::uint64_t start, std::uint64_
       end_(end), limit_(ReadLimit(file, start, slot)), position_(start),
       buffers_(verifying_ ? hasher.Lag() + 1 : 1, std::vector<std::uint8_t>(kBlockSize)) {}
 
+PackageStream::~PackageStream() {
+    hasher_.Drain();
+}
+
 Chunk PackageStream::Borrow(std::uint64_t offset, std::size_t count) noexcept {
     if (!PassOver(offset))
         return Chunk();

@@ -27,6 +27,8 @@ public:
     virtual Sha256Digest Finish() noexcept = 0;
     // How many blocks, the last one given included, Add may leave unhashed when it returns.
     [[nodiscard]] virtual std::size_t Lag() const noexcept { return 0; }
+    // Returns once every block given is hashed: none of them is read after that.
+    virtual void Drain() noexcept {}
 };
 
 // Hashes on the calling thread.
@@ -64,6 +66,10 @@ public:
     // stream reads to `end`, skips by seeking, and hashes nothing.
     PackageStream(ByteSource& file, std::uint64_t start, std::uint64_t end, const DigestSlot& slot,
                   BlockHasher& hasher);
+    // Waits for the hasher to let go of the stream's blocks, however the reading ended.
+    ~PackageStream() override;
+    PackageStream(const PackageStream&) = delete;
+    PackageStream& operator=(const PackageStream&) = delete;
 
     // Where reading stops: the end of what the slot vouches for, or of the package.
     std::uint64_t Length() override { return limit_; }
@@ -78,7 +84,6 @@ public:
     PackageVerdict Finish() noexcept;
 
     [[nodiscard]] bool Verifying() const noexcept { return verifying_; }
-    [[nodiscard]] std::uint64_t Position() const noexcept { return position_; }
 
 private:
     bool PassOver(std::uint64_t offset) noexcept;

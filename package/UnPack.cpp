@@ -3,6 +3,7 @@
 #include "framework/File.h"
 #include "package/FileByteSource.h"
 #include "package/PackageFormat.h"
+#include "util/PathText.h"
 #include "util/Utility.h"
 
 namespace {
@@ -35,8 +36,7 @@ ULONGLONG CUnPack::OpenPackage(CFile& file, package::PackageLocation& location) 
         CUtility::Log(L"[%s] Name:%s", kFindHeader, path.c_str());
 
         CFileException error;
-        if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary,
-                       &error)) {
+        if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone, &error)) {
             CUtility::Log(L"[%s] Fail", kFindHeader);
             CUtility::FileException(error);
             return 0;
@@ -53,4 +53,21 @@ ULONGLONG CUnPack::OpenPackage(CFile& file, package::PackageLocation& location) 
     } catch (...) {
         return 0;
     }
+}
+
+std::wstring CUnPack::GetUnpackDir() {
+    if (folder_.Path().empty())
+        folder_.Create();
+    return folder_.Path();
+}
+
+bool CUnPack::Cleanup() {
+    const std::wstring& folder = folder_.Path();
+    if (folder.empty())
+        return true;
+    // The folder cannot go while it is the current directory (the default script runs in it).
+    std::wstring parent = WithoutTrailingBackslashes(folder);
+    CUtility::RemovePathComponents(parent, 1);
+    ::SetCurrentDirectoryW(parent.c_str());
+    return folder_.Delete();
 }

@@ -1,16 +1,16 @@
-// CUnPack: the extractor. It finds the package appended to the running executable, writes its
-// files into the extraction folder "unpack\" in the temporary directory on a worker thread, and
-// owns that folder: creates it fresh on first use (removing one left by an earlier run) and
-// deletes it after the installer has ended.
+// CUnPack: the extractor. It finds the package appended to the running executable, checks it
+// against the digest signed into the image and writes its files into the extraction folder on a
+// worker thread, and owns that folder from its creation until it is deleted after the installer
+// has ended.
 #pragma once
 
 #include "framework/UniqueHandle.h"
+#include "package/ExtractionFolder.h"
 #include "package/PackageFormat.h"
 
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 class CFile;
 
@@ -30,31 +30,23 @@ public:
     // Writes every entry into the extraction folder, hashing the package on the way when the
     // image's digest slot is filled. 1 when all entries were gone through; 0 when there is no
     // package, the executable cannot be read, disk space was refused, the package turned out to be
-    // damaged, or it is not the package the image vouches for (then nothing of it is kept).
+    // damaged, or it is refused (then nothing of it is kept).
     int UnPackFiles() noexcept;
 
-    // Whether the package read is not the one the image's digest slot vouches for: longer,
-    // shorter, unreadable or other bytes. Nothing of it may be launched.
+    // Whether the extraction ended in a verdict that lets what it extracted be started: the package
+    // is the one the image's digest vouches for, or the image carries no digest. Nothing that
+    // ended otherwise (no package, an error on the way) is ever started.
+    [[nodiscard]] bool MayLaunch() const noexcept { return mayLaunch_; }
+    // Whether the package was refused: not the one the digest vouches for (longer, shorter,
+    // unreadable or other bytes), a file of it changed in the folder by another program, or an
+    // extraction that failed midway. Nothing of it is kept.
     [[nodiscard]] bool PackageRefused() const noexcept { return packageRefused_; }
 
-    // The extraction folder, ending in a backslash. The first call fixes the path, removes
-    // whatever stands there (a stale folder, a file, a link as a link) and creates a fresh
-    // folder that only SYSTEM and the administrators may touch, then holds it so that nobody can
-    // rename or replace it. Later calls return the same path unchecked.
+    // The extraction folder's path, ending in a backslash. The first call fixes it and makes the
+    // folder this run's own (see ExtractionFolder::Create); later calls return it unchecked.
     std::wstring GetUnpackDir();
-
-    // Whether this run extracted a file of that name (as Windows compares names, without case)
-    // into its own folder, and under which name it wrote it.
-    [[nodiscard]] bool HasExtracted(const std::wstring& name,
-                                    std::wstring* written = nullptr) const;
-
-    // Whether the folder is this run's own: created by it and held since. Nothing may be
-    // extracted into or launched from a folder that is not.
-    [[nodiscard]] bool OwnsFolder() const noexcept { return static_cast<bool>(folder_); }
-
-    // Lets go of the folder, for a launch that failed or left nothing to wait for: the next run
-    // removes it.
-    void ReleaseFolder() noexcept { folder_.reset(); }
+    // The folder and what this run extracted into it.
+    [[nodiscard]] ExtractionFolder& Folder() noexcept { return folder_; }
 
     // Deletes the extraction folder and everything in it, leaving the temporary directory as the
     // process's current directory; the folder goes only if it is the one this run created. True
@@ -66,14 +58,12 @@ private:
     // Opens the running executable and finds its package, logging as FindHeader does; the file
     // stays open, so that everything is read through the one handle.
     ULONGLONG OpenPackage(CFile& file, package::PackageLocation& location) noexcept;
-    bool RemoveWhatStandsThere();
-    bool CreateOwnFolder();
-    void ForgetExtracted(const std::wstring& name);
+    int Extract(CFile& file, const package::PackageLocation& location, ULONGLONG headerOffset);
+    // Nothing of the package is kept, and nothing of it may be started.
+    int RefusePackage(CFile& file) noexcept;
 
     UniqueHandle thread_;
-    std::wstring unpackDir_;
-    UniqueFileHandle folder_; // held from the folder's creation until it is deleted
-    BY_HANDLE_FILE_INFORMATION folderIdentity_ = {}; // volume and index of the folder created
-    std::vector<std::wstring> extracted_;            // names written in full, as written
+    ExtractionFolder folder_;
+    bool mayLaunch_ = false;
     bool packageRefused_ = false;
 };

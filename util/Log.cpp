@@ -68,16 +68,20 @@ int CUtility::TakeScriptOutput(UniqueFileHandle& held) noexcept {
             return 0;
     } // closed, so that what was marked for deletion goes now
 
-    // Reading data makes the share mode count: while this handle is open nobody may delete or
-    // rename the file, while the redirection may still open it for writing. A link that took the
-    // place in between is seen here, on the handle kept.
+    // Writing data makes the share mode count: while this handle is open nobody else may write,
+    // delete or rename the file, while anyone may read it. The command processor writes through it,
+    // as its standard output. A link that took the place in between is seen here, on the handle
+    // kept, before anything is written.
     OpenAtRequest take;
-    take.access = FILE_READ_DATA;
-    take.share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    take.access = FILE_WRITE_DATA;
+    take.share = FILE_SHARE_READ;
     take.disposition = FILE_OPEN_IF;
     take.options = FILE_NON_DIRECTORY_FILE;
     UniqueFileHandle output = OpenAt(temp, kScriptOutputName, take);
     if (!output || !KindOf(output.get()).IsPlainFile())
+        return 0;
+    FILE_END_OF_FILE_INFO empty = {}; // each run's output replaces the last one's
+    if (!::SetFileInformationByHandle(output.get(), FileEndOfFileInfo, &empty, sizeof empty))
         return 0;
     held = std::move(output);
     return 1;

@@ -1,42 +1,15 @@
 #include "util/SystemCalls.h"
 
-#include "framework/UniqueHandle.h"
+#include "util/SystemLibrary.h"
 
 #include <string>
 
 namespace {
 
-// wtsapi32 comes from the system directory only, never through the search path: the stub runs
-// elevated from wherever it was downloaded to, and a wtsapi32.dll lying next to it must not be
-// picked up. Where Windows can restrict the search to the system directory, it is asked to;
-// elsewhere the library is loaded by its full path there. It stays loaded for the rest of the
-// process.
+// wtsapi32 is bound on the first query, from the system directory only.
 struct WtsApi {
-    UniqueModule library;
-    WtsQueryUserTokenFunction queryUserToken = nullptr;
-
-    WtsApi() noexcept {
-        if (FindSetDefaultDllDirectories() != nullptr)
-            library.reset(
-                g_os.LoadLibraryExW(L"wtsapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-        else
-            library.reset(LoadFromSystemDirectory(L"wtsapi32.dll"));
-        if (library)
-            queryUserToken = reinterpret_cast<WtsQueryUserTokenFunction>(
-                reinterpret_cast<void*>(g_os.GetProcAddress(library.get(), "WTSQueryUserToken")));
-    }
-
-    static HMODULE LoadFromSystemDirectory(const wchar_t* name) noexcept {
-        wchar_t system[MAX_PATH + 1] = {};
-        const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH)
-            return nullptr;
-        try {
-            return g_os.LoadLibraryW((std::wstring(system, length) + L"\\" + name).c_str());
-        } catch (...) {
-            return nullptr;
-        }
-    }
+    WtsQueryUserTokenFunction queryUserToken = SystemLibraryExport<WtsQueryUserTokenFunction>(
+        LoadSystemLibrary(L"wtsapi32.dll"), "WTSQueryUserToken");
 };
 
 BOOL WINAPI BindAndQueryUserToken(ULONG sessionId, PHANDLE token) {
@@ -92,4 +65,18 @@ SetDefaultDllDirectoriesFunction FindSetDefaultDllDirectories() noexcept {
         return nullptr;
     return reinterpret_cast<SetDefaultDllDirectoriesFunction>(
         reinterpret_cast<void*>(g_os.GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name) noexcept {
+    if (FindSetDefaultDllDirectories() != nullptr)
+        return g_os.LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    wchar_t system[MAX_PATH + 1] = {};
+    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return nullptr;
+    try {
+        return g_os.LoadLibraryW((std::wstring(system, length) + L"\\" + name).c_str());
+    } catch (...) {
+        return nullptr;
+    }
 }

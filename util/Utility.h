@@ -26,11 +26,11 @@ public:
     // Writes only to a plain file with one name, opened in the temporary directory through its
     // handle; anything else (a link, a directory, a file with other hard links) gets no line.
     static void AppendLogLine(const std::wstring& line) noexcept;
-    // The default script's output goes to the log path + ".txt". Makes that a plain file of its
-    // own with one link (a link there is deleted as a link, never followed) and holds it in
-    // `held`, sharing reads and writes but not deletion, so that the redirection writes into it
-    // and nothing can be put in its place. 1 when held; 0 when a link there could not be removed
-    // or the file not taken.
+    // The default script's output goes to the log path + ".txt". Makes that a plain, empty file
+    // of its own with one link (a link there is deleted as a link, never followed) and holds it in
+    // `held`, open for writing and sharing reads only, so that the script writes into it through
+    // that handle and nothing can be put in its place. 1 when held; 0 when a link there could not
+    // be removed or the file not taken.
     static int TakeScriptOutput(UniqueFileHandle& held) noexcept;
     static void FileException(const CFileException& error) noexcept;
 

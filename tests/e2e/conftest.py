@@ -111,6 +111,8 @@ class Wine:
         self.windows_temp = "C:\\users\\" + getpass.getuser() + "\\Temp\\"
         self.log = self.temp / "unpack.log"
         self.folder = self.temp / "unpack"
+        # What the stub starts gets the machine's environment, and with it the machine's TEMP.
+        self.installer_temp = self.prefix / "drive_c" / "windows" / "temp"
 
     @staticmethod
     def windows_path(path):
@@ -124,6 +126,7 @@ class Wine:
         for name in ("unpack.log", "unpack.log.txt", "payload-record.txt", "planted-ran.txt",
                      "genuine-ran.txt"):
             (self.temp / name).unlink(missing_ok=True)
+            (self.installer_temp / name).unlink(missing_ok=True)
 
     def run(self, exe, *args, timeout=120, env=None, cwd=None):
         """Runs a program under Wine, dismissing product message boxes. Returns (exit code,

@@ -46,14 +46,14 @@ class TestStaleFolderHeldOpen:
                 in messages, messages
             assert SKIPPED in messages
             assert not any("UnPack count:" in m for m in messages), "nothing is extracted"
-            assert not (wine.temp / "planted-ran.txt").exists(), "the planted script ran"
+            assert not (wine.installer_temp / "planted-ran.txt").exists(), "the planted script ran"
         finally:
             stop(holder)
 
         wine.log.unlink()
         assert wine.run(stub) == (0, 0)
-        assert (wine.temp / "genuine-ran.txt").exists()
-        assert not (wine.temp / "planted-ran.txt").exists()
+        assert (wine.installer_temp / "genuine-ran.txt").exists()
+        assert not (wine.installer_temp / "planted-ran.txt").exists()
         assert any(m.startswith(f"{INIT} execute done code:0") for m in wine.messages())
         assert not wine.folder.exists()
 
@@ -64,22 +64,22 @@ class TestStaleFolderHeldOpen:
         try:
             assert wine.run(stub, "setup.bat", "/q") == (0, 0)
             assert SKIPPED in wine.messages()
-            assert not (wine.temp / "planted-ran.txt").exists(), "the planted file ran"
-            assert not (wine.temp / "genuine-ran.txt").exists()
+            assert not (wine.installer_temp / "planted-ran.txt").exists(), "the planted file ran"
+            assert not (wine.installer_temp / "genuine-ran.txt").exists()
         finally:
             stop(holder)
-        (wine.temp / "planted-ran.txt").unlink(missing_ok=True)
-        (wine.temp / "genuine-ran.txt").unlink(missing_ok=True)
+        (wine.installer_temp / "planted-ran.txt").unlink(missing_ok=True)
+        (wine.installer_temp / "genuine-ran.txt").unlink(missing_ok=True)
 
 
 def test_a_file_where_the_folder_should_be_is_replaced_by_the_folder(wine, pack):
     wine.folder.write_bytes(b"left by anything")
     stub = pack({"run.bat": GENUINE})
     assert wine.run(stub) == (0, 0)
-    assert (wine.temp / "genuine-ran.txt").exists()
+    assert (wine.installer_temp / "genuine-ran.txt").exists()
     assert SKIPPED not in wine.messages()
     assert not wine.folder.exists()
-    (wine.temp / "genuine-ran.txt").unlink()
+    (wine.installer_temp / "genuine-ran.txt").unlink()
 
 
 def test_the_folder_cannot_be_renamed_while_the_installer_runs(wine, pack, payload_exe):

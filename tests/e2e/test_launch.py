@@ -35,7 +35,7 @@ def assert_waited_launch(lines, exit_code):
 
 
 def payload_record(wine):
-    record = (wine.temp / "payload-record.txt").read_text(encoding="utf-8")
+    record = (wine.installer_temp / "payload-record.txt").read_text(encoding="utf-8")
     lines = record.splitlines()
     return {
         "cmdline": lines[0].removeprefix("cmdline:"),
@@ -64,11 +64,10 @@ class TestDefaultMode:
         assert (code, boxes) == (0, 0)
 
         lines = launch_lines(wine.messages())
-        log_path = wine.windows_temp + "unpack.log"
         assert re.fullmatch(
             rf"\{INIT} dir:{re.escape(wine.windows_temp)}unpack\\"
             rf" file:{re.escape(default_command_file())}"
-            rf" param:/D /c run\.bat > \"{re.escape(log_path)}\.txt\"", lines[0]), lines[0]
+            rf" param:/D /E:ON /V:OFF /c run\.bat", lines[0]), lines[0]
         # The script's own exit code is logged and changes nothing else.
         assert_waited_launch(lines, 3)
 
@@ -82,7 +81,7 @@ class TestDefaultMode:
         assert wine.run(stub, "setup.exe") == (0, 0)
 
         lines = launch_lines(wine.messages())
-        assert " file:" + default_command_file() + " param:/D /c run.bat" in lines[0]
+        assert " file:" + default_command_file() + " param:/D /E:ON /V:OFF /c run.bat" in lines[0]
         assert_waited_launch(lines, 3)
         assert "Name=sample" in (wine.temp / "unpack.log.txt").read_text(encoding="ascii")
 

@@ -30,8 +30,8 @@ def assert_refused(wine, tmp_path, why):
     refusals = [m for m in messages if m.startswith(REFUSED)]
     assert len(refusals) == 1 and why in refusals[0], messages
     assert NOT_SIGNED in messages
-    assert not (wine.temp / "planted-ran.txt").exists(), "the planted package ran"
-    assert not (wine.temp / "genuine-ran.txt").exists()
+    assert not (wine.installer_temp / "planted-ran.txt").exists(), "the planted package ran"
+    assert not (wine.installer_temp / "genuine-ran.txt").exists()
     assert not wine.folder.exists(), "files of a refused package stayed"
     assert machine_values(tmp_path, PRODUCT)["CloudAutoUpdateStatus"] == ("REG_DWORD", 999)
 
@@ -75,8 +75,8 @@ class TestSwappedAfterTheStart:
         messages = wine.messages()
         verified = [m for m in messages if m.startswith(f"{UNPACK} Package digest verified: ")]
         assert len(verified) == 1, messages
-        assert (wine.temp / "genuine-ran.txt").exists()
-        (wine.temp / "genuine-ran.txt").unlink()
+        assert (wine.installer_temp / "genuine-ran.txt").exists()
+        (wine.installer_temp / "genuine-ran.txt").unlink()
         assert not wine.folder.exists()
 
 
@@ -113,5 +113,5 @@ def test_a_package_without_a_digest_runs_unverified(wine, stub_image, tmp_path):
     messages = wine.messages()
     assert messages.count(f"{UNPACK} The package carries no digest: it is extracted "
                           "unverified") == 1, messages
-    assert (wine.temp / "genuine-ran.txt").exists()
-    (wine.temp / "genuine-ran.txt").unlink()
+    assert (wine.installer_temp / "genuine-ran.txt").exists()
+    (wine.installer_temp / "genuine-ran.txt").unlink()

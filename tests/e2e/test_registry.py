@@ -194,7 +194,7 @@ class TestBookkeeping:
         create_key("HKLM", PRODUCT)
         set_string("HKLM", PRODUCT, "CloudAutoUpdateTimeStart", "2000-01-01 00:00:00")
         set_dword("HKLM", PRODUCT, "CloudAutoUpdateStatus", 12345)
-        during = wine.temp / "during-launch.reg"
+        during = wine.installer_temp / "during-launch.reg"
         during.unlink(missing_ok=True)
         script = (b"@echo off\r\n"
                   b'reg export "HKLM\\' + PRODUCT.encode() + b'" "%TEMP%\\during-launch.reg"'

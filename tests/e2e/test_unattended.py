@@ -44,7 +44,7 @@ def test_an_old_system_is_refused_with_a_log_line_at_once(wine, pack, hiddendesk
     assert seconds < PATIENCE_MS / 1000 / 2
     assert wine.messages() == [NOT_SHOWN + TOO_OLD]
     assert not wine.folder.exists()
-    assert not (wine.temp / "genuine-ran.txt").exists()
+    assert not (wine.installer_temp / "genuine-ran.txt").exists()
 
 
 def test_a_second_stub_is_refused_with_a_log_line_at_once(wine, pack, payload_exe, hiddendesk):

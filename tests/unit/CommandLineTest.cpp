@@ -11,9 +11,27 @@ TEST(LaunchMode, UpToOneArgumentRunsTheDefaultScript) {
     EXPECT_EQ(ChooseLaunchMode(9), LaunchMode::namedFile);
 }
 
-TEST(DefaultScript, OutputGoesNextToTheLogNamedAfterItWithoutAutoRun) {
-    EXPECT_EQ(DefaultScriptParameters(L"C:\\Users\\u\\AppData\\Local\\Temp\\unpack.log"),
-              L"/D /c run.bat > \"C:\\Users\\u\\AppData\\Local\\Temp\\unpack.log.txt\"");
+TEST(BatchCommand, NamesTheScriptRelativeToTheFolderWithNoTextOfTheUsers) {
+    EXPECT_EQ(DefaultScriptParameters(), L"/D /E:ON /V:OFF /c run.bat");
+    EXPECT_EQ(BatchFileParameters(L"install.bat", L"/quiet \"a b\""),
+              L"/D /E:ON /V:OFF /c \"\".\\install.bat\" /quiet \"a b\"\"");
+    EXPECT_EQ(BatchFileParameters(L"my setup.cmd", L""),
+              L"/D /E:ON /V:OFF /c \"\".\\my setup.cmd\"\"");
+    EXPECT_TRUE(IsBatchExtension(L".BAT"));
+    EXPECT_TRUE(IsBatchExtension(L".Cmd"));
+    EXPECT_FALSE(IsBatchExtension(L".btm"));
+}
+
+TEST(BatchCommand, TextCmdWouldRunAsACommandIsFound) {
+    EXPECT_EQ(BatchOperatorIn(L"/quiet INSTALLDIR=\"C:\\Program Files\\X\" (x) !y! ,;="), L'\0');
+    for (const wchar_t* text : {L"x & C:\\launch\\evil.bat", L"x|evil", L"a<b", L"a>b", L"a^&b",
+                                L"%windir%", L"a\r\nb", L"a\nb"}) {
+        const std::wstring parameters(text);
+        EXPECT_EQ(BatchOperatorIn(parameters), parameters[parameters.find_first_of(L"&|<>^%\r\n")])
+            << std::string(parameters.begin(), parameters.end());
+    }
+    // An unbalanced quote would have cmd read the operators after it as outside of quotes.
+    EXPECT_EQ(BatchOperatorIn(L"\"x\" \"y"), L'"');
 }
 
 TEST(FileExtension, IsWhatFollowsTheLastDotOfTheName) {

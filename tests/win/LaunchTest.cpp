@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <map>
+#include <optional>
+
 namespace {
 
 // --- The child side ------------------------------------------------------------------------
@@ -18,15 +22,20 @@ std::wstring ReportPath() {
     return TempDir() + L"launch-report.txt";
 }
 
-// Records what the launch asked for, and whether the environment still held the variable that
-// would have the command processor search the PATH before the current folder.
+// Records what the launch asked for: the program, its command line and folder, whether it was
+// handed a standard output, and the environment it was given.
 BOOL WINAPI RecordingStart(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES,
-                           LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR directory,
-                           LPSTARTUPINFOW, LPPROCESS_INFORMATION) {
-    const bool searchFirst =
-        ::GetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", nullptr, 0) != 0;
-    WriteTextFile(ReportPath(), Narrow(std::wstring(application) + L"\n" + commandLine + L"\n" +
-                                       directory + L"\n" + (searchFirst ? L"search" : L"-")));
+                           LPSECURITY_ATTRIBUTES, BOOL inherit, DWORD flags, LPVOID environment,
+                           LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION) {
+    const bool output = inherit && (flags & EXTENDED_STARTUPINFO_PRESENT) &&
+                        (startup->dwFlags & STARTF_USESTDHANDLES) && startup->hStdOutput != nullptr;
+    std::wstring report = std::wstring(application) + L"\n" + commandLine + L"\n" + directory +
+                          L"\n" + (output ? L"output" : L"-");
+    if (flags & CREATE_UNICODE_ENVIRONMENT)
+        for (const wchar_t* entry = static_cast<const wchar_t*>(environment); *entry != L'\0';
+             entry += wcslen(entry) + 1)
+            report += L"\n" + std::wstring(entry);
+    WriteTextFile(ReportPath(), Narrow(report));
     ::SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
@@ -35,23 +44,39 @@ int ExtractAndLaunch(const LaunchCommand& command, CUnPack& unpack) {
     return LaunchAndWait(command, unpack) ? 1 : 0;
 }
 
+// What whoever starts the stub may set: the variables the script reads.
+void SetCallersEnvironment() {
+    ::SetEnvironmentVariableW(L"windir", L"C:\\evilwin");
+    ::SetEnvironmentVariableW(L"CALLER_SECRET", L"1");
+    ::SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", L"1");
+    wchar_t path[4096] = {};
+    ::GetEnvironmentVariableW(L"PATH", path, 4096);
+    ::SetEnvironmentVariableW(L"PATH", (std::wstring(L"C:\\userbin;") + path).c_str());
+}
+
 const ChildRegistration defaultLaunch(L"launch-default", [] {
     g_os.CreateProcessW = RecordingStart;
-    ::SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", L"1");
+    SetCallersEnvironment();
     CUnPack unpack;
     unpack.StartAndWait();
-    return ExtractAndLaunch(DefaultScriptCommand(unpack), unpack);
+    return ExtractAndLaunch(DefaultScriptCommand(unpack.GetUnpackDir(), CommandProcessorPath()),
+                            unpack);
 });
 
 const ChildRegistration namedLaunch(L"launch-named", [] {
     g_os.CreateProcessW = RecordingStart;
+    SetCallersEnvironment();
     CUnPack unpack;
     unpack.StartAndWait();
     wchar_t name[MAX_PATH] = {};
     ::GetEnvironmentVariableW(L"LAUNCH_TEST_FILE", name, MAX_PATH);
-    const std::vector<std::wstring> arguments = {L"setup.exe", name, L"/qn"};
-    return ExtractAndLaunch(
-        NamedFileCommand(unpack, arguments, L"setup.exe " + std::wstring(name) + L" /qn"), unpack);
+    wchar_t parameters[MAX_PATH] = L"/qn";
+    ::GetEnvironmentVariableW(L"LAUNCH_TEST_PARAMETERS", parameters, MAX_PATH);
+    const std::vector<std::wstring> arguments = {L"setup.exe", name, parameters};
+    return ExtractAndLaunch(NamedFileCommand(unpack.GetUnpackDir(), arguments,
+                                             L"setup.exe " + std::wstring(name) + L" " + parameters,
+                                             CommandProcessorPath()),
+                            unpack);
 });
 
 const ChildRegistration slowInstaller(L"sleep-then-exit-7", [] {
@@ -74,9 +99,10 @@ const ChildRegistration failedWait(L"launch-with-failing-wait", [] {
     g_os.Sleep = ShortPause;
     const std::vector<std::wstring> arguments = {L"setup.exe", L"installer.exe", L"--child",
                                                  L"sleep-then-exit-7"};
-    return ExtractAndLaunch(
-        NamedFileCommand(unpack, arguments, L"setup.exe installer.exe --child sleep-then-exit-7"),
-        unpack);
+    return ExtractAndLaunch(NamedFileCommand(unpack.GetUnpackDir(), arguments,
+                                             L"setup.exe installer.exe --child sleep-then-exit-7",
+                                             CommandProcessorPath()),
+                            unpack);
 });
 
 // --- The parent side -------------------------------------------------------------------------
@@ -97,6 +123,48 @@ std::vector<std::string> Report() {
     return lines;
 }
 
+// What a launch was given: the program, its command line, its folder, whether it got a standard
+// output, and its environment.
+struct Started {
+    std::string application;
+    std::string commandLine;
+    std::string directory;
+    bool output = false;
+    std::map<std::string, std::string> environment; // names upper-cased
+};
+
+std::optional<Started> Recorded() {
+    const std::vector<std::string> lines = Report();
+    if (lines.size() < 4)
+        return std::nullopt;
+    Started started{lines[0], lines[1], lines[2], lines[3] == "output", {}};
+    for (size_t i = 4; i < lines.size(); ++i) {
+        const size_t equals = lines[i].find('=', 1);
+        std::string name = lines[i].substr(0, equals);
+        for (char& c : name)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        started.environment[name] = lines[i].substr(equals + 1);
+    }
+    return started;
+}
+
+// The log of the child's run, for a failed check.
+std::string LogText() {
+    std::wstring text;
+    for (const std::wstring& message : LogMessages())
+        text += message + L"\n";
+    return Narrow(text);
+}
+
+std::string CommandProcessor() {
+    wchar_t windows[MAX_PATH] = {};
+    ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    wchar_t system[MAX_PATH] = {};
+    ::GetSystemDirectoryW(system, MAX_PATH);
+    return Narrow(kExpectedWow64 ? std::wstring(windows) + L"\\sysnative\\cmd.exe"
+                                 : std::wstring(system) + L"\\cmd.exe");
+}
+
 class Launch : public PackedChildTest {
 protected:
     Launch() : PackedChildTest(L"launch-test") {}
@@ -107,8 +175,11 @@ protected:
     }
     void TearDown() override {
         ::SetEnvironmentVariableW(L"LAUNCH_TEST_FILE", nullptr);
+        ::SetEnvironmentVariableW(L"LAUNCH_TEST_PARAMETERS", nullptr);
         ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\.msi");
         ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\Evil.Package");
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.unpacktest");
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\UnpackTest.Document");
         ::DeleteFileW(ReportPath().c_str());
         ::DeleteFileW((LogPath() + L".txt").c_str());
         PackedChildTest::TearDown();
@@ -119,21 +190,57 @@ protected:
     }
 };
 
-TEST_F(Launch, TheDefaultScriptRunsInTheSystemsCommandProcessorWithoutAutoRunOrPathSearch) {
+TEST_F(Launch, TheDefaultScriptGetsTheMachinesEnvironmentAndNoPathOfTheUsers) {
     ASSERT_EQ(Run({{"run.bat", "@echo off"}}, L"launch-default"), 0);
-    const std::vector<std::string> report = Report();
-    ASSERT_EQ(report.size(), 4u);
+    const std::optional<Started> started = Recorded();
+    ASSERT_TRUE(started.has_value()) << LogText();
+    EXPECT_EQ(started->application, CommandProcessor());
+    // The output goes through the handle given: no text of the temporary directory's on cmd's
+    // line, which cmd would read for %NAME% and "&".
+    EXPECT_EQ(started->commandLine, "\"" + CommandProcessor() + "\" /D /E:ON /V:OFF /c run.bat");
+    EXPECT_TRUE(started->output);
+    EXPECT_EQ(started->directory, Narrow(folder));
+
     wchar_t windows[MAX_PATH] = {};
     ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    wchar_t system[MAX_PATH] = {};
-    ::GetSystemDirectoryW(system, MAX_PATH);
-    const std::string processor =
-        Narrow(kExpectedWow64 ? std::wstring(windows) + L"\\sysnative\\cmd.exe"
-                              : std::wstring(system) + L"\\cmd.exe");
-    EXPECT_EQ(report[0], processor);
-    EXPECT_EQ(report[1], "\"" + processor + "\" /D /c run.bat > \"" + Narrow(LogPath()) + ".txt\"");
-    EXPECT_EQ(report[2], Narrow(folder));
-    EXPECT_EQ(report[3], "-") << "the variable that puts the PATH first was left in place";
+    const auto& environment = started->environment;
+    EXPECT_EQ(environment.count("CALLER_SECRET"), 0u);
+    EXPECT_EQ(environment.count("NODEFAULTCURRENTDIRECTORYINEXEPATH"), 0u);
+    ASSERT_EQ(environment.count("WINDIR"), 1u);
+    EXPECT_EQ(environment.at("WINDIR"), Narrow(windows));
+    ASSERT_EQ(environment.count("PATH"), 1u);
+    EXPECT_EQ(environment.at("PATH").find("userbin"), std::string::npos) << environment.at("PATH");
+    EXPECT_NE(environment.at("PATH").find("system32"), std::string::npos) << environment.at("PATH");
+}
+
+TEST_F(Launch, ANamedBatchFileRunsAsTheDefaultScriptAndTakesNoOperators) {
+    ::SetEnvironmentVariableW(L"LAUNCH_TEST_FILE", L"Install.BAT");
+    ::SetEnvironmentVariableW(L"LAUNCH_TEST_PARAMETERS", L"/quiet \"C:\\a b\"");
+    ASSERT_EQ(Run({{"install.bat", "@echo off"}}, L"launch-named"), 0);
+    std::optional<Started> started = Recorded();
+    ASSERT_TRUE(started.has_value()) << LogText();
+    EXPECT_EQ(started->application, CommandProcessor());
+    EXPECT_EQ(started->commandLine, "\"" + CommandProcessor() +
+                                        "\" /D /E:ON /V:OFF /c \"\".\\Install.BAT\" /quiet "
+                                        "\"C:\\a b\"\"");
+    EXPECT_FALSE(started->output);
+    EXPECT_EQ(started->environment.count("CALLER_SECRET"), 0u);
+
+    for (const wchar_t* parameters : {L"x & C:\\launch\\evil.bat", L"x|C:\\launch\\evil.bat"}) {
+        ::DeleteFileW(ReportPath().c_str());
+        ::DeleteFileW(LogPath().c_str());
+        ::SetEnvironmentVariableW(L"LAUNCH_TEST_PARAMETERS", parameters);
+        ASSERT_EQ(Run({{"install.bat", "@echo off"}}, L"launch-named"), 0);
+        EXPECT_FALSE(Exists(ReportPath())) << Narrow(parameters) << " was started";
+        const std::wstring text(parameters);
+        const std::wstring operatorText(1, text[text.find_first_of(L"&|")]);
+        EXPECT_TRUE(Contains(LogMessages(),
+                             L"[CUnPackFileApp::InitInstance] execute skipped: the parameters of "
+                             L"Install.BAT hold " +
+                                 operatorText + L", which a batch file would run as a command"))
+            << Narrow(parameters);
+        EXPECT_FALSE(Exists(folder));
+    }
 }
 
 // Wine does not merge the user's classes into HKEY_CLASSES_ROOT, as Windows does; the launch
@@ -152,8 +259,8 @@ TEST_F(Launch, ADocumentOpensWithTheMachinesAssociationNeverTheUsers) {
     ::SetEnvironmentVariableW(L"LAUNCH_TEST_FILE", L"SETUP.MSI");
 
     ASSERT_EQ(Run({{"setup.msi", "not really"}}, L"launch-named"), 0);
-    const std::vector<std::string> report = Report();
-    ASSERT_EQ(report.size(), 4u);
+    const std::optional<Started> started = Recorded();
+    ASSERT_TRUE(started.has_value()) << LogText();
     wchar_t command[MAX_PATH * 2] = {};
     LONG size = sizeof command;
     ASSERT_EQ(::RegQueryValueW(HKEY_LOCAL_MACHINE,
@@ -161,12 +268,33 @@ TEST_F(Launch, ADocumentOpensWithTheMachinesAssociationNeverTheUsers) {
                                &size),
               ERROR_SUCCESS);
     const std::string machine = Narrow(command);
-    EXPECT_EQ(report[0], machine.substr(0, machine.find(' '))) << machine;
-    EXPECT_NE(report[1].find("\"" + Narrow(folder) + "setup.msi\""), std::string::npos)
-        << report[1];
-    EXPECT_NE(report[1].find("/qn"), std::string::npos) << report[1];
-    EXPECT_EQ(report[1].find("evil"), std::string::npos) << report[1];
+    EXPECT_EQ(started->application, machine.substr(0, machine.find(' '))) << machine;
+    EXPECT_NE(started->commandLine.find("\"" + Narrow(folder) + "setup.msi\""), std::string::npos)
+        << started->commandLine;
+    EXPECT_NE(started->commandLine.find("/qn"), std::string::npos) << started->commandLine;
+    EXPECT_EQ(started->commandLine.find("evil"), std::string::npos) << started->commandLine;
     EXPECT_TRUE(Contains(LogMessages(), L"[CUnPackFileApp::InitInstance] execute fail"));
+}
+
+// Windows registers Msi.Package's command as "%SystemRoot%\System32\msiexec.exe" ...: the
+// variables in it are the machine's, whatever the caller set.
+TEST_F(Launch, AnAssociationsVariablesAreTheMachinesNeverTheCallers) {
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.unpacktest", nullptr,
+                                REG_SZ, L"UnpackTest.Document", sizeof L"UnpackTest.Document"),
+              ERROR_SUCCESS);
+    const wchar_t open[] = L"\"%windir%\\system32\\notepad.exe\" \"%1\"";
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE,
+                                L"Software\\Classes\\UnpackTest.Document\\shell\\open\\command",
+                                nullptr, REG_EXPAND_SZ, open, sizeof open),
+              ERROR_SUCCESS);
+    ::SetEnvironmentVariableW(L"LAUNCH_TEST_FILE", L"notes.unpacktest");
+
+    ASSERT_EQ(Run({{"notes.unpacktest", "text"}}, L"launch-named"), 0);
+    const std::optional<Started> started = Recorded();
+    ASSERT_TRUE(started.has_value()) << LogText();
+    wchar_t windows[MAX_PATH] = {};
+    ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    EXPECT_EQ(started->application, Narrow(windows) + "\\system32\\notepad.exe");
 }
 
 TEST_F(Launch, ANameThatIsNoPackagedFileIsNeverStartedAndTheFolderGoes) {

@@ -226,9 +226,9 @@ TEST_F(LogTarget, AReparsePointOrADirectoryGetsNoLine) {
     EXPECT_TRUE(::RemoveDirectoryW(LogPath().c_str())) << "the folder is no longer empty";
 }
 
-// The output is held from before the launch until the installer has ended: the redirection can
-// write into it, nobody can delete, rename or replace it meanwhile.
-TEST_F(LogTarget, ScriptOutputIsAPlainFileOfItsOwnHeldWhileTheScriptWrites) {
+// The output is held from before the launch until the installer has ended: the script writes
+// through the handle, nobody else can write, delete, rename or replace it meanwhile.
+TEST_F(LogTarget, ScriptOutputIsAPlainEmptyFileOfItsOwnHeldWhileTheScriptWrites) {
     WriteTextFile(output_, "last run's output");
     UniqueFileHandle held;
     ASSERT_EQ(CUtility::TakeScriptOutput(held), 1);
@@ -237,15 +237,13 @@ TEST_F(LogTarget, ScriptOutputIsAPlainFileOfItsOwnHeldWhileTheScriptWrites) {
     EXPECT_FALSE(::DeleteFileW(output_.c_str()));
     EXPECT_FALSE(::MoveFileW(output_.c_str(), target_.c_str()));
     EXPECT_EQ(Content(target_), "not the log");
-    UniqueFileHandle redirection(::CreateFileW(output_.c_str(), GENERIC_WRITE,
+    const UniqueFileHandle other(::CreateFileW(output_.c_str(), GENERIC_WRITE,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(redirection) << "the redirection cannot open it: " << ::GetLastError();
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_FALSE(other) << "another program may write into the script's output";
     DWORD written = 0;
-    ASSERT_TRUE(::WriteFile(redirection.get(), "ok", 2, &written, nullptr));
-    redirection.reset();
-    held.reset();
-    EXPECT_EQ(Content(output_), "ok");
+    ASSERT_TRUE(::WriteFile(held.get(), "ok", 2, &written, nullptr));
+    EXPECT_EQ(Content(output_), "ok") << "the output is not readable while it is written";
 }
 
 TEST_F(LogTarget, ScriptOutputThatIsALinkIsDeletedAsALinkOrNothingIsTaken) {

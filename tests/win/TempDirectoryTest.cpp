@@ -36,7 +36,7 @@ int UseTheTemporaryDirectory() {
     UniqueFileHandle output;
     const int taken = CUtility::TakeScriptOutput(output);
     Report(CUtility::GetLogFilePath() + L"\n" + folder + L"\n" + std::to_wstring(taken) +
-           (unpack.OwnsFolder() ? L" owned" : L" not owned"));
+           (unpack.Folder().IsOwn() ? L" owned" : L" not owned"));
     output.reset();
     unpack.Cleanup();
     return 0;

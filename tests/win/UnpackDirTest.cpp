@@ -97,7 +97,7 @@ private:
 TEST_F(UnpackDir, FirstRunCreatesTheFolderForSystemAndAdministratorsOnly) {
     CUnPack unpack;
     EXPECT_EQ(unpack.GetUnpackDir(), folder);
-    EXPECT_TRUE(unpack.OwnsFolder());
+    EXPECT_TRUE(unpack.Folder().IsOwn());
     EXPECT_EQ(g_createCalls, 1);
     EXPECT_EQ(g_pauses, 0);
     EXPECT_EQ(g_createdWith, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
@@ -128,9 +128,9 @@ TEST_F(UnpackDir, FolderCannotBeSwappedFromItsCreationOnAndLaterCallsDoNotCheckA
     ASSERT_EQ(unpack.GetUnpackDir(), folder);
     EXPECT_EQ(g_swapError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_FALSE(Exists(temp + L"moved"));
-    EXPECT_TRUE(unpack.OwnsFolder());
+    EXPECT_TRUE(unpack.Folder().IsOwn());
 
-    unpack.ReleaseFolder();
+    unpack.Folder().LetGo();
     RemoveTree(folder.substr(0, folder.size() - 1));
     EXPECT_EQ(unpack.GetUnpackDir(), folder);
     EXPECT_FALSE(Exists(folder));
@@ -177,7 +177,7 @@ TEST_F(UnpackDir, StaleFolderThatCannotBeRemovedIsNeverUsed) {
 
     CUnPack unpack;
     EXPECT_EQ(unpack.GetUnpackDir(), folder);
-    EXPECT_FALSE(unpack.OwnsFolder());
+    EXPECT_FALSE(unpack.Folder().IsOwn());
     EXPECT_EQ(g_createCalls, 0) << "an existing folder is never taken for a created one";
     EXPECT_TRUE(Exists(folder + L"setup.msi"));
 }
@@ -204,13 +204,13 @@ TEST_F(UnpackDir, JunctionInTheFoldersPlaceIsRemovedAsALinkNeverFollowed) {
     {
         CUnPack unpack;
         unpack.GetUnpackDir();
-        EXPECT_FALSE(unpack.OwnsFolder());
+        EXPECT_FALSE(unpack.Folder().IsOwn());
         EXPECT_TRUE(Exists(folder + L"target.txt"));
     }
     ASSERT_TRUE(::DeleteFileW((folder + L"target.txt").c_str()));
     CUnPack unpack;
     unpack.GetUnpackDir();
-    EXPECT_TRUE(unpack.OwnsFolder()) << "an empty link goes and a fresh folder takes its place";
+    EXPECT_TRUE(unpack.Folder().IsOwn()) << "an empty link goes and a fresh folder takes its place";
 }
 
 TEST_F(UnpackDir, CleanupRemovesTheFolderWhileItIsTheCurrentDirectory) {

@@ -1,5 +1,6 @@
-#include "package/UnPack.h"
+#include "package/ExtractionFolder.h"
 
+#include "framework/File.h"
 #include "package/FolderSecurity.h"
 #include "util/FilesAt.h"
 #include "util/PathText.h"
@@ -8,8 +9,6 @@
 
 #include <sddl.h>
 #include <winternl.h>
-
-#include <algorithm>
 
 namespace {
 
@@ -68,22 +67,47 @@ UniqueLocalMemory BuildFolderSecurity() {
     return UniqueLocalMemory(descriptor);
 }
 
+bool ReadState(HANDLE file, FileState& state) noexcept {
+    BY_HANDLE_FILE_INFORMATION information = {};
+    FILE_BASIC_INFO basic = {};
+    if (!::GetFileInformationByHandle(file, &information) ||
+        !g_os.GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
+        return false;
+    state.volume = information.dwVolumeSerialNumber;
+    state.index =
+        (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    state.size =
+        (static_cast<ULONGLONG>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    state.lastWrite = basic.LastWriteTime.QuadPart;
+    state.change = basic.ChangeTime.QuadPart;
+    state.links = information.nNumberOfLinks;
+    return true;
+}
+
+// Sets the write and change times to what they are now: a time set through the handle is one the
+// file system keeps when the writer closes, so that the holder finds the file as it was left.
+bool PinTimes(HANDLE writer) noexcept {
+    FILE_BASIC_INFO basic = {};
+    if (!g_os.GetFileInformationByHandleEx(writer, FileBasicInfo, &basic, sizeof basic))
+        return false;
+    FILE_BASIC_INFO pinned = {}; // zero creation and access times, zero attributes: unchanged
+    pinned.LastWriteTime = basic.LastWriteTime;
+    pinned.ChangeTime = basic.ChangeTime;
+    return ::SetFileInformationByHandle(writer, FileBasicInfo, &pinned, sizeof pinned) != FALSE;
+}
+
 } // namespace
 
-std::wstring CUnPack::GetUnpackDir() {
-    if (!unpackDir_.empty())
-        return unpackDir_;
-
-    unpackDir_ = CUtility::GetTempDirectory() + kFolderName + L"\\";
+void ExtractionFolder::Create() {
+    path_ = CUtility::GetTempDirectory() + kFolderName + L"\\";
     if (!RemoveWhatStandsThere() || !CreateOwnFolder())
         folder_.reset();
-    return unpackDir_;
 }
 
 // True when nothing is left at the folder's path. Whatever stands there is opened as itself in the
 // temporary directory and deleted through that handle: a junction or link goes as a link, a file
 // as a file, a stale folder with everything in it.
-bool CUnPack::RemoveWhatStandsThere() {
+bool ExtractionFolder::RemoveWhatStandsThere() {
     const HANDLE temp = CUtility::TempDirectoryHandle();
     OpenAtRequest open;
     open.access = DELETE | FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES;
@@ -100,7 +124,7 @@ bool CUnPack::RemoveWhatStandsThere() {
         }
         if (kind.IsFolder() && !kind.IsLink())
             ::SetCurrentDirectoryW(CUtility::GetTempDirectory().c_str());
-        (void)CUtility::DeleteThroughHandle(stale.get(), WithoutTrailingBackslashes(unpackDir_));
+        (void)CUtility::DeleteThroughHandle(stale.get(), WithoutTrailingBackslashes(path_));
         stale.reset();
     }
 
@@ -109,12 +133,12 @@ bool CUnPack::RemoveWhatStandsThere() {
     const UniqueFileHandle left = OpenAt(temp, kFolderName, look);
     if (!left && ::GetLastError() != ERROR_ACCESS_DENIED)
         return true;
-    CUtility::Log(L"[%s] Stale folder could not be removed:%s", kGetUnpackDir, unpackDir_.c_str());
+    CUtility::Log(L"[%s] Stale folder could not be removed:%s", kGetUnpackDir, path_.c_str());
     return false;
 }
 
 // True when this call created the folder and now holds it.
-bool CUnPack::CreateOwnFolder() {
+bool ExtractionFolder::CreateOwnFolder() {
     const UniqueLocalMemory descriptor = BuildFolderSecurity();
 
     // Created by the very call that returns its handle, in the temporary directory held since
@@ -137,41 +161,87 @@ bool CUnPack::CreateOwnFolder() {
         folder_ = OpenAt(temp, kFolderName, create);
         g_os.Sleep(kRetryPauseMs);
     }
-    if (folder_ && ::GetFileInformationByHandle(folder_.get(), &folderIdentity_))
+    if (folder_ && ReadState(folder_.get(), folderState_))
         return true;
     folder_.reset();
-    CUtility::Log(L"[%s] Folder could not be created:%s", kGetUnpackDir, unpackDir_.c_str());
+    CUtility::Log(L"[%s] Folder could not be created:%s", kGetUnpackDir, path_.c_str());
     return false;
 }
 
-bool CUnPack::HasExtracted(const std::wstring& name, std::wstring* written) const {
-    for (const std::wstring& extracted : extracted_) {
-        if (::CompareStringOrdinal(extracted.c_str(), static_cast<int>(extracted.size()),
+bool ExtractionFolder::Keep(CFile& written, const std::wstring& name) {
+    // Between the writer's close and the holder's open no handle stops another program's: what the
+    // holder finds is compared with what the writer left, its times pinned so that the close
+    // itself changes nothing.
+    FileState left;
+    const bool pinned = PinTimes(written.Handle()) && ReadState(written.Handle(), left);
+    written.Close();
+    if (!pinned)
+        return false;
+
+    // Reading data makes the share mode count: while this handle is open nobody may open the file
+    // for writing or deletion, while the installer may still read it and start it.
+    OpenAtRequest hold;
+    hold.access = FILE_READ_DATA;
+    hold.share = FILE_SHARE_READ;
+    hold.options = FILE_NON_DIRECTORY_FILE;
+    UniqueFileHandle held = OpenAt(folder_.get(), name, hold);
+    FileState found;
+    if (!held || !ReadState(held.get(), found) || !(found == left) || found.links != 1)
+        return false;
+    extracted_.push_back(Extracted{name, std::move(held), found});
+    return true;
+}
+
+bool ExtractionFolder::HasExtracted(const std::wstring& name, std::wstring* written) const {
+    for (const Extracted& file : extracted_) {
+        if (::CompareStringOrdinal(file.name.c_str(), static_cast<int>(file.name.size()),
                                    name.c_str(), static_cast<int>(name.size()),
                                    TRUE) == CSTR_EQUAL) {
             if (written != nullptr)
-                *written = extracted;
+                *written = file.name;
             return true;
         }
     }
     return false;
 }
 
-void CUnPack::ForgetExtracted(const std::wstring& name) {
+bool ExtractionFolder::Discard(const std::wstring& name) {
     std::wstring written;
-    while (HasExtracted(name, &written))
-        extracted_.erase(std::find(extracted_.begin(), extracted_.end(), written));
+    if (!HasExtracted(name, &written))
+        return true;
+    auto file = extracted_.begin();
+    while (file->name != written)
+        ++file;
+    const FileState state = file->state;
+    extracted_.erase(file); // the holder closes: the file may be opened for deletion
+
+    OpenAtRequest remove;
+    remove.access = DELETE;
+    remove.share = 0;
+    remove.options = FILE_NON_DIRECTORY_FILE;
+    const UniqueFileHandle old = OpenAt(folder_.get(), written, remove);
+    FileState found;
+    return old && ReadState(old.get(), found) && found.SameFileAs(state) &&
+           DeleteThrough(old.get());
 }
 
-bool CUnPack::Cleanup() {
-    if (unpackDir_.empty())
-        return true;
-    const std::wstring path = WithoutTrailingBackslashes(unpackDir_);
-    // The folder cannot go while it is the current directory (the default script runs in it).
-    std::wstring parent = path;
-    CUtility::RemovePathComponents(parent, 1);
-    ::SetCurrentDirectoryW(parent.c_str());
+bool ExtractionFolder::Holds(const std::wstring& name) const {
+    OpenAtRequest look;
+    const UniqueFileHandle there = OpenAt(folder_.get(), name, look);
+    const DWORD error = ::GetLastError();
+    return there || error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
 
+void ExtractionFolder::LetGo() noexcept {
+    extracted_.clear();
+    folder_.reset();
+}
+
+bool ExtractionFolder::Delete() {
+    if (path_.empty())
+        return true;
+    extracted_.clear(); // the extracted files are held no more and can be deleted
+    const std::wstring path = WithoutTrailingBackslashes(path_);
     if (folder_)
         (void)CUtility::DeleteEntriesThroughHandle(folder_.get(), path);
 
@@ -183,11 +253,8 @@ bool CUnPack::Cleanup() {
     const UniqueFileHandle folder = OpenAt(CUtility::TempDirectoryHandle(), kFolderName, open);
     if (!folder)
         return IsMissing(::GetLastError());
-    BY_HANDLE_FILE_INFORMATION identity = {};
-    if (!::GetFileInformationByHandle(folder.get(), &identity) ||
-        identity.dwVolumeSerialNumber != folderIdentity_.dwVolumeSerialNumber ||
-        identity.nFileIndexHigh != folderIdentity_.nFileIndexHigh ||
-        identity.nFileIndexLow != folderIdentity_.nFileIndexLow)
+    FileState found;
+    if (!ReadState(folder.get(), found) || !found.SameFileAs(folderState_))
         return false;
     // What the installer left behind since, then the folder.
     return CUtility::DeleteThroughHandle(folder.get(), path) != 0;

@@ -1,0 +1,96 @@
+#include "util/MachineEnvironment.h"
+
+#include "framework/UniqueHandle.h"
+#include "util/SystemLibrary.h"
+
+#include <vector>
+
+namespace {
+
+using CreateEnvironmentBlockFunction = BOOL(WINAPI*)(LPVOID* environment, HANDLE token,
+                                                     BOOL inherit);
+using DestroyEnvironmentBlockFunction = BOOL(WINAPI*)(LPVOID environment);
+using GetUserProfileDirectoryFunction = BOOL(WINAPI*)(HANDLE token, LPWSTR directory, LPDWORD size);
+
+// userenv is bound on first use, from the system directory only.
+struct UserEnv {
+    HMODULE library = LoadSystemLibrary(L"userenv.dll");
+    CreateEnvironmentBlockFunction createBlock =
+        SystemLibraryExport<CreateEnvironmentBlockFunction>(library, "CreateEnvironmentBlock");
+    DestroyEnvironmentBlockFunction destroyBlock =
+        SystemLibraryExport<DestroyEnvironmentBlockFunction>(library, "DestroyEnvironmentBlock");
+    GetUserProfileDirectoryFunction profileDirectory =
+        SystemLibraryExport<GetUserProfileDirectoryFunction>(library, "GetUserProfileDirectoryW");
+};
+
+const UserEnv& TheUserEnv() {
+    static const UserEnv userEnv;
+    return userEnv;
+}
+
+// Without a token the block holds the system's variables only; the user's HKCU\Environment,
+// which the user's unelevated programs write, is not read.
+bool SystemVariables(Environment& environment) {
+    const UserEnv& userEnv = TheUserEnv();
+    LPVOID block = nullptr;
+    if (userEnv.createBlock == nullptr || userEnv.destroyBlock == nullptr ||
+        !userEnv.createBlock(&block, nullptr, FALSE))
+        return false;
+    try {
+        environment = ParseEnvironmentBlock(static_cast<const wchar_t*>(block));
+    } catch (...) {
+        userEnv.destroyBlock(block);
+        throw;
+    }
+    userEnv.destroyBlock(block);
+    return true;
+}
+
+// The account the process runs as, and its profile folder as the machine records it (the
+// profile list under HKEY_LOCAL_MACHINE). What cannot be had stays as the system block has it.
+void AddProcessAccount(Environment& environment) {
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
+        return;
+    const UniqueHandle token(raw);
+
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } info;
+    DWORD size = 0;
+    wchar_t name[256] = {};
+    wchar_t domain[256] = {};
+    DWORD nameLength = 256;
+    DWORD domainLength = 256;
+    SID_NAME_USE use;
+    if (::GetTokenInformation(token.get(), TokenUser, &info, sizeof info, &size) &&
+        ::LookupAccountSidW(nullptr, info.user.User.Sid, name, &nameLength, domain, &domainLength,
+                            &use)) {
+        SetVariable(environment, L"USERNAME", name);
+        SetVariable(environment, L"USERDOMAIN", domain);
+    }
+
+    const GetUserProfileDirectoryFunction profileDirectory = TheUserEnv().profileDirectory;
+    DWORD length = 0;
+    if (profileDirectory == nullptr || profileDirectory(token.get(), nullptr, &length) ||
+        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER || length == 0)
+        return;
+    std::vector<wchar_t> profile(length + 1);
+    if (profileDirectory(token.get(), profile.data(), &length))
+        SetVariable(environment, L"USERPROFILE", profile.data());
+}
+
+} // namespace
+
+bool MachineEnvironment(Environment& environment) noexcept {
+    try {
+        if (!SystemVariables(environment))
+            return false;
+        AddProcessAccount(environment);
+        RemoveVariable(environment, L"NoDefaultCurrentDirectoryInExePath");
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
