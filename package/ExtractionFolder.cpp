@@ -20,6 +20,11 @@ constexpr wchar_t kFolderName[] = L"unpack";
 constexpr int kMaxCreateRetries = 20;
 constexpr DWORD kRetryPauseMs = 100;
 
+// A file just written may be opened by another program for a moment (a virus scanner looking at
+// what was closed): holding it is tried again for up to two seconds.
+constexpr int kMaxHoldRetries = 200;
+constexpr DWORD kHoldPauseMs = 10;
+
 bool TokenIsAdministrator() noexcept {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID administrators = nullptr;
@@ -169,9 +174,10 @@ bool ExtractionFolder::CreateOwnFolder() {
 }
 
 bool ExtractionFolder::Keep(CFile& written, const std::wstring& name) {
-    // Between the writer's close and the holder's open no handle stops another program's: what the
-    // holder finds is compared with what the writer left, its times pinned so that the close
-    // itself changes nothing.
+    // The writer must go before the holder can deny writing to others, and between the two no
+    // handle stops another program's open where no access-control list does: what the holder
+    // finds is compared with what the writer left, its times pinned so that the close itself
+    // changes nothing. A file changed in between is never started.
     FileState left;
     const bool pinned = PinTimes(written.Handle()) && ReadState(written.Handle(), left);
     written.Close();
@@ -185,6 +191,12 @@ bool ExtractionFolder::Keep(CFile& written, const std::wstring& name) {
     hold.share = FILE_SHARE_READ;
     hold.options = FILE_NON_DIRECTORY_FILE;
     UniqueFileHandle held = OpenAt(folder_.get(), name, hold);
+    for (int retries = 0;
+         !held && ::GetLastError() == ERROR_SHARING_VIOLATION && retries < kMaxHoldRetries;
+         ++retries) {
+        g_os.Sleep(kHoldPauseMs);
+        held = OpenAt(folder_.get(), name, hold);
+    }
     FileState found;
     if (!held || !ReadState(held.get(), found) || !(found == left) || found.links != 1)
         return false;

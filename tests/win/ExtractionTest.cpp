@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
 #include <chrono>
 #include <thread>
 
@@ -114,6 +115,23 @@ const ChildRegistration unreadableHeader(L"extract-second-header-unreadable", []
     g_unreadableOffset = unpack.FindHeader() + 284 + 5; // past "first"
     g_os.ReadFile = ReadFailingAtOneOffset;
     return unpack.UnPackFiles();
+});
+
+// Memory runs out at the second entry, after the first was written.
+int g_freeSpaceQueries = 0;
+BOOL WINAPI ThrowingAtTheSecondEntry(LPCWSTR directory, PULARGE_INTEGER a, PULARGE_INTEGER b,
+                                     PULARGE_INTEGER totalFree) {
+    if (++g_freeSpaceQueries == 2)
+        throw std::bad_alloc();
+    return ::GetDiskFreeSpaceExW(directory, a, b, totalFree);
+}
+
+// 0 when the extraction that failed midway left nothing to start.
+const ChildRegistration failedMidway(L"extract-failing-midway", [] {
+    g_os.GetDiskFreeSpaceExW = ThrowingAtTheSecondEntry;
+    CUnPack unpack;
+    const int result = unpack.UnPackFiles();
+    return result == 0 && unpack.PackageRefused() && !unpack.MayLaunch() ? 0 : 1;
 });
 
 // 0 when the extraction ran on another thread than the caller's and had written its file by the
@@ -237,6 +255,16 @@ TEST_F(Extraction, HeaderThatCannotBeReadIsNoCompleteExtraction) {
               L"[CUnPack::UnPackFiles] Package unreadable: header 2 could not be read");
     EXPECT_EQ(Extracted("a.txt"), "first");
     EXPECT_FALSE(Exists(folder + L"b.txt"));
+}
+
+TEST_F(Extraction, AnExtractionThatFailsMidwayKeepsNothingToStart) {
+    ASSERT_EQ(SpawnChildFrom(PackedCopy({{"run.bat", "first"}, {"b.txt", "second"}}),
+                             L"extract-failing-midway"),
+              0);
+    EXPECT_EQ(LogMessages().back(),
+              L"[CUnPack::UnPackFiles] Package refused: the extraction failed midway; nothing of "
+              L"it is kept");
+    EXPECT_FALSE(Exists(folder));
 }
 
 TEST_F(Extraction, TooLittleSpaceAnywhereIsRefusedWithABox) {

@@ -1,9 +1,10 @@
 // A stand-in installer for the end-to-end scenarios. It records how it was started into
 // %TEMP%\payload-record.txt (UTF-8: the raw command line, then one argument per line), then
 // optionally waits and exits with a chosen code:
-//   payload.exe [--hold PATH] [--hold-shared PATH] [--sleep MS] [--exit CODE] [anything else]
+//   payload.exe [--hold PATH] [--hold-shared PATH] [--mutex NAME] [--sleep MS] [--exit CODE] [...]
 // --hold keeps PATH open letting others read it only; --hold-shared lets them read and write it
-// too, but not delete or rename it.
+// too, but not delete or rename it. --mutex creates a mutex of that name, with the default
+// security a program without administrator rights would give it.
 #include <windows.h>
 
 #include <cwchar>
@@ -55,6 +56,8 @@ int wmain(int argc, wchar_t** argv) {
         else if (std::wcscmp(argv[i], L"--hold-shared") == 0)
             ::CreateFileW(argv[i + 1], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        else if (std::wcscmp(argv[i], L"--mutex") == 0)
+            ::CreateMutexW(nullptr, TRUE, argv[i + 1]);
         else if (std::wcscmp(argv[i], L"--sleep") == 0)
             ::Sleep(static_cast<DWORD>(std::wcstoul(argv[i + 1], nullptr, 10)));
         else if (std::wcscmp(argv[i], L"--exit") == 0)
