@@ -59,7 +59,7 @@ std::vector<Input> CheckInputs(const std::vector<fs::path>& files) {
 
 // Where the stub keeps its digest slot: exactly one, or the stub cannot vouch for its package.
 std::uint64_t FindSlot(InputFile& stub, const fs::path& path) {
-    const DigestSlotSearch slot = FindDigestSlot(stub, stub.Length());
+    const SlotSearch slot = FindDigestSlot(stub, stub.Length());
     if (slot.found == 0)
         throw PackError("stub " + QuotedPath(path) +
                         " has no digest slot, so it could not check its package; use the stub "

@@ -28,7 +28,7 @@ package::PackageLocation FindPackage(package::ByteSource& file) {
 }
 
 DigestStatus VerifyDigest(package::ByteSource& file, std::uint64_t start, std::uint64_t end) {
-    const DigestSlotSearch search = FindDigestSlot(file, start);
+    const SlotSearch search = FindDigestSlot(file, start);
     if (search.found == 0)
         return DigestStatus::noSlot;
     if (search.found > 1)
