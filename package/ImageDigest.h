@@ -1,11 +1,15 @@
-// The digest slot of the running stub, read from its mapped image: the bytes the loader mapped from
-// the file that was signed when the process started, not what lies in the file now.
+// The digest slot and the exit-code slot of the running stub, read from its mapped image: the
+// bytes the loader mapped from the file that was signed when the process started, not what lies
+// in the file now.
 #pragma once
 
 #include "package/DigestSlot.h"
+#include "package/ExitCodeSlot.h"
 
 namespace package {
 
 DigestSlot ImageDigestSlot() noexcept;
+
+ExitCodeChoice ImageExitCodeChoice() noexcept;
 
 } // namespace package

@@ -201,6 +201,7 @@ CheckSummary CheckPackage(package::ByteSource& file) {
                         " bytes, not a multiple of 8: signing would pad it and move the trailer "
                         "away from the certificate table");
     summary.digest = VerifyDigest(file, trailer.size, tableStart);
+    summary.exitCode = ReadExitCodeSlot(file, trailer.size);
     return summary;
 }
 

@@ -1,7 +1,8 @@
 // Validating a built stub, signed or not, against the layout the stub and signing rely on:
 // image, entries, end marker, trailer and certificate table back to back, image plus package a
 // multiple of 8 bytes, every header consistent with its neighbours, and the package the one the
-// image's digest slot vouches for, when the slot is filled.
+// image's digest slot vouches for, when the slot is filled. The exit-code slot's choice is read
+// on the way.
 #pragma once
 
 #include "packer/Reading.h"
@@ -19,6 +20,7 @@ struct CheckSummary {
     std::int32_t certificateSize = 0; // 0 when unsigned
     bool pe32Plus = false;
     DigestStatus digest = DigestStatus::noSlot;
+    ExitCodeStatus exitCode;
 };
 
 // Throws PackError with the first problem found, in one line.

@@ -23,25 +23,32 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char kUsage[] = "usage: stubpack create [--force] --stub STUB.exe --output OUT.exe FILE...\n"
-                      "       stubpack list FILE\n"
-                      "       stubpack extract [--force] FILE DIR\n"
-                      "       stubpack check FILE\n"
-                      "       stubpack COMMAND --help\n"
-                      "       stubpack --version\n";
+const char kUsage[] =
+    "usage: stubpack create [--force] [--exit-code zero|installer] --stub STUB.exe\n"
+    "                       --output OUT.exe FILE...\n"
+    "       stubpack list FILE\n"
+    "       stubpack extract [--force] FILE DIR\n"
+    "       stubpack check FILE\n"
+    "       stubpack COMMAND --help\n"
+    "       stubpack --version\n";
 
 const char kCreateHelp[] =
-    "usage: stubpack create [--force] --stub STUB.exe --output OUT.exe [--] FILE...\n"
+    "usage: stubpack create [--force] [--exit-code zero|installer] --stub STUB.exe\n"
+    "                       --output OUT.exe [--] FILE...\n"
     "Appends FILE... (in this order, under their base names) to the unsigned stub STUB.exe\n"
     "(PE32 or PE32+) and writes the result to OUT.exe, ready for signing. Names must be\n"
     "printable ASCII plain file names of at most 259 bytes, distinct when case is ignored.\n"
     "An existing OUT.exe is refused unless --force is given. Nothing is written when anything\n"
     "is refused. Warns when no FILE is named run.bat, the file the stub runs when started\n"
-    "without arguments.\n";
+    "without arguments.\n"
+    "--exit-code installer records in the stub's image, which signing then covers, that the\n"
+    "stub ends with the installer's exit code (and failure codes of its own when it refuses\n"
+    "to run), for deployment engines; zero, the default, keeps the exit code 0.\n";
 const char kListHelp[] =
     "usage: stubpack list FILE\n"
-    "Prints 'image S bytes, certificate table C bytes', then one line per entry:\n"
-    "index, name, size and payload offset, separated by tabs.\n";
+    "Prints 'image S bytes, certificate table C bytes', the state of the digest and the\n"
+    "exit-code choice, then one line per entry: index, name, size and payload offset,\n"
+    "separated by tabs.\n";
 const char kExtractHelp[] =
     "usage: stubpack extract [--force] FILE DIR\n"
     "Writes the entries of FILE into DIR (created if needed) in the order the stub extracts\n"
@@ -50,8 +57,9 @@ const char kExtractHelp[] =
     "name is already in DIR, or two entries name the same file when case is ignored.\n";
 const char kCheckHelp[] =
     "usage: stubpack check FILE\n"
-    "Validates the package layout of FILE, signed or not, and prints 'ok' with a summary, or\n"
-    "one line saying what is wrong.\n";
+    "Validates the package layout of FILE, signed or not, and prints 'ok' with a summary\n"
+    "ending in the state of the digest and the exit-code choice, or one line saying what is\n"
+    "wrong.\n";
 
 // Wrong arguments: the message, then the subcommand's usage, exit status 2.
 class UsageError : public std::runtime_error {
@@ -61,22 +69,28 @@ public:
 
 // A command's arguments with its options taken out.
 struct Arguments {
-    std::map<std::string, std::string> values; // an option that takes a path -> the path
+    std::map<std::string, std::string> values; // an option that takes a value -> its value
     bool force = false;
     std::vector<std::string> operands;
+};
+
+// An option that takes the next argument as its value.
+struct ValueOption {
+    std::string name;
+    const char* value; // what it takes, for the message when it is missing
 };
 
 struct Command {
     const char* name;
     const char* help;
-    std::vector<std::string> pathOptions; // each takes the next argument as its value
+    std::vector<ValueOption> valueOptions;
     bool takesForce;
     void (*run)(const Arguments& args, std::ostream& out, std::ostream& err);
 };
 
 // Returns true when help is asked for, which wins over anything wrong with the other arguments.
 // Options and operands may come in any order until "--"; the argument after an option that takes
-// a path is that path, whatever it looks like, so `--output -h` names a file called "-h".
+// a value is that value, whatever it looks like, so `--output -h` names a file called "-h".
 bool ParseArguments(const Command& command, const std::vector<std::string>& args,
                     Arguments& parsed) {
     std::string problem; // the first, reported once no help is asked for
@@ -87,6 +101,9 @@ bool ParseArguments(const Command& command, const std::vector<std::string>& args
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        const auto option =
+            std::find_if(command.valueOptions.begin(), command.valueOptions.end(),
+                         [&arg](const ValueOption& known) { return known.name == arg; });
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             parsed.operands.push_back(arg);
         } else if (arg == "--") {
@@ -95,11 +112,10 @@ bool ParseArguments(const Command& command, const std::vector<std::string>& args
             return true;
         } else if (arg == "--force" && command.takesForce) {
             parsed.force = true;
-        } else if (std::find(command.pathOptions.begin(), command.pathOptions.end(), arg) ==
-                   command.pathOptions.end()) {
+        } else if (option == command.valueOptions.end()) {
             note("unknown option '" + Printable(arg) + "'");
         } else if (i + 1 == args.size()) {
-            note(arg + " needs a path");
+            note(arg + " needs " + option->value);
         } else if (!parsed.values.emplace(arg, args[++i]).second) {
             note(arg + " is given twice");
         }
@@ -122,6 +138,16 @@ fs::path PathOption(const Arguments& args, const std::string& option) {
     return fs::u8path(found->second);
 }
 
+package::ExitCodeChoice ExitCodeOption(const Arguments& args) {
+    const auto found = args.values.find("--exit-code");
+    if (found == args.values.end() || found->second == "zero")
+        return package::ExitCodeChoice::zero;
+    if (found->second == "installer")
+        return package::ExitCodeChoice::installer;
+    throw UsageError("--exit-code must be zero or installer, not '" + Printable(found->second) +
+                     "'");
+}
+
 Existing ExistingFiles(const Arguments& args) {
     return args.force ? Existing::replace : Existing::refuse;
 }
@@ -138,6 +164,7 @@ void RunCreate(const Arguments& args, std::ostream& out, std::ostream& err) {
     CreateRequest request;
     request.stub = PathOption(args, "--stub");
     request.output = PathOption(args, "--output");
+    request.exitCode = ExitCodeOption(args);
     if (args.operands.empty())
         throw UsageError("no files to pack");
     for (const std::string& file : args.operands)
@@ -180,11 +207,15 @@ void RunCheck(const Arguments& args, std::ostream& out, std::ostream&) {
         out << "certificate table " << summary.certificateSize << " bytes, ";
     else
         out << "unsigned, ";
-    out << DigestReport(summary.digest) << '\n';
+    out << DigestReport(summary.digest) << ", " << ExitCodeReport(summary.exitCode) << '\n';
 }
 
 const Command kCommands[] = {
-    {"create", kCreateHelp, {"--stub", "--output"}, true, RunCreate},
+    {"create",
+     kCreateHelp,
+     {{"--stub", "a path"}, {"--output", "a path"}, {"--exit-code", "zero or installer"}},
+     true,
+     RunCreate},
     {"list", kListHelp, {}, false, RunList},
     {"extract", kExtractHelp, {}, true, RunExtract},
     {"check", kCheckHelp, {}, false, RunCheck},

@@ -2,15 +2,18 @@
 
 #include "packer/DigestSlotFill.h"
 #include "packer/EntryNames.h"
+#include "packer/ExitCodeSlotFill.h"
 #include "packer/FileIo.h"
 #include "packer/PackError.h"
 #include "packer/StubPe.h"
 
 #include "package/DigestSlot.h"
+#include "package/LittleEndian.h"
 #include "package/PackageFormat.h"
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -59,7 +62,7 @@ std::vector<Input> CheckInputs(const std::vector<fs::path>& files) {
 
 // Where the stub keeps its digest slot: exactly one, or the stub cannot vouch for its package.
 std::uint64_t FindSlot(InputFile& stub, const fs::path& path) {
-    const DigestSlotSearch slot = FindDigestSlot(stub, stub.Length());
+    const SlotSearch slot = FindDigestSlot(stub, stub.Length());
     if (slot.found == 0)
         throw PackError("stub " + QuotedPath(path) +
                         " has no digest slot, so it could not check its package; use the stub "
@@ -71,6 +74,33 @@ std::uint64_t FindSlot(InputFile& stub, const fs::path& path) {
         throw PackError("stub " + QuotedPath(path) +
                         ": its digest slot is cut off by the end of "
                         "the file");
+    return slot.offset;
+}
+
+// Where the stub keeps its exit-code slot, if it has one as built: a stub older than the slot
+// packs as before, but only with the zero choice it always had.
+std::optional<std::uint64_t> FindChoiceSlot(InputFile& stub, const fs::path& path,
+                                            package::ExitCodeChoice choice) {
+    const SlotSearch slot = FindExitCodeSlot(stub, stub.Length());
+    if (slot.found == 0 && choice == package::ExitCodeChoice::zero)
+        return std::nullopt;
+    if (slot.found == 0)
+        throw PackError("stub " + QuotedPath(path) +
+                        " has no exit-code slot, so it cannot pass the installer's exit code on; "
+                        "use the stub built with this tool");
+    if (slot.found > 1)
+        throw PackError("stub " + QuotedPath(path) + " holds " + std::to_string(slot.found) +
+                        " exit-code slot markers; it is not a stub this tool knows");
+    std::uint8_t bytes[package::kExitCodeSlotSize] = {};
+    if (stub.ReadAt(slot.offset, bytes, sizeof bytes) != sizeof bytes)
+        throw PackError("stub " + QuotedPath(path) +
+                        ": its exit-code slot is cut off by the end of the file");
+    // The stub as built holds zero; anything else, left as it is for zero, would pass outcomes on
+    // unasked.
+    const std::uint32_t value = ExitCodeSlotValue(bytes);
+    if (value != 0)
+        throw PackError("stub " + QuotedPath(path) + ": its exit-code slot already holds " +
+                        std::to_string(value) + "; pack the stub as built");
     return slot.offset;
 }
 
@@ -141,6 +171,8 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     InputFile stub(request.stub);
     CheckStub(stub, request.stub);
     const std::uint64_t slotOffset = FindSlot(stub, request.stub);
+    const std::optional<std::uint64_t> choiceOffset =
+        FindChoiceSlot(stub, request.stub, request.exitCode);
     CheckOutput(request);
 
     CreateSummary summary;
@@ -196,6 +228,11 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     const DigestSlotBytes slotBytes = EncodeDigestSlot(slot);
     out.Overwrite(slotOffset, slotBytes.data(), slotBytes.size());
     summary.digest = slot.digest;
+    if (request.exitCode != package::ExitCodeChoice::zero) {
+        std::uint8_t value[4];
+        package::Put32(value, ExitCodeValue(request.exitCode));
+        out.Overwrite(*choiceOffset + package::kExitCodeSlotMarkerSize, value, sizeof value);
+    }
 
     out.Commit();
     return summary;

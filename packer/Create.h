@@ -2,12 +2,14 @@
 // package ends on an 8-byte boundary (signing then appends its certificate table right after the
 // trailer, where the stub looks for it), one header and payload per file, the end marker and the
 // trailer. The stub's digest slot gets the length and SHA-256 of the package, from the first header
-// to the end of the trailer. Every refusal, an existing output's included, happens before the
-// output is written.
+// to the end of the trailer; its exit-code slot gets the choice asked for, unless that is zero,
+// which the stub as built carries already. Every refusal, an existing output's included, happens
+// before the output is written.
 #pragma once
 
 #include "packer/FileIo.h"
 
+#include "package/ExitCodeSlot.h"
 #include "package/Sha256.h"
 
 #include <cstdint>
@@ -21,6 +23,7 @@ struct CreateRequest {
     std::filesystem::path output;
     std::vector<std::filesystem::path> files; // packed in this order, under their base names
     Existing existingOutput = Existing::refuse;
+    package::ExitCodeChoice exitCode = package::ExitCodeChoice::zero;
 };
 
 struct CreateSummary {

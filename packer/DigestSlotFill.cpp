@@ -3,7 +3,6 @@
 #include "package/LittleEndian.h"
 
 #include <algorithm>
-#include <vector>
 
 namespace packer {
 
@@ -18,33 +17,8 @@ DigestSlotBytes EncodeDigestSlot(const package::DigestSlot& slot) noexcept {
     return bytes;
 }
 
-DigestSlotSearch FindDigestSlot(package::ByteSource& file, std::uint64_t limit) {
-    DigestSlotSearch search;
-    limit = std::min(limit, file.Length());
-    // Chunks overlap by the marker's length less one, so a marker across a boundary is found once.
-    constexpr std::size_t kChunk = 64 * 1024;
-    constexpr std::size_t kOverlap = kDigestSlotMarkerSize - 1;
-    std::vector<std::uint8_t> chunk(kChunk + kOverlap);
-    for (std::uint64_t start = 0; start < limit;) {
-        const std::size_t wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), limit - start));
-        const std::size_t got = file.ReadAt(start, chunk.data(), wanted);
-        if (got < kDigestSlotMarkerSize)
-            break;
-        const auto end = chunk.begin() + static_cast<std::ptrdiff_t>(got);
-        for (auto at = chunk.begin();;) {
-            at = std::search(at, end, kDigestSlotMarker.begin(), kDigestSlotMarker.end());
-            if (at == end)
-                break;
-            if (search.found++ == 0)
-                search.offset = start + static_cast<std::uint64_t>(at - chunk.begin());
-            ++at;
-        }
-        if (got < wanted || start + got >= limit)
-            break;
-        start += got - kOverlap;
-    }
-    return search;
+SlotSearch FindDigestSlot(package::ByteSource& file, std::uint64_t limit) {
+    return FindSlotMarker(file, limit, kDigestSlotMarker.data(), kDigestSlotMarker.size());
 }
 
 } // namespace packer

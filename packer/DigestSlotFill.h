@@ -2,6 +2,8 @@
 // writes there.
 #pragma once
 
+#include "packer/SlotSearch.h"
+
 #include "package/DigestSlot.h"
 #include "package/PackageFormat.h"
 
@@ -16,12 +18,7 @@ using DigestSlotBytes = std::array<std::uint8_t, package::kDigestSlotSize>;
 // The slot's bytes, marker included.
 DigestSlotBytes EncodeDigestSlot(const package::DigestSlot& slot) noexcept;
 
-struct DigestSlotSearch {
-    std::size_t found = 0;    // how many markers lie in the range searched
-    std::uint64_t offset = 0; // the first one's (the slot's start)
-};
-
 // Looks for the marker in the first `limit` bytes of `file` (the stub's image).
-DigestSlotSearch FindDigestSlot(package::ByteSource& file, std::uint64_t limit);
+SlotSearch FindDigestSlot(package::ByteSource& file, std::uint64_t limit);
 
 } // namespace packer

@@ -13,8 +13,9 @@ void ListPackage(package::ByteSource& file, std::ostream& out) {
         location.certificateSize > 0 ? location.certificateSize : 0;
     const std::uint64_t end = file.Length() - static_cast<std::uint64_t>(certificateSize);
     const DigestStatus digest = VerifyDigest(file, location.headerOffset, end);
+    const ExitCodeStatus exitCode = ReadExitCodeSlot(file, location.headerOffset);
     out << "image " << location.headerOffset << " bytes, certificate table " << certificateSize
-        << " bytes, " << DigestReport(digest) << '\n';
+        << " bytes, " << DigestReport(digest) << ", " << ExitCodeReport(exitCode) << '\n';
     const package::WalkResult result =
         package::WalkEntries(file, location.headerOffset, [&](const package::Entry& entry) {
             out << entry.index << '\t' << Printable(package::HeaderName(entry.header)) << '\t'

@@ -7,7 +7,8 @@
 
 namespace packer {
 
-// Writes "image S bytes, certificate table C bytes", then one line per entry:
+// Writes "image S bytes, certificate table C bytes", the digest's state and the exit-code choice
+// (as Reading.h words them), then one line per entry:
 // index, name, size and payload offset, separated by tabs (a name holds no tab: non-printable
 // bytes are shown as \xNN). Throws PackError, after the entries it could read, when the file holds
 // no package or is cut short.

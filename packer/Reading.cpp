@@ -2,9 +2,11 @@
 
 #include "packer/DigestSlotFill.h"
 #include "packer/EntryNames.h"
+#include "packer/ExitCodeSlotFill.h"
 #include "packer/PackError.h"
 
 #include "package/DigestSlot.h"
+#include "package/ExitCodeSlot.h"
 #include "package/PackageStream.h"
 
 #include <string>
@@ -28,7 +30,7 @@ package::PackageLocation FindPackage(package::ByteSource& file) {
 }
 
 DigestStatus VerifyDigest(package::ByteSource& file, std::uint64_t start, std::uint64_t end) {
-    const DigestSlotSearch search = FindDigestSlot(file, start);
+    const SlotSearch search = FindDigestSlot(file, start);
     if (search.found == 0)
         return DigestStatus::noSlot;
     if (search.found > 1)
@@ -73,6 +75,36 @@ const char* DigestReport(DigestStatus status) {
         return "digest verified";
     }
     return "";
+}
+
+ExitCodeStatus ReadExitCodeSlot(package::ByteSource& file, std::uint64_t start) {
+    const SlotSearch search = FindExitCodeSlot(file, start);
+    ExitCodeStatus status;
+    if (search.found == 0)
+        return status;
+    if (search.found > 1)
+        throw PackError("the image holds " + std::to_string(search.found) +
+                        " exit-code slot markers, so the slot the stub reads cannot be told");
+    std::uint8_t bytes[package::kExitCodeSlotSize] = {};
+    if (file.ReadAt(search.offset, bytes, sizeof bytes) != sizeof bytes ||
+        search.offset + sizeof bytes > start)
+        throw PackError("the exit-code slot at offset " + std::to_string(search.offset) +
+                        " is cut off by the package");
+    status.slot = true;
+    status.choice = package::DecodeExitCodeSlot(bytes);
+    status.value = ExitCodeSlotValue(bytes);
+    return status;
+}
+
+std::string ExitCodeReport(const ExitCodeStatus& status) {
+    if (!status.slot)
+        return "no exit-code slot";
+    if (status.choice == package::ExitCodeChoice::zero)
+        return "exit code: zero";
+    // The stub takes any value but 0 for installer; one the tool does not write is shown too.
+    if (status.value == package::kExitCodeInstallerValue)
+        return "exit code: installer";
+    return "exit code: installer (value " + std::to_string(status.value) + ")";
 }
 
 void RequireCompleteWalk(const package::WalkResult& result, package::ByteSource& file) {

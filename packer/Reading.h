@@ -1,11 +1,14 @@
-// What listing and extracting share: finding the first header of a built stub, signed or not,
-// and explaining in one line why a walk over its entries ended early.
+// What listing, checking and extracting share: finding the first header of a built stub, signed or
+// not, its slots as the stub reads them, and explaining in one line why a walk over its entries
+// ended early.
 #pragma once
 
 #include "package/EntryWalk.h"
+#include "package/ExitCodeSlot.h"
 #include "package/PackageFormat.h"
 
 #include <cstdint>
+#include <string>
 
 namespace packer {
 
@@ -24,6 +27,20 @@ DigestStatus VerifyDigest(package::ByteSource& file, std::uint64_t start, std::u
 
 // How list and check report the digest, after the layout's summary.
 const char* DigestReport(DigestStatus status);
+
+// The image's exit-code slot, as the stub reads it.
+struct ExitCodeStatus {
+    bool slot = false; // false: a stub older than the slot, which always exits 0
+    package::ExitCodeChoice choice = package::ExitCodeChoice::zero;
+    std::uint32_t value = 0; // as recorded
+};
+
+// Reads the exit-code slot in the image before `start` (the first header); throws PackError when
+// the image holds more than one or the slot runs into the package.
+ExitCodeStatus ReadExitCodeSlot(package::ByteSource& file, std::uint64_t start);
+
+// How list and check report the choice, after the digest.
+std::string ExitCodeReport(const ExitCodeStatus& status);
 
 // Throws PackError unless the walk visited every entry the counts announce.
 void RequireCompleteWalk(const package::WalkResult& result, package::ByteSource& file);

@@ -97,20 +97,29 @@ def test_refusals_usage_and_help_match_the_linux_tool(tools, tmp_path):
         "no run.bat": (0, ["create", "--stub", "../UnPackFile.exe", "--output", "norun.exe",
                            "../in/data.bin"]),
         "unknown option": (2, ["extract", "--stub", "setup.exe", "out"]),
+        "exit code installer": (0, ["create", "--exit-code", "installer", "--stub",
+                                    "../UnPackFile.exe", "--output", "exitcode.exe",
+                                    "../in/run.bat"]),
+        "exit code reported": (0, ["check", "exitcode.exe"]),
+        "unknown exit code": (2, ["create", "--exit-code", "always", "--stub",
+                                  "../UnPackFile.exe", "--output", "never.exe", "../in/run.bat"]),
         # Redirected, both write the same UTF-8 bytes.
         "non-ASCII output": (0, ["create", "--stub", "../UnPackFile.exe", "--output",
                                  "Set\u00fcp.exe", "../in/run.bat"]),
         "non-ASCII input": (1, ["list", "../in/abs\u00e9nt.exe"]),
     }
-    stderr = {}
+    ran = {}
     for case, (status, args) in cases.items():
         windows = tools("windows", *args)
         assert windows.returncode == status, (case, windows.stderr)
         assert outcome(windows) == outcome(tools("linux", *args)), case
-        stderr[case] = windows.stderr
+        ran[case] = windows
     assert not (tmp_path / "windows" / "x.exe").exists(), "a refused create wrote its output"
     assert (tmp_path / "windows" / "-h").stat().st_size > 0
-    assert "warning: the package has no run.bat" in stderr["no run.bat"]
+    packed = [(tmp_path / tool / "exitcode.exe").read_bytes() for tool in ("windows", "linux")]
+    assert packed[0] == packed[1]
+    assert ran["exit code reported"].stdout.endswith(", exit code: installer\n")
+    assert "warning: the package has no run.bat" in ran["no run.bat"].stderr
 
 
 def test_version_names_the_commit_of_the_sources(tools):

@@ -2,6 +2,8 @@
 
 #include "packer/PackError.h"
 
+#include "package/ExitCodeSlot.h"
+
 #include "tests/support/FakeStub.h"
 #include "tests/support/MemoryByteSource.h"
 
@@ -145,6 +147,13 @@ TEST(CheckLayout, CertificateRecordLongerThanTheTable) {
     fake::AppendCertificateTable(file, 1024);
     fake::Put32(file, table, 1032);
     EXPECT_PROBLEM(file, "claims 1032 bytes, but 1024 are left");
+}
+
+TEST(CheckLayout, TwoExitCodeSlots) {
+    fake::Bytes file = AlignedPackage();
+    std::copy(package::kExitCodeSlotMarker.begin(), package::kExitCodeSlotMarker.end(),
+              file.begin() + 800);
+    EXPECT_PROBLEM(file, "the image holds 2 exit-code slot markers");
 }
 
 TEST(CheckLayout, NotAPeImage) {

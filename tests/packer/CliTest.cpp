@@ -1,5 +1,7 @@
 #include "packer/Cli.h"
 
+#include "package/ExitCodeSlot.h"
+
 #include "tests/packer/TempFolder.h"
 #include "tests/support/FakeStub.h"
 
@@ -91,6 +93,9 @@ TEST(CliUsage, WrongArgumentsSayWhatIsWrong) {
         {{"create", "--stub"}, "stubpack create: --stub needs a path\n"},
         {{"create", "--stub", "a", "--stub", "b"}, "stubpack create: --stub is given twice\n"},
         {{"create", "--sign", "x"}, "stubpack create: unknown option '--sign'\n"},
+        {{"create", "--exit-code", "always", "--stub", "s.exe", "--output", "o.exe", "a.txt"},
+         "stubpack create: --exit-code must be zero or installer, not 'always'\n"},
+        {{"create", "--exit-code"}, "stubpack create: --exit-code needs zero or installer\n"},
         {{"extract", "--stub", "a", "b"}, "stubpack extract: unknown option '--stub'\n"},
         {{"list", "--force", "a"}, "stubpack list: unknown option '--force'\n"},
         {{"list"}, "stubpack list: expected FILE, got 0 arguments\n"},
@@ -132,11 +137,12 @@ TEST_F(CliFiles, CreateThenCheckListAndExtract) {
     run = Stubpack({"check", Path("setup.exe")});
     EXPECT_EQ(run.status, packer::kExitOk) << run.err;
     EXPECT_EQ(run.out, "ok: 2 entries, 3015 payload bytes, image 1005 bytes (PE32), unsigned, "
-                       "digest verified\n");
+                       "digest verified, exit code: zero\n");
 
     run = Stubpack({"list", Path("setup.exe")});
     EXPECT_EQ(run.status, packer::kExitOk) << run.err;
-    EXPECT_EQ(run.out, "image 1005 bytes, certificate table 0 bytes, digest verified\n"
+    EXPECT_EQ(run.out, "image 1005 bytes, certificate table 0 bytes, digest verified, exit code: "
+                       "zero\n"
                        "1\tsetup.msi\t3000\t1289\n"
                        "2\trun.bat\t15\t4573\n");
 
@@ -144,6 +150,39 @@ TEST_F(CliFiles, CreateThenCheckListAndExtract) {
     EXPECT_EQ(run.status, packer::kExitOk) << run.err;
     EXPECT_EQ(ReadBytes(folder_ / "out" / "setup.msi"), fake::Pattern(3000, 5));
     EXPECT_EQ(ReadBytes(folder_ / "out" / "run.bat"), fake::Pattern(15));
+}
+
+// The choice as the stub reads it: any value but 0 passes outcomes on.
+TEST_F(CliFiles, CheckAndListReportTheExitCodeChoice) {
+    for (const char* choice : {"zero", "installer"}) {
+        const Outcome run =
+            Stubpack({"create", "--exit-code", choice, "--stub", Path("stub.exe"), "--output",
+                      Path(std::string(choice) + ".exe"), Path("run.bat")});
+        ASSERT_EQ(run.status, packer::kExitOk) << run.err;
+    }
+    const std::size_t value = fake::kExitCodeSlotOffset + package::kExitCodeSlotMarkerSize;
+    fake::Bytes file = ReadBytes(folder_ / "installer.exe");
+    fake::Put32(file, value, 7);
+    WriteBytes(folder_ / "seven.exe", file);
+    file[fake::kExitCodeSlotOffset] = 0; // the marker gone: a stub older than the slot
+    WriteBytes(folder_ / "none.exe", file);
+
+    const std::pair<const char*, const char*> cases[] = {
+        {"zero.exe", "exit code: zero"},
+        {"installer.exe", "exit code: installer"},
+        {"seven.exe", "exit code: installer (value 7)"},
+        {"none.exe", "no exit-code slot"}};
+    for (const auto& [name, report] : cases) {
+        Outcome run = Stubpack({"check", Path(name)});
+        EXPECT_EQ(run.out, "ok: 1 entries, 15 payload bytes, image 1001 bytes (PE32), unsigned, "
+                           "digest verified, " +
+                               std::string(report) + "\n")
+            << run.err;
+        run = Stubpack({"list", Path(name)});
+        EXPECT_EQ(run.out, "image 1001 bytes, certificate table 0 bytes, digest verified, " +
+                               std::string(report) + "\n1\trun.bat\t15\t1285\n")
+            << run.err;
+    }
 }
 
 TEST_F(CliFiles, AFailureIsOneLineAndExitStatus1) {

@@ -4,6 +4,7 @@
 #include "packer/PackError.h"
 
 #include "package/DigestSlot.h"
+#include "package/ExitCodeSlot.h"
 #include "package/Sha256.h"
 
 #include "tests/packer/TempFolder.h"
@@ -145,6 +146,22 @@ TEST_F(Packing, FillsTheDigestSlotReproducibly) {
     EXPECT_NE(CreatePackage(request_).digest, first.digest);
 }
 
+// The choice goes into the image, which the signature covers, and nowhere else: the package and
+// its digest are the default's.
+TEST_F(Packing, TheInstallerExitCodeChangesTheChoiceInTheImageAlone) {
+    AddStub(fake::PeImage(1000));
+    AddFile("run.bat", fake::Pattern(15));
+    Output();
+    CreatePackage(request_);
+    fake::Bytes expected = ReadBytes(request_.output);
+    fs::remove(request_.output);
+
+    request_.exitCode = package::ExitCodeChoice::installer;
+    CreatePackage(request_);
+    fake::Put32(expected, fake::kExitCodeSlotOffset + package::kExitCodeSlotMarkerSize, 1);
+    EXPECT_EQ(ReadBytes(request_.output), expected);
+}
+
 TEST_F(Packing, AFileAppearingAtTheOutputWhileWritingIsNotReplaced) {
     {
         packer::PendingOutput out(Output(), packer::Existing::refuse);
@@ -277,6 +294,41 @@ TEST_F(Refusing, AStubWithTwoDigestSlots) {
               image.begin() + 800);
     WriteBytes(request_.stub, image);
     EXPECT_NE(Refusal().find("holds 2 digest slot markers"), std::string::npos);
+    ExpectNothingWritten();
+}
+
+// A stub older than the slot packs as it always did, but cannot pass outcomes on.
+TEST_F(Refusing, TheInstallerExitCodeForAStubWithoutTheSlot) {
+    fake::Bytes image = fake::PeImage(1000);
+    image[fake::kExitCodeSlotOffset] = 0; // the marker's first byte
+    WriteBytes(request_.stub, image);
+    request_.exitCode = package::ExitCodeChoice::installer;
+    const std::string refusal = Refusal();
+    EXPECT_NE(refusal.find("has no exit-code slot, so it cannot pass the installer's exit code on"),
+              std::string::npos)
+        << refusal;
+    ExpectNothingWritten();
+
+    request_.exitCode = package::ExitCodeChoice::zero;
+    CreatePackage(request_);
+    image.resize(1006, 0); // 1000 + 284 + 10 + 8 + 284, padded to a multiple of 8
+    fake::Bytes expected = fake::Package(image, {{"good.txt", fake::Pattern(10)}}, "setup.exe");
+    fake::FillDigestSlot(expected, image.size(), expected.size());
+    EXPECT_EQ(ReadBytes(request_.output), expected);
+}
+
+TEST_F(Refusing, AStubWithTwoExitCodeSlotsOrAChoiceAlreadyMade) {
+    fake::Bytes image = fake::PeImage(1000);
+    std::copy(package::kExitCodeSlotMarker.begin(), package::kExitCodeSlotMarker.end(),
+              image.begin() + 800);
+    WriteBytes(request_.stub, image);
+    EXPECT_NE(Refusal().find("holds 2 exit-code slot markers"), std::string::npos);
+
+    image = fake::PeImage(1000);
+    fake::Put32(image, fake::kExitCodeSlotOffset + package::kExitCodeSlotMarkerSize, 1);
+    WriteBytes(request_.stub, image);
+    EXPECT_NE(Refusal().find("its exit-code slot already holds 1; pack the stub as built"),
+              std::string::npos);
     ExpectNothingWritten();
 }
 

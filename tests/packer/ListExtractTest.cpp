@@ -35,7 +35,7 @@ TEST(List, ShowsEveryEntryWithSizeAndPayloadOffset) {
     EXPECT_EQ(
         out.str(),
         "image 1000 bytes, certificate table 1544 bytes, digest slot empty (the stub extracts it "
-        "unverified)\n"
+        "unverified), exit code: zero\n"
         "1\tsetup.msi\t1024\t1284\n"
         "2\tempty.txt\t0\t2592\n"
         "3\trun.bat\t1025\t2876\n");
@@ -49,7 +49,7 @@ TEST(List, NonPrintableNameBytesAreEscaped) {
     EXPECT_EQ(
         out.str(),
         "image 1000 bytes, certificate table 0 bytes, digest slot empty (the stub extracts it "
-        "unverified)\n"
+        "unverified), exit code: zero\n"
         "1\ta\\x09b\\x0A\t0\t1284\n");
 }
 
@@ -84,7 +84,7 @@ TEST(List, TruncatedPackageListsWhatItCanThenRefuses) {
     EXPECT_EQ(
         out.str(),
         "image 1000 bytes, certificate table 0 bytes, digest slot empty (the stub extracts it "
-        "unverified)\n"
+        "unverified), exit code: zero\n"
         "1\tsetup.msi\t1024\t1284\n"
         "2\tempty.txt\t0\t2592\n");
 }

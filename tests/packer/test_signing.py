@@ -100,7 +100,7 @@ def test_check_accepts_the_signed_stub(packed, certificate, tmp_path):
     payload_bytes = sum(len(content) for content in PAYLOADS.values())
     out = stubpack("check", signed).stdout
     assert out.startswith(f"ok: {len(PAYLOADS)} entries, {payload_bytes} payload bytes, ")
-    assert out.endswith(f"certificate table {size} bytes, digest verified\n")
+    assert out.endswith(f"certificate table {size} bytes, digest verified, exit code: zero\n")
 
 
 def test_list_reads_the_same_entries_signed_or_not(packed, certificate, tmp_path):

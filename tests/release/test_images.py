@@ -56,15 +56,12 @@ def test_only_system_dlls_are_imported(image):
     assert imported <= allowed, f"{image.name} imports {sorted(imported - allowed)}"
 
 
-def test_the_stub_carries_one_empty_digest_slot_in_a_read_only_section():
-    """The packing tool finds the slot by its marker, which must occur once, inside the section
-    the loader maps read-only and the signature covers."""
+def test_the_stub_carries_its_slots_as_built_in_a_read_only_section():
+    """The packing tool finds each slot by its marker, which must occur once, inside the section
+    the loader maps read-only and the signature covers: an empty digest slot, and an exit-code
+    slot with the zero choice and a zero reserved word."""
     stub = next(p for p in IMAGES if p.name == "UnPackFile.exe")
     data = stub.read_bytes()
-    marker = b"\x89slot-sha256\r\n\x1a\n"
-    assert data.count(marker) == 1
-    at = data.index(marker)
-    assert data[at + len(marker):at + len(marker) + 40] == bytes(40), "the slot is not empty"
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     sections, optional = struct.unpack_from("<H12xH", data, pe + 6)
     table = pe + 24 + optional
@@ -72,8 +69,13 @@ def test_the_stub_carries_one_empty_digest_slot_in_a_read_only_section():
         name, _, _, raw_size, raw_offset = struct.unpack_from("<8sIIII", data, table + 40 * i)
         characteristics = struct.unpack_from("<I", data, table + 40 * i + 36)[0]
         if name.rstrip(b"\0") == b".digest":
-            assert raw_offset <= at and at + len(marker) + 40 <= raw_offset + raw_size
-            assert characteristics & 0x80000000 == 0, "the section is writable"
-            assert characteristics & 0x40000000, "the section is not readable"
-            return
-    pytest.fail("no .digest section")
+            break
+    else:
+        pytest.fail("no .digest section")
+    assert characteristics & 0x80000000 == 0, "the section is writable"
+    assert characteristics & 0x40000000, "the section is not readable"
+    for marker, rest in ((b"\x89slot-sha256\r\n\x1a\n", 40), (b"\x89slot-exitcd\r\n\x1a\n", 8)):
+        assert data.count(marker) == 1, marker
+        at = data.index(marker)
+        assert raw_offset <= at and at + len(marker) + rest <= raw_offset + raw_size, marker
+        assert data[at + len(marker):at + len(marker) + rest] == bytes(rest), f"{marker} not empty"

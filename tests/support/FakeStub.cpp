@@ -1,6 +1,7 @@
 #include "tests/support/FakeStub.h"
 
 #include "package/DigestSlot.h"
+#include "package/ExitCodeSlot.h"
 #include "package/Sha256.h"
 
 #include <algorithm>
@@ -49,6 +50,11 @@ Bytes PeImage(std::size_t size, PeKind kind) {
         std::fill_n(image.begin() + kDigestSlotOffset, package::kDigestSlotSize, 0);
         std::copy(package::kDigestSlotMarker.begin(), package::kDigestSlotMarker.end(),
                   image.begin() + kDigestSlotOffset);
+    }
+    if (size >= kExitCodeSlotOffset + package::kExitCodeSlotSize) {
+        std::fill_n(image.begin() + kExitCodeSlotOffset, package::kExitCodeSlotSize, 0);
+        std::copy(package::kExitCodeSlotMarker.begin(), package::kExitCodeSlotMarker.end(),
+                  image.begin() + kExitCodeSlotOffset);
     }
     return image;
 }

@@ -6,6 +6,8 @@ import struct
 FILE_ALIGNMENT = 0x200
 # An empty digest slot, as the stub's image carries one: its marker, then length and SHA-256.
 DIGEST_SLOT = b"\x89slot-sha256\r\n\x1a\n" + bytes(40)
+# And beside it the exit-code slot with a zero choice: its marker, the choice and a reserved word.
+EXIT_CODE_SLOT = b"\x89slot-exitcd\r\n\x1a\n" + bytes(8)
 SECTION_ALIGNMENT = 0x1000
 PE_OFFSET = 0x80
 
@@ -31,9 +33,9 @@ def _optional_header(plus):
     return standard + windows + b"\0" * (16 * 8)
 
 
-def build(plus=False, code=b"\xc3" * 16 + DIGEST_SLOT):
+def build(plus=False, code=b"\xc3" * 16 + DIGEST_SLOT + EXIT_CODE_SLOT):
     """The image: headers padded to the file alignment, then one section of `code` (by default
-    a return instruction's bytes and an empty digest slot)."""
+    a return instruction's bytes and the slots as the stub is built with them)."""
     optional = _optional_header(plus)
     machine = 0x8664 if plus else 0x14C
     characteristics = 0x0022 if plus else 0x0102  # executable; large-address aware or 32-bit
