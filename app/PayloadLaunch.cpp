@@ -24,27 +24,24 @@ constexpr DWORD kPollIntervalMs = 3000;
 constexpr DWORD kCleanupPauseMs = 10;
 constexpr int kMaxCleanupRetries = 2000 / kCleanupPauseMs;
 
-// Waits until the process has ended and returns its exit code (-1 when that cannot be read).
+// Waits until the process has ended and returns its exit code; false when that cannot be read.
 // Waiting on the handle rather than polling the exit code: an installer that ends with 259
 // (STILL_ACTIVE) is still seen to end, and one that ends early is noticed at once. Should the wait
 // itself fail, the exit code is polled instead, so the folder is never deleted under a running
 // installer.
-DWORD WaitForEnd(HANDLE process) noexcept {
+bool WaitForEnd(HANDLE process, DWORD& exitCode) noexcept {
     DWORD waited = WAIT_TIMEOUT;
     while ((waited = g_os.WaitForSingleObject(process, kPollIntervalMs)) == WAIT_TIMEOUT) {
     }
-    DWORD exitCode = 0;
     if (waited == WAIT_FAILED) {
         do {
             g_os.Sleep(kPollIntervalMs);
             if (!g_os.GetExitCodeProcess(process, &exitCode))
-                return static_cast<DWORD>(-1);
+                return false;
         } while (exitCode == STILL_ACTIVE);
-        return exitCode;
+        return true;
     }
-    if (!g_os.GetExitCodeProcess(process, &exitCode))
-        exitCode = static_cast<DWORD>(-1);
-    return exitCode;
+    return waited == WAIT_OBJECT_0 && g_os.GetExitCodeProcess(process, &exitCode);
 }
 
 std::wstring SystemFolder(UINT(WINAPI* query)(LPWSTR, UINT)) {
@@ -235,7 +232,8 @@ LaunchCommand NamedFileCommand(const std::wstring& folder,
     return command;
 }
 
-bool LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept {
+LaunchResult LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept {
+    LaunchResult result;
     PROCESS_INFORMATION started = {};
     UniqueFileHandle scriptOutput; // held until the installer has ended
     try {
@@ -246,13 +244,13 @@ bool LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept {
             CUtility::Log(L"[%s] execute skipped: the package is not the one the stub was signed "
                           L"with",
                           kInitInstance);
-            return false;
+            return result;
         }
         ExtractionFolder& folder = unpack.Folder();
         if (!folder.IsOwn()) {
             CUtility::Log(L"[%s] execute skipped: the extraction folder is not this run's own",
                           kInitInstance);
-            return false;
+            return result;
         }
         std::wstring reason = ReasonNotToStart(command, unpack);
         Environment machine;
@@ -265,7 +263,7 @@ bool LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept {
             CUtility::Log(L"[%s] execute skipped: %s", kInitInstance, reason.c_str());
             scriptOutput.reset();
             (void)unpack.Cleanup();
-            return false;
+            return result;
         }
 
         // The default script runs in the folder, which is the process's current directory too
@@ -284,10 +282,10 @@ bool LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept {
         if (!startedOk) {
             CUtility::Log(L"[%s] execute fail", kInitInstance);
             folder.LetGo(); // the folder stays for the next run to remove
-            return false;
+            return result;
         }
     } catch (...) {
-        return false;
+        return result;
     }
 
     UniqueHandle process(started.hProcess);
@@ -296,7 +294,8 @@ bool LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept {
                   static_cast<unsigned>(reinterpret_cast<UINT_PTR>(process.get())));
     CUtility::Log(L"[%s] execute wait pid:%d", kInitInstance,
                   static_cast<int>(started.dwProcessId));
-    const DWORD exitCode = WaitForEnd(process.get());
+    result.launched = true;
+    result.exitCodeKnown = WaitForEnd(process.get(), result.exitCode);
     process.reset();
     scriptOutput.reset();
     try {
@@ -304,6 +303,7 @@ bool LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept {
     } catch (...) {
         // Out of memory for a path: the next run removes the folder.
     }
-    CUtility::Log(L"[%s] execute done code:%d", kInitInstance, static_cast<int>(exitCode));
-    return true;
+    CUtility::Log(L"[%s] execute done code:%d", kInitInstance,
+                  result.exitCodeKnown ? static_cast<int>(result.exitCode) : -1);
+    return result;
 }

@@ -39,9 +39,15 @@ LaunchCommand NamedFileCommand(const std::wstring& folder,
                                const std::wstring& rawCommandLine,
                                const std::wstring& commandProcessor);
 
+struct LaunchResult {
+    bool launched = false; // the process was started (and waited for)
+    DWORD exitCode = 0;    // its exit code, when known
+    bool exitCodeKnown = false;
+};
+
 // Starts the command and waits for it to end, then deletes the extraction folder. Only what this
 // run extracted into its own folder is started, with the machine's environment: a program as
 // itself, by its full path, a batch file in the system's command processor, and a document with
 // the open command the machine registers for its extension, never the user's own association,
-// nothing found through a search path. True when it was started.
-bool LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept;
+// nothing found through a search path.
+LaunchResult LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept;

@@ -1,9 +1,11 @@
 #include "app/UnPackFileApp.h"
 
 #include "app/CommandLine.h"
+#include "app/ExitCode.h"
 #include "app/InstanceMutex.h"
 #include "app/LaunchBookkeeping.h"
 #include "app/PayloadLaunch.h"
+#include "package/ImageDigest.h"
 #include "package/UnPack.h"
 #include "res/resource.h"
 #include "util/OsVersionClass.h"
@@ -39,53 +41,68 @@ CUnPackFileApp::CUnPackFileApp() noexcept {
 CUnPackFileApp::~CUnPackFileApp() = default;
 
 BOOL CUnPackFileApp::InitInstance() {
+    RunOutcome outcome;
     try {
-        // The OS gate comes first: an old system is refused even while another stub runs.
-        if (CUtility::GetOSVersionClass() <= kOsVista) {
-            Refuse(IDS_OS_TOO_OLD);
-            return TRUE;
-        }
-        if (theInstanceMutex.AnotherInstanceRuns()) {
-            Refuse(IDS_INSTALL_IN_PROGRESS);
-            return FALSE;
-        }
-
-        CUtility::OSInfo();
-        if (theInstanceMutex.Squatted())
-            CUtility::Log(
-                L"[%s] The single-instance mutex is held by a program without "
-                L"administrator rights (owner %s): it is no installation, the run goes on",
-                kInitInstance,
-                theInstanceMutex.PreviousOwner().empty()
-                    ? L"none"
-                    : theInstanceMutex.PreviousOwner().c_str());
-
-        CUnPack unpack;
-        unpack.StartAndWait();
-
-        ApplyDeploymentCode();
-
-        const std::vector<std::wstring> arguments = SplitArguments();
-        const std::wstring folder = unpack.GetUnpackDir();
-        const LaunchCommand command =
-            ChooseLaunchMode(static_cast<int>(arguments.size())) == LaunchMode::defaultScript
-                ? DefaultScriptCommand(folder, CommandProcessorPath())
-                : NamedFileCommand(folder, arguments, ::GetCommandLineW(), CommandProcessorPath());
-        CUtility::Log(L"[%s] dir:%s file:%s param:%s", kInitInstance, folder.c_str(),
-                      command.file.c_str(), command.parameters.c_str());
-
-        // Destroyed before the extractor: it lives from the start time to the status.
-        CRegistry productKey;
-        const bool haveProductKey = SelectProductKey(productKey) != 0;
-        if (haveProductKey)
-            (void)RecordLaunchStart(productKey);
-
-        const bool launched = LaunchAndWait(command, unpack);
-
-        if (haveProductKey)
-            (void)RecordLaunchStatus(productKey, launched);
+        outcome = RunMainSequence();
     } catch (...) {
-        // Out of memory: nothing more can be done, and the exit code stays 0.
+        // Out of memory: nothing more can be done.
     }
+    exitCode_ = ProcessExitCode(package::ImageExitCodeChoice(), outcome);
+    if (exitCode_ != 0)
+        CUtility::Log(L"[%s] exit code:%u", kInitInstance, static_cast<unsigned>(exitCode_));
     return FALSE;
+}
+
+int CUnPackFileApp::ExitInstance() {
+    return static_cast<int>(exitCode_);
+}
+
+RunOutcome CUnPackFileApp::RunMainSequence() {
+    // The OS gate comes first: an old system is refused even while another stub runs.
+    if (CUtility::GetOSVersionClass() <= kOsVista) {
+        Refuse(IDS_OS_TOO_OLD);
+        return RunOutcome{RunEnd::systemTooOld};
+    }
+    if (theInstanceMutex.AnotherInstanceRuns()) {
+        Refuse(IDS_INSTALL_IN_PROGRESS);
+        return RunOutcome{RunEnd::anotherInstallation};
+    }
+
+    CUtility::OSInfo();
+    if (theInstanceMutex.Squatted())
+        CUtility::Log(L"[%s] The single-instance mutex is held by a program without "
+                      L"administrator rights (owner %s): it is no installation, the run goes on",
+                      kInitInstance,
+                      theInstanceMutex.PreviousOwner().empty()
+                          ? L"none"
+                          : theInstanceMutex.PreviousOwner().c_str());
+
+    CUnPack unpack;
+    unpack.StartAndWait();
+
+    ApplyDeploymentCode();
+
+    const std::vector<std::wstring> arguments = SplitArguments();
+    const std::wstring folder = unpack.GetUnpackDir();
+    const LaunchCommand command =
+        ChooseLaunchMode(static_cast<int>(arguments.size())) == LaunchMode::defaultScript
+            ? DefaultScriptCommand(folder, CommandProcessorPath())
+            : NamedFileCommand(folder, arguments, ::GetCommandLineW(), CommandProcessorPath());
+    CUtility::Log(L"[%s] dir:%s file:%s param:%s", kInitInstance, folder.c_str(),
+                  command.file.c_str(), command.parameters.c_str());
+
+    // Destroyed before the extractor: it lives from the start time to the status.
+    CRegistry productKey;
+    const bool haveProductKey = SelectProductKey(productKey) != 0;
+    if (haveProductKey)
+        (void)RecordLaunchStart(productKey);
+
+    const LaunchResult launch = LaunchAndWait(command, unpack);
+
+    if (haveProductKey)
+        (void)RecordLaunchStatus(productKey, launch.launched);
+
+    if (launch.launched)
+        return RunOutcome{RunEnd::installerEnded, launch.exitCode, launch.exitCodeKnown};
+    return RunOutcome{unpack.PackageRefused() ? RunEnd::packageRefused : RunEnd::nothingStarted};
 }

@@ -1,9 +1,13 @@
 // The application object. Its constructor preloads system libraries from the system directory;
 // InitInstance is the whole main sequence: OS gate, single-instance check, extraction,
-// deployment code, the installer's launch and wait, clean-up and bookkeeping.
+// deployment code, the installer's launch and wait, clean-up and bookkeeping. ExitInstance gives
+// the process's exit code.
 #pragma once
 
+#include "app/ExitCode.h"
 #include "framework/Application.h"
+
+#include <cstdint>
 
 class CUnPackFileApp : public CWinApp {
 public:
@@ -11,6 +15,8 @@ public:
     ~CUnPackFileApp() override;
 
     BOOL InitInstance() override;
+    // 0, unless the stub was packed to pass outcomes on (app/ExitCode.h).
+    int ExitInstance() override;
 
     // Limits every later library load to the system directory, where Windows can (since update
     // KB2533623 of Windows 7), then preloads the system libraries. The constructor's first step.
@@ -22,4 +28,9 @@ public:
 
     // Records the deployment code and region carried in the executable's file name, if any.
     static void ApplyDeploymentCode() noexcept;
+
+private:
+    RunOutcome RunMainSequence();
+
+    std::uint32_t exitCode_ = 0;
 };

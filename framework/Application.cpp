@@ -18,7 +18,13 @@ CWinApp* CWinApp::Current() noexcept {
 }
 
 int CWinApp::Run() noexcept {
-    if (CWinApp* app = Current())
+    CWinApp* app = Current();
+    if (app == nullptr)
+        return 0;
+    try {
         (void)app->InitInstance();
-    return 0;
+        return app->ExitInstance();
+    } catch (...) {
+        return 0;
+    }
 }

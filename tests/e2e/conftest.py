@@ -137,6 +137,17 @@ class Wine:
         self.box_sizes = boxes.sizes
         return done.returncode, len(boxes.seen)
 
+    def run_for_code(self, exe, *args, through=None, timeout=120):
+        """Runs a program under Wine through a program that prints its whole exit code
+        (`through`, exitcode.exe unless given), dismissing product message boxes. Returns (exit
+        code, number of boxes seen)."""
+        with BoxWatcher() as boxes:
+            done = run_wine([*(through or [required_env("EXITCODE")]), exe, *args], text=True,
+                            timeout=timeout)
+        match = re.search(r"exit code (\d+)", done.stdout)
+        assert match, f"no exit code printed: {done.stdout!r} {done.stderr!r}"
+        return int(match[1]), len(boxes.seen)
+
     def start(self, exe, *args, env=None):
         full_env = dict(os.environ, **(env or {}))
         return subprocess.Popen([WINE, str(exe), *args], env=full_env,
@@ -211,10 +222,10 @@ def signing_key(tmp_path_factory):
 
 @pytest.fixture
 def pack(stubpack, tmp_path):
-    """pack(files, name="setup.exe") builds a stub carrying `files` ({name: bytes}) with the
-    packing tool and returns its path."""
+    """pack(files, name="setup.exe", options=()) builds a stub carrying `files` ({name: bytes})
+    with the packing tool (`options` added to its create command) and returns its path."""
 
-    def make(files, name="setup.exe", folder=None):
+    def make(files, name="setup.exe", folder=None, options=()):
         folder = Path(folder or tmp_path)
         sources = folder / "sources"
         sources.mkdir(parents=True, exist_ok=True)
@@ -224,7 +235,7 @@ def pack(stubpack, tmp_path):
             path.write_bytes(content)
             paths.append(str(path))
         output = folder / name
-        subprocess.run([str(stubpack), "create", "--stub", required_env("STUB"),
+        subprocess.run([str(stubpack), "create", *options, "--stub", required_env("STUB"),
                         "--output", str(output), *paths], check=True, capture_output=True)
         return output
 

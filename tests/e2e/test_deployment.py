@@ -47,8 +47,8 @@ def build_msi(folder):
     return folder / "setup.msi"
 
 
-def pack_on_windows(wine, msi, output):
-    done = run_wine([required_env("STUBPACK_EXE"), "create",
+def pack_on_windows(wine, msi, output, options=()):
+    done = run_wine([required_env("STUBPACK_EXE"), "create", *options,
                      "--stub", wine.windows_path(required_env("STUB")),
                      "--output", wine.windows_path(output), wine.windows_path(msi)],
                     text=True, timeout=120)
@@ -93,3 +93,30 @@ def test_silent_named_file_mode_installs_the_msi_and_records_the_launch(wine, si
         assert started - 2 <= utc_seconds(start_text) <= ended + 2, start_text
     finally:
         reg("delete", "HKLM\\" + VENDOR, "/f", "/reg:32")
+
+
+def test_packed_for_an_engine_the_msis_outcome_is_the_exit_code(wine, sign, tmp_path):
+    """Packed with --exit-code installer: the MSI installs silently with 0, and one that Windows
+    Installer refuses gives its 16xx code."""
+    installed = wine.prefix / "drive_c" / "Program Files (x86)" / "Deployment Sample" / "readme.txt"
+    installed.unlink(missing_ok=True)
+    reg("delete", "HKLM\\" + SAMPLE_KEY, "/f", "/reg:32")
+    try:
+        codes = {}
+        for kind in ("real", "corrupt"):
+            folder = tmp_path / kind
+            folder.mkdir()
+            msi = build_msi(folder / "msi")
+            if kind == "corrupt":
+                msi.write_bytes(b"not a Windows Installer package" * 100)
+            pack_on_windows(wine, msi, folder / "Setup.exe", ("--exit-code", "installer"))
+            (folder / "signed").mkdir()
+            signed = sign(folder / "Setup.exe", folder / "signed" / "Setup.exe")
+            codes[kind] = wine.run_for_code(signed, "setup.msi", "/qn", timeout=300)
+            wine.clean()
+        assert codes["real"] == (0, 0)
+        assert installed.read_bytes() == README
+        code, boxes = codes["corrupt"]
+        assert 1600 <= code <= 1699 and boxes == 0, codes
+    finally:
+        reg("delete", "HKLM\\" + SAMPLE_KEY, "/f", "/reg:32")

@@ -41,7 +41,7 @@ BOOL WINAPI RecordingStart(LPCWSTR application, LPWSTR commandLine, LPSECURITY_A
 }
 
 int ExtractAndLaunch(const LaunchCommand& command, CUnPack& unpack) {
-    return LaunchAndWait(command, unpack) ? 1 : 0;
+    return LaunchAndWait(command, unpack).launched ? 1 : 0;
 }
 
 // What whoever starts the stub may set: the variables the script reads.
@@ -103,6 +103,27 @@ const ChildRegistration failedWait(L"launch-with-failing-wait", [] {
                                              L"setup.exe installer.exe --child sleep-then-exit-7",
                                              CommandProcessorPath()),
                             unpack);
+});
+
+BOOL WINAPI UnreadableExitCode(HANDLE, LPDWORD code) {
+    *code = 0;
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// 0 when an installer whose exit code cannot be read is not taken to have given one.
+const ChildRegistration unreadableCode(L"launch-with-unreadable-exit-code", [] {
+    CUnPack unpack;
+    unpack.StartAndWait();
+    g_os.GetExitCodeProcess = UnreadableExitCode;
+    const std::vector<std::wstring> arguments = {L"setup.exe", L"installer.exe", L"--child",
+                                                 L"sleep-then-exit-7"};
+    const LaunchResult result =
+        LaunchAndWait(NamedFileCommand(unpack.GetUnpackDir(), arguments,
+                                       L"setup.exe installer.exe --child sleep-then-exit-7",
+                                       CommandProcessorPath()),
+                      unpack);
+    return result.launched && !result.exitCodeKnown ? 0 : 1;
 });
 
 // --- The parent side -------------------------------------------------------------------------
@@ -320,6 +341,14 @@ TEST_F(Launch, AFailedWaitPollsUntilTheInstallerHasReallyEnded) {
     EXPECT_FALSE(Exists(folder));
     EXPECT_TRUE(Contains(LogMessages(), L"[CUnPackFileApp::InitInstance] execute done code:7"))
         << "the folder went before the installer ended";
+}
+
+TEST_F(Launch, AnExitCodeThatCannotBeReadIsNoneAtAll) {
+    const std::vector<unsigned char> self = ReadBytes(ThisExecutable());
+    ASSERT_EQ(Run({{"installer.exe", std::string(self.begin(), self.end())}},
+                  L"launch-with-unreadable-exit-code"),
+              0);
+    EXPECT_TRUE(Contains(LogMessages(), L"[CUnPackFileApp::InitInstance] execute done code:-1"));
 }
 
 } // namespace

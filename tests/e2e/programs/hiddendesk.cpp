@@ -1,10 +1,12 @@
 // Starts a program on a desktop of a window station of its own, as a service's process has one:
 // nothing it shows reaches the display, and a box it shows waits for a press that never comes.
 //   hiddendesk.exe TIMEOUT_MS PROGRAM [ARGUMENT...]
-// Exits with the program's exit code; 200 when the program had to be ended after TIMEOUT_MS;
-// 100 and more when the set-up failed (101: the new station says it is visible).
+// Exits with the program's exit code, and prints it whole ("exit code N"); 200 when the program
+// had to be ended after TIMEOUT_MS; 100 and more when the set-up failed (101: the new station says
+// it is visible).
 #include <windows.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <string>
 
@@ -35,8 +37,8 @@ int wmain(int argc, wchar_t** argv) {
     startup.cb = sizeof startup;
     startup.lpDesktop = where.data();
     PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(argv[2], commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &process))
+    if (!::CreateProcessW(argv[2], commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process))
         return 105;
     DWORD exitCode = 200;
     if (::WaitForSingleObject(process.hProcess, std::wcstoul(argv[1], nullptr, 10)) ==
@@ -48,5 +50,6 @@ int wmain(int argc, wchar_t** argv) {
     ::CloseHandle(process.hProcess);
     ::CloseDesktop(desktop);
     ::CloseWindowStation(station);
+    std::printf("exit code %lu\n", static_cast<unsigned long>(exitCode));
     return static_cast<int>(exitCode);
 }

@@ -1,0 +1,79 @@
+"""Deployment engines decide from the exit code alone. A stub packed with `--exit-code
+installer` and signed passes the installer's exit code on and reports its own refusals with the
+Windows Installer codes engines know; the same packages packed without it exit 0 every time."""
+
+from pathlib import Path
+
+import pytest
+
+import package_writer
+from conftest import required_env, run_wine, wait_for
+
+INIT = "[CUnPackFileApp::InitInstance]"
+GENUINE = b"@echo off\r\necho genuine> \"%TEMP%\\genuine-ran.txt\"\r\n"
+
+
+@pytest.fixture(params=["installer", "zero"])
+def choice(request):
+    return request.param
+
+
+@pytest.fixture
+def packed(pack, sign, tmp_path, choice):
+    """packed(files, name) packs with the choice under test (the default for "zero") and signs."""
+
+    def make(files, name="setup.exe"):
+        options = ("--exit-code", "installer") if choice == "installer" else ()
+        unsigned = pack(files, name=name, folder=tmp_path / name, options=options)
+        (tmp_path / "signed").mkdir(exist_ok=True)
+        return sign(unsigned, tmp_path / "signed" / name)
+
+    return make
+
+
+def expected(choice, code):
+    return code if choice == "installer" else 0
+
+
+def test_the_installers_own_code(wine, packed, payload_exe, choice):
+    stub = packed({"payload.exe": payload_exe.read_bytes()})
+    for code in (0, 3010, 1603):
+        assert wine.run_for_code(stub, "payload.exe", "--exit", str(code)) == (
+            expected(choice, code), 0)
+        last = wine.messages()[-1]
+        if expected(choice, code) != 0:
+            assert last == f"{INIT} exit code:{code}"
+        else:
+            assert last == f"{INIT} execute done code:{code}"
+        wine.clean()
+
+
+def test_nothing_to_start_and_a_refused_package_are_failures(wine, packed, tmp_path, choice):
+    stub = packed({"run.bat": GENUINE})
+    assert wine.run_for_code(stub, "absent.exe", "x") == (expected(choice, 1603), 0)
+    assert f"{INIT} execute skipped: absent.exe is not a file this run extracted" in wine.messages()
+
+    # One payload byte flipped after signing: the digest no longer matches.
+    data = bytearray(stub.read_bytes())
+    unsigned = (tmp_path / "setup.exe" / "setup.exe").read_bytes()
+    data[package_writer.first_header_offset(unsigned) + package_writer.HEADER_SIZE] ^= 0x01
+    stub.write_bytes(bytes(data))
+    wine.clean()
+    assert wine.run_for_code(stub) == (expected(choice, 1620), 0)
+    assert not (wine.installer_temp / "genuine-ran.txt").exists()
+
+
+def test_another_installation_in_progress_is_retried(wine, packed, payload_exe, choice):
+    first = packed({"payload.exe": payload_exe.read_bytes()}, name="first.exe")
+    second = packed({"payload.exe": payload_exe.read_bytes()}, name="second.exe")
+    running = wine.start(first, "payload.exe", "--sleep", "30000")
+    try:
+        assert wait_for(lambda: any("execute wait" in m for m in wine.messages()))
+        # On the desktop after its box, and unattended where no box is shown.
+        assert wine.run_for_code(second, "payload.exe") == (expected(choice, 1618), 1)
+        hidden = [required_env("HIDDENDESK"), "30000"]
+        assert wine.run_for_code(second, "payload.exe", through=hidden) == (
+            expected(choice, 1618), 0)
+    finally:
+        run_wine(["taskkill", "/f", "/im", "payload.exe"])
+        running.wait(timeout=60)
