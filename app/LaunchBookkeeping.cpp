@@ -5,22 +5,21 @@
 
 #include <string>
 
-int SelectProductKey(CRegistry& registry) noexcept {
-    return registry.SetRootKey(HKEY_LOCAL_MACHINE) && registry.SetKey(kProductKeyPlaceholder, FALSE)
-               ? 1
-               : 0;
+bool SelectProductKey(CRegistry& registry) noexcept {
+    return registry.SetRootKey(HKEY_LOCAL_MACHINE) &&
+           registry.SetKey(kProductKeyPlaceholder, FALSE);
 }
 
-int RecordLaunchStart(CRegistry& registry) noexcept {
+bool RecordLaunchStart(CRegistry& registry) noexcept {
     std::wstring utcText;
     try {
         utcText = CUtility::FormatTime(CUtility::LocalTimeToUtc(CUtility::GetCurrentLocalTime()));
     } catch (...) {
-        return 0; // no memory for the text: the launch goes ahead without it
+        return false; // no memory for the text: the launch goes ahead without it
     }
-    return registry.WriteString(kStartTimeValue, utcText, REG_SZ);
+    return registry.WriteString(kStartTimeValue, utcText, REG_SZ) != 0;
 }
 
-int RecordLaunchStatus(CRegistry& registry, bool launched) noexcept {
-    return registry.WriteDword(kStatusValue, launched ? kLaunchedStatus : kNotLaunchedStatus);
+bool RecordLaunchStatus(CRegistry& registry, bool launched) noexcept {
+    return registry.WriteDword(kStatusValue, launched ? kLaunchedStatus : kNotLaunchedStatus) != 0;
 }

@@ -15,13 +15,13 @@ inline constexpr DWORD kLaunchedStatus = 0;
 inline constexpr DWORD kNotLaunchedStatus = 999;
 
 // Selects the product key in use (the placeholder's resolution) under HKEY_LOCAL_MACHINE, never
-// creating it. 1 when it exists; without it the object would address the root of
+// creating it. True when it exists; without it the object would address the root of
 // HKEY_LOCAL_MACHINE, so the callers below write nothing then.
-[[nodiscard]] int SelectProductKey(CRegistry& registry) noexcept;
+[[nodiscard]] bool SelectProductKey(CRegistry& registry) noexcept;
 
-// "CloudAutoUpdateTimeStart" = the current time in UTC as "YYYY-MM-DD hh:mm:ss" (REG_SZ). 1 when
-// written.
-[[nodiscard]] int RecordLaunchStart(CRegistry& registry) noexcept;
+// "CloudAutoUpdateTimeStart" = the current time in UTC as "YYYY-MM-DD hh:mm:ss" (REG_SZ). True
+// when written.
+[[nodiscard]] bool RecordLaunchStart(CRegistry& registry) noexcept;
 
-// "CloudAutoUpdateStatus" = 0 when `launched`, else 999 (REG_DWORD). 1 when written.
-[[nodiscard]] int RecordLaunchStatus(CRegistry& registry, bool launched) noexcept;
+// "CloudAutoUpdateStatus" = 0 when `launched`, else 999 (REG_DWORD). True when written.
+[[nodiscard]] bool RecordLaunchStatus(CRegistry& registry, bool launched) noexcept;

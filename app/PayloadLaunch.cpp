@@ -8,13 +8,15 @@
 #include "util/MachineEnvironment.h"
 #include "util/PathText.h"
 #include "util/SystemCalls.h"
+#include "util/LogSources.h"
 #include "util/Utility.h"
 
 #include <vector>
 
 namespace {
 
-constexpr wchar_t kInitInstance[] = L"CUnPackFileApp::InitInstance";
+using logsource::kInitInstance;
+
 constexpr DWORD kPollIntervalMs = 3000;
 
 // A process that has just ended may hold the folder for a moment longer (its current directory,

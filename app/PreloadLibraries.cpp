@@ -25,11 +25,11 @@ void CUnPackFileApp::SecureLibraryLoading() noexcept {
 }
 
 void CUnPackFileApp::PreloadSystemLibraries() noexcept {
-    g_os.SetDllDirectoryW(L""); // takes the current directory out of the search order
+    ::SetDllDirectoryW(L""); // takes the current directory out of the search order
 
     wchar_t system[MAX_PATH + 1] = {};
     ::GetSystemDirectoryW(system, MAX_PATH);
-    g_os.SetDllDirectoryW(L"");
+    ::SetDllDirectoryW(L"");
 
     try {
         const std::wstring folder = std::wstring(system) + L"\\";
@@ -37,7 +37,7 @@ void CUnPackFileApp::PreloadSystemLibraries() noexcept {
 
         // Libraries missing on this Windows version simply stay unloaded.
         for (const wchar_t* name : kSystemLibraries) {
-            g_os.SetDllDirectoryW(L"");
+            ::SetDllDirectoryW(L"");
             g_os.LoadLibraryW((folder + name + L".dll").c_str());
         }
     } catch (...) {

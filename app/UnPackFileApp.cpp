@@ -10,6 +10,7 @@
 #include "res/resource.h"
 #include "util/OsVersionClass.h"
 #include "util/ProductMessage.h"
+#include "util/LogSources.h"
 #include "util/Utility.h"
 
 #include <cstdlib>
@@ -17,7 +18,7 @@
 
 namespace {
 
-constexpr wchar_t kInitInstance[] = L"CUnPackFileApp::InitInstance";
+using logsource::kInitInstance;
 
 std::vector<std::wstring> SplitArguments() {
     std::vector<std::wstring> arguments;
@@ -93,7 +94,7 @@ RunOutcome CUnPackFileApp::RunMainSequence() {
 
     // Destroyed before the extractor: it lives from the start time to the status.
     CRegistry productKey;
-    const bool haveProductKey = SelectProductKey(productKey) != 0;
+    const bool haveProductKey = SelectProductKey(productKey);
     if (haveProductKey)
         (void)RecordLaunchStart(productKey);
 

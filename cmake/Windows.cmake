@@ -12,8 +12,8 @@ add_library(stubcore STATIC
     app/PayloadLaunch.cpp
     app/PreloadLibraries.cpp
     framework/Application.cpp
-    framework/File.cpp
-    package/Extraction.cpp
+    util/File.cpp
+    package/UnPackFiles.cpp
     package/HashThread.cpp
     package/ImageDigest.cpp
     package/UnPack.cpp

@@ -73,14 +73,14 @@ int CFileException::OsErrorToCause(std::uint32_t osError) {
 }
 
 void CFileException::Set(std::uint32_t osError, const std::wstring& fileName) {
-    m_cause = OsErrorToCause(osError);
-    m_lOsError = osError;
-    m_strFileName = fileName;
+    cause_ = OsErrorToCause(osError);
+    osError_ = osError;
+    fileName_ = fileName;
 }
 
 std::wstring CFileException::ErrorText() const {
-    const int cause = (m_cause >= none && m_cause <= endOfFile) ? m_cause : genericException;
-    const std::wstring name = m_strFileName.empty() ? L"an unnamed file" : m_strFileName;
+    const int cause = (cause_ >= none && cause_ <= endOfFile) ? cause_ : genericException;
+    const std::wstring name = fileName_.empty() ? L"an unnamed file" : fileName_;
 
     std::wstring text = kCauseTexts[cause];
     const std::size_t placeholder = text.find(L"%1");

@@ -27,7 +27,7 @@ public:
 
     CFileException() = default;
     CFileException(int cause, std::uint32_t osError, std::wstring fileName)
-        : m_cause(cause), m_lOsError(osError), m_strFileName(std::move(fileName)) {}
+        : cause_(cause), osError_(osError), fileName_(std::move(fileName)) {}
 
     // Fills the record from a system error code, classifying it into a cause.
     void Set(std::uint32_t osError, const std::wstring& fileName);
@@ -39,7 +39,12 @@ public:
 
     static int OsErrorToCause(std::uint32_t osError);
 
-    int m_cause = none;
-    std::uint32_t m_lOsError = 0;
-    std::wstring m_strFileName;
+    [[nodiscard]] int Cause() const noexcept { return cause_; }
+    [[nodiscard]] std::uint32_t OsError() const noexcept { return osError_; }
+    [[nodiscard]] const std::wstring& FileName() const noexcept { return fileName_; }
+
+private:
+    int cause_ = none;
+    std::uint32_t osError_ = 0;
+    std::wstring fileName_;
 };

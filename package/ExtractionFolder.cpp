@@ -1,10 +1,11 @@
 #include "package/ExtractionFolder.h"
 
-#include "framework/File.h"
+#include "util/File.h"
 #include "package/FolderSecurity.h"
 #include "util/FilesAt.h"
 #include "util/PathText.h"
 #include "util/SystemCalls.h"
+#include "util/LogSources.h"
 #include "util/Utility.h"
 
 #include <sddl.h>
@@ -12,7 +13,8 @@
 
 namespace {
 
-constexpr wchar_t kGetUnpackDir[] = L"CUnPack::GetUnpackDir";
+using logsource::kGetUnpackDir;
+
 constexpr wchar_t kFolderName[] = L"unpack";
 
 // A folder that was just deleted may still be pending removal; creation is tried again for up
@@ -129,15 +131,21 @@ bool ExtractionFolder::RemoveWhatStandsThere() {
         }
         if (kind.IsFolder() && !kind.IsLink())
             ::SetCurrentDirectoryW(CUtility::GetTempDirectory().c_str());
-        (void)CUtility::DeleteThroughHandle(stale.get(), WithoutTrailingBackslashes(path_));
+        (void)CUtility::DeleteTree(stale.get(), WithoutTrailingBackslashes(path_));
         stale.reset();
     }
 
-    // Still there and not merely waiting for another program's handle to close: it stays.
-    OpenAtRequest look;
-    const UniqueFileHandle left = OpenAt(temp, kFolderName, look);
-    if (!left && ::GetLastError() != ERROR_ACCESS_DENIED)
-        return true;
+    // Gone, or waiting for another program's handle to close (a folder whose deletion waits
+    // cannot be opened on Windows; the creation below is retried until it is gone). Wine keeps
+    // such a folder until that handle closes, so it is looked for again for a while.
+    for (int looks = 0; looks <= kMaxCreateRetries; ++looks) {
+        OpenAtRequest look;
+        const UniqueFileHandle left = OpenAt(temp, kFolderName, look);
+        if (!left && (IsMissing(::GetLastError()) || ::GetLastError() == ERROR_ACCESS_DENIED))
+            return true;
+        if (looks < kMaxCreateRetries)
+            g_os.Sleep(kRetryPauseMs);
+    }
     CUtility::Log(L"[%s] Stale folder could not be removed:%s", kGetUnpackDir, path_.c_str());
     return false;
 }
@@ -252,13 +260,10 @@ void ExtractionFolder::LetGo() noexcept {
 bool ExtractionFolder::Delete() {
     if (path_.empty())
         return true;
-    extracted_.clear(); // the extracted files are held no more and can be deleted
-    const std::wstring path = WithoutTrailingBackslashes(path_);
-    if (folder_)
-        (void)CUtility::DeleteEntriesThroughHandle(folder_.get(), path);
-
-    // The folder itself is opened again for deletion once the handle that kept it in place is
-    // closed, and deleted only if it is the very folder this run created.
+    // The files are held no more, and the folder is opened again for deletion once the handle
+    // that kept it in place is closed: it goes, with everything the installer left in it, only
+    // if it is the very folder this run created.
+    extracted_.clear();
     folder_.reset();
     OpenAtRequest open;
     open.access = DELETE | FILE_LIST_DIRECTORY;
@@ -268,6 +273,5 @@ bool ExtractionFolder::Delete() {
     FileState found;
     if (!ReadState(folder.get(), found) || !found.SameFileAs(folderState_))
         return false;
-    // What the installer left behind since, then the folder.
-    return CUtility::DeleteThroughHandle(folder.get(), path) != 0;
+    return CUtility::DeleteTree(folder.get(), WithoutTrailingBackslashes(path_));
 }

@@ -1,7 +1,7 @@
 // The package reader's view of the stub's own file, open as a CFile.
 #pragma once
 
-#include "framework/File.h"
+#include "util/File.h"
 #include "package/PackageFormat.h"
 
 class FileByteSource : public package::ByteSource {

@@ -16,7 +16,7 @@ Sha256Digest InlineHasher::Finish() noexcept {
 namespace {
 
 // Where reading stops: the end of what the slot vouches for when it is filled, else the end of the
-// file, as an unverified package has always been read.
+// file, which an unverified package's entries may run to.
 std::uint64_t ReadLimit(ByteSource& file, std::uint64_t start, const DigestSlot& slot) {
     const std::uint64_t length = file.Length();
     if (!slot.Filled() || start >= length)

@@ -1,14 +1,15 @@
 #include "package/UnPack.h"
 
-#include "framework/File.h"
+#include "util/File.h"
 #include "package/FileByteSource.h"
 #include "package/PackageFormat.h"
 #include "util/PathText.h"
+#include "util/LogSources.h"
 #include "util/Utility.h"
 
 namespace {
 
-constexpr wchar_t kFindHeader[] = L"CUnPack::FindHeader";
+using logsource::kFindHeader;
 
 } // namespace
 

@@ -19,26 +19,25 @@ CRegistry::~CRegistry() {
 }
 
 int CRegistry::Reset() noexcept {
-    m_keyPath.clear();
-    m_rootKey = HKEY_CURRENT_USER;
-    m_noFlush = TRUE;
+    keyPath_.clear();
+    rootKey_ = HKEY_CURRENT_USER;
     return 1;
 }
 
 int CRegistry::SetRootKey(HKEY root) noexcept {
     if (!handle_traits::RegistryRoot::IsPredefined(root))
         return 0;
-    m_rootKey = root;
+    rootKey_ = root;
     return 1;
 }
 
 REGSAM CRegistry::Access(REGSAM mask) const noexcept {
-    return mask | (m_use64BitView ? KEY_WOW64_64KEY : kStubView);
+    return mask | kStubView;
 }
 
 UniqueRootKey CRegistry::GetRootHandle() const noexcept {
-    if (m_rootKey != HKEY_CURRENT_USER)
-        return UniqueRootKey(m_rootKey);
+    if (rootKey_ != HKEY_CURRENT_USER)
+        return UniqueRootKey(rootKey_);
 
     // The hive is opened as the desktop user and then used under the process's own token: the
     // impersonation ends with this block, before any key below the hive is touched.
@@ -51,15 +50,10 @@ UniqueRootKey CRegistry::GetRootHandle() const noexcept {
     return UniqueRootKey(hive != nullptr ? hive : HKEY_CURRENT_USER);
 }
 
-void CRegistry::FlushIfWanted(HKEY key) const noexcept {
-    if (!m_noFlush)
-        ::RegFlushKey(key);
-}
-
 UniqueKey CRegistry::OpenKey(REGSAM mask) const noexcept {
     const UniqueRootKey root = GetRootHandle();
     HKEY opened = nullptr;
-    if (::RegOpenKeyExW(root.get(), m_keyPath.c_str(), 0, Access(mask), &opened) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(root.get(), keyPath_.c_str(), 0, Access(mask), &opened) != ERROR_SUCCESS)
         return UniqueKey();
     return UniqueKey(opened);
 }
@@ -71,23 +65,22 @@ int CRegistry::SelectKey(HKEY root, const std::wstring& path, BOOL create) noexc
                               Access(KEY_ALL_ACCESS), nullptr, &opened, nullptr) != ERROR_SUCCESS)
             return 0;
     } else {
-        m_lastOpenStatus = ::RegOpenKeyExW(root, path.c_str(), 0, Access(KEY_READ), &opened);
-        if (m_lastOpenStatus != ERROR_SUCCESS)
+        lastOpenStatus_ = ::RegOpenKeyExW(root, path.c_str(), 0, Access(KEY_READ), &opened);
+        if (lastOpenStatus_ != ERROR_SUCCESS)
             return 0;
     }
     const UniqueKey key(opened);
     try {
-        m_keyPath = path;
+        keyPath_ = path;
     } catch (...) {
         return 0; // the old path stays
     }
-    FlushIfWanted(key.get());
     return 1;
 }
 
 int CRegistry::SetKey(const std::wstring& path, BOOL create) noexcept {
     if (path.empty()) {
-        m_keyPath.clear();
+        keyPath_.clear();
         return 1;
     }
     const UniqueRootKey root = GetRootHandle();
@@ -99,7 +92,7 @@ int CRegistry::SetKey(const std::wstring& path, BOOL create) noexcept {
 
 int CRegistry::SetKeyDirect(const std::wstring& path, BOOL create) noexcept {
     if (path.empty()) {
-        m_keyPath.clear();
+        keyPath_.clear();
         return 1;
     }
     const UniqueRootKey root = GetRootHandle();
@@ -112,7 +105,6 @@ int CRegistry::WriteDword(const std::wstring& name, DWORD value) noexcept {
         return 0;
     const LONG status = ::RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD,
                                          reinterpret_cast<const BYTE*>(&value), sizeof value);
-    FlushIfWanted(key.get());
     return status == ERROR_SUCCESS ? 1 : 0;
 }
 
@@ -128,7 +120,6 @@ int CRegistry::WriteString(const std::wstring& name, const std::wstring& text,
         return 0;
     const LONG status = ::RegSetValueExW(key.get(), name.c_str(), 0, type,
                                          reinterpret_cast<const BYTE*>(text.c_str()), bytes);
-    FlushIfWanted(key.get());
     return status == ERROR_SUCCESS ? 1 : 0;
 }
 
@@ -136,7 +127,7 @@ DWORD CRegistry::ReadDword(const std::wstring& name, DWORD defaultValue,
                            const std::wstring& subKey) const noexcept {
     std::wstring path;
     try {
-        path = m_keyPath;
+        path = keyPath_;
         if (!subKey.empty())
             path += L'\\' + subKey;
     } catch (...) {

@@ -1,6 +1,7 @@
-// CRegistry: the program's only road to the registry. An object holds a root and a key path below
-// it; every read, write and test opens the key afresh, does one thing and closes it again, so an
-// object can be kept across a long wait without holding a key open.
+// CRegistry: the road to the product's registry values (the product key, the deployment code). An
+// object holds a root and a key path below it; every read, write and test opens the key afresh,
+// does one thing and closes it again, so an object can be kept across a long wait without holding a
+// key open. (The launch reads the machine's file classes on its own: they are no product values.)
 //
 // The current-user root is the hive of the user logged on to the session, opened for each
 // operation through a short impersonation of that user; the process's own hive serves only when
@@ -15,15 +16,17 @@
 
 class CRegistry {
 public:
-    // Root HKEY_CURRENT_USER, empty key path (the root itself), no flushing, the 32-bit view.
+    // Root HKEY_CURRENT_USER, empty key path (the root itself). Every key operation works in the
+    // 32-bit view, which the stub, a 32-bit program, gets on 64-bit Windows; keys are never
+    // flushed.
     CRegistry() noexcept = default;
     virtual ~CRegistry();
 
     CRegistry(const CRegistry&) = delete;
     CRegistry& operator=(const CRegistry&) = delete;
 
-    // Empties the key path, sets the root to HKEY_CURRENT_USER and turns flushing off. Keeps the
-    // last open status and the view. Returns 1.
+    // Empties the key path and sets the root to HKEY_CURRENT_USER. Keeps the last open status.
+    // Returns 1.
     int Reset() noexcept;
 
     // 1 when `root` is HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_USERS,
@@ -65,14 +68,9 @@ public:
     [[nodiscard]] static std::wstring ResolveKeyPath(const std::wstring& path,
                                                      HKEY rootHint = nullptr) noexcept;
 
-    [[nodiscard]] HKEY GetRootKey() const noexcept { return m_rootKey; }
-    [[nodiscard]] const std::wstring& GetKeyPath() const noexcept { return m_keyPath; }
-    [[nodiscard]] LONG GetLastOpenStatus() const noexcept { return m_lastOpenStatus; }
-
-    // The stub keeps the defaults: no flushing, and the 32-bit view that a 32-bit process gets.
-    // With the 64-bit view every key operation adds KEY_WOW64_64KEY to its access.
-    void SetNoFlush(BOOL noFlush) noexcept { m_noFlush = noFlush; }
-    void SetUse64BitView(BOOL use64BitView) noexcept { m_use64BitView = use64BitView; }
+    [[nodiscard]] HKEY GetRootKey() const noexcept { return rootKey_; }
+    [[nodiscard]] const std::wstring& GetKeyPath() const noexcept { return keyPath_; }
+    [[nodiscard]] LONG GetLastOpenStatus() const noexcept { return lastOpenStatus_; }
 
 private:
     // The root to use for one operation: the predefined root itself, or for HKEY_CURRENT_USER the
@@ -81,11 +79,8 @@ private:
     [[nodiscard]] REGSAM Access(REGSAM mask) const noexcept;
     [[nodiscard]] int SelectKey(HKEY root, const std::wstring& path, BOOL create) noexcept;
     [[nodiscard]] UniqueKey OpenKey(REGSAM mask) const noexcept;
-    void FlushIfWanted(HKEY key) const noexcept;
 
-    LONG m_lastOpenStatus = ERROR_SUCCESS;
-    HKEY m_rootKey = HKEY_CURRENT_USER;
-    std::wstring m_keyPath;
-    BOOL m_noFlush = TRUE;
-    BOOL m_use64BitView = FALSE;
+    LONG lastOpenStatus_ = ERROR_SUCCESS;
+    HKEY rootKey_ = HKEY_CURRENT_USER;
+    std::wstring keyPath_;
 };

@@ -12,34 +12,12 @@
 
 namespace {
 
+// Mount points under this (with its case) are never deleted (docs/COMPATIBILITY.md).
 constexpr wchar_t kProtectedMarker[] = L"ProgramData";
 constexpr DWORD kReparseBufferBytes = 4096;
 
 // Far deeper than anything extracted; a tree deeper still stays rather than exhaust the stack.
 constexpr int kMaxDepth = 256;
-
-// A mount point whose path contains "ProgramData" (case-sensitive), judged by the reparse data of
-// the open handle itself.
-bool IsProtected(HANDLE item, const std::wstring& path) {
-    if (path.find(kProtectedMarker) == std::wstring::npos)
-        return false;
-    std::vector<unsigned char> buffer(kReparseBufferBytes);
-    DWORD returned = 0;
-    if (!g_os.DeviceIoControl(item, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
-                              kReparseBufferBytes, &returned, nullptr))
-        return false;
-    DWORD tag = 0;
-    std::memcpy(&tag, buffer.data(), sizeof tag);
-    return tag == IO_REPARSE_TAG_MOUNT_POINT;
-}
-
-// Opens `path` itself for deletion: a link as the link.
-UniqueFileHandle OpenForDeletion(const std::wstring& path) {
-    return UniqueFileHandle(::CreateFileW(
-        path.c_str(), DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
 
 bool DeleteItem(HANDLE item, const std::wstring& path, int depth);
 
@@ -65,7 +43,7 @@ bool DeleteEntries(HANDLE folder, const std::wstring& path, int depth) {
 // Deletes what `item` (opened with DELETE access) is. `path` names it for the guard.
 bool DeleteItem(HANDLE item, const std::wstring& path, int depth) {
     const FileKind kind = KindOf(item);
-    if (!kind.known || IsProtected(item, path))
+    if (!kind.known || CUtility::IsProtectedMountPoint(item, path))
         return false;
     if (kind.IsLink()) // removed as itself; what it points at is left alone
         return DeleteThrough(item);
@@ -76,61 +54,27 @@ bool DeleteItem(HANDLE item, const std::wstring& path, int depth) {
 
 } // namespace
 
-int CUtility::IsProtectedMountPoint(const std::wstring& path) noexcept {
+int CUtility::IsProtectedMountPoint(HANDLE item, const std::wstring& path) noexcept {
     if (path.find(kProtectedMarker) == std::wstring::npos)
         return 0;
     try {
-        const UniqueFileHandle handle(
-            ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        return handle && IsProtected(handle.get(), path) ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
-}
-
-int CUtility::SafeDeleteFile(const std::wstring& path) noexcept {
-    return SafeRemoveDirectory(path);
-}
-
-int CUtility::SafeRemoveDirectory(const std::wstring& path) noexcept {
-    try {
-        const UniqueFileHandle item = OpenForDeletion(path);
-        if (!item)
-            return IsMissing(::GetLastError()) ? 1 : 0;
-        if (IsProtected(item.get(), path))
+        std::vector<unsigned char> buffer(kReparseBufferBytes);
+        DWORD returned = 0;
+        if (!g_os.DeviceIoControl(item, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
+                                  kReparseBufferBytes, &returned, nullptr))
             return 0;
-        return DeleteThrough(item.get()) ? 1 : 0;
+        DWORD tag = 0;
+        std::memcpy(&tag, buffer.data(), sizeof tag);
+        return tag == IO_REPARSE_TAG_MOUNT_POINT ? 1 : 0;
     } catch (...) {
         return 0;
     }
 }
 
-void CUtility::DeleteTree(const std::wstring& path) noexcept {
+bool CUtility::DeleteTree(HANDLE item, const std::wstring& path) noexcept {
     try {
-        std::wstring item = path;
-        while (item.size() > 3 && item.back() == L'\\')
-            item.pop_back();
-        const UniqueFileHandle top = OpenForDeletion(item);
-        if (top)
-            (void)DeleteThroughHandle(top.get(), item);
+        return DeleteItem(item, path, 0);
     } catch (...) {
-        // Out of memory for a path: what is left stays, as any other failed deletion.
-    }
-}
-
-int CUtility::DeleteThroughHandle(HANDLE item, const std::wstring& path) noexcept {
-    try {
-        return DeleteItem(item, path, 0) ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
-}
-
-int CUtility::DeleteEntriesThroughHandle(HANDLE folder, const std::wstring& path) noexcept {
-    try {
-        return DeleteEntries(folder, path, 0) ? 1 : 0;
-    } catch (...) {
-        return 0;
+        return false; // out of memory for a path: what is left stays, as any failed deletion
     }
 }

@@ -3,14 +3,14 @@
 #include "util/Utility.h"
 
 CImpersonateUser::CImpersonateUser() noexcept {
-    if (CUtility::GetLoggedOnUserToken(m_userToken, CUtility::kAnySession) && m_userToken &&
-        ::ImpersonateLoggedOnUser(m_userToken.get()))
-        m_impersonating = TRUE;
+    if (CUtility::GetLoggedOnUserToken(userToken_, CUtility::kAnySession) && userToken_ &&
+        ::ImpersonateLoggedOnUser(userToken_.get()))
+        impersonating_ = true;
 }
 
 CImpersonateUser::~CImpersonateUser() {
-    if (m_impersonating)
+    if (impersonating_)
         ::RevertToSelf();
-    m_impersonating = FALSE;
-    m_userToken.reset();
+    impersonating_ = false;
+    userToken_.reset();
 }

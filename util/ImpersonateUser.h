@@ -19,10 +19,10 @@ public:
     CImpersonateUser(const CImpersonateUser&) = delete;
     CImpersonateUser& operator=(const CImpersonateUser&) = delete;
 
-    [[nodiscard]] bool IsImpersonating() const noexcept { return m_impersonating != FALSE; }
-    [[nodiscard]] bool HasUserToken() const noexcept { return static_cast<bool>(m_userToken); }
+    [[nodiscard]] bool IsImpersonating() const noexcept { return impersonating_; }
+    [[nodiscard]] bool HasUserToken() const noexcept { return static_cast<bool>(userToken_); }
 
 private:
-    BOOL m_impersonating = FALSE;
-    UniqueHandle m_userToken;
+    bool impersonating_ = false;
+    UniqueHandle userToken_;
 };

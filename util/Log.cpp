@@ -4,6 +4,7 @@
 #include "framework/UniqueHandle.h"
 #include "util/FilesAt.h"
 #include "util/LogLine.h"
+#include "util/LogSources.h"
 #include "util/SystemCalls.h"
 
 #include <winternl.h>
@@ -51,7 +52,7 @@ void CUtility::AppendLogLine(const std::wstring& line) noexcept {
     }
 }
 
-int CUtility::TakeScriptOutput(UniqueFileHandle& held) noexcept {
+bool CUtility::TakeScriptOutput(UniqueFileHandle& held) noexcept {
     held.reset();
     const HANDLE temp = TempDirectoryHandle();
     // Whatever stands there that is not a plain file goes as itself: a link, a second name of
@@ -61,11 +62,11 @@ int CUtility::TakeScriptOutput(UniqueFileHandle& held) noexcept {
         check.access = DELETE;
         const UniqueFileHandle existing = OpenAt(temp, kScriptOutputName, check);
         if (existing && !KindOf(existing.get()).IsPlainFile() && !DeleteThrough(existing.get()))
-            return 0;
+            return false;
         // Held by another program that denies deletion: taken below only if it is plain.
         if (!existing && ::GetLastError() != ERROR_FILE_NOT_FOUND &&
             ::GetLastError() != ERROR_SHARING_VIOLATION)
-            return 0;
+            return false;
     } // closed, so that what was marked for deletion goes now
 
     // Writing data makes the share mode count: while this handle is open nobody else may write,
@@ -79,12 +80,12 @@ int CUtility::TakeScriptOutput(UniqueFileHandle& held) noexcept {
     take.options = FILE_NON_DIRECTORY_FILE;
     UniqueFileHandle output = OpenAt(temp, kScriptOutputName, take);
     if (!output || !KindOf(output.get()).IsPlainFile())
-        return 0;
+        return false;
     FILE_END_OF_FILE_INFO empty = {}; // each run's output replaces the last one's
     if (!::SetFileInformationByHandle(output.get(), FileEndOfFileInfo, &empty, sizeof empty))
-        return 0;
+        return false;
     held = std::move(output);
-    return 1;
+    return true;
 }
 
 void CUtility::Log(const wchar_t* format, ...) noexcept {
@@ -116,5 +117,5 @@ void CUtility::Log(const wchar_t* format, ...) noexcept {
 void CUtility::FileException(const CFileException& error) noexcept {
     wchar_t text[kMessageBufferChars] = {};
     if (error.GetErrorMessage(text, kMessageBufferChars))
-        Log(L"[%s] %s", L"CUtility::FileException", text);
+        Log(L"[%s] %s", logsource::kFileException, text);
 }

@@ -1,5 +1,6 @@
 #include "util/Utility.h"
 
+#include "util/LogSources.h"
 #include "util/OsVersionClass.h"
 #include "util/SystemCalls.h"
 
@@ -53,7 +54,7 @@ void CUtility::OSInfo() noexcept {
     OSVERSIONINFOEXW version = EmptyRecord();
     (void)GetOSVersionClass(&version);
     const int wow64 = IsWow64();
-    Log(L"[%s] OS %d.%d(%d) %s x64:%d", L"CUtility::OSInfo",
+    Log(L"[%s] OS %d.%d(%d) %s x64:%d", logsource::kOSInfo,
         static_cast<int>(version.dwMajorVersion), static_cast<int>(version.dwMinorVersion),
         static_cast<int>(version.dwBuildNumber), version.szCSDVersion, wow64);
 }

@@ -1,12 +1,6 @@
 #include "util/Utility.h"
 
-#include "util/SystemCalls.h"
-
 #include <vector>
-
-int CUtility::PathExists(const std::wstring& path) noexcept {
-    return g_os.GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
-}
 
 void CUtility::RemovePathComponents(std::wstring& path, int count) {
     for (int i = 0; i < count; ++i) {

@@ -21,7 +21,7 @@ bool DesktopIsVisible() noexcept {
     DWORD needed = 0;
     if (station == nullptr ||
         !g_os.GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed))
-        return true; // cannot tell: as it always was
+        return true; // cannot tell: the box is shown, as where the station is not asked
     return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 

@@ -29,7 +29,6 @@ SystemCalls RealSystemCalls() noexcept {
     calls.NtCreateFile = reinterpret_cast<NtCreateFileFunction>(reinterpret_cast<void*>(
         ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
     calls.Sleep = ::Sleep;
-    calls.GetFileAttributesW = ::GetFileAttributesW;
     calls.DeviceIoControl = ::DeviceIoControl;
     calls.GetFileInformationByHandleEx = ::GetFileInformationByHandleEx;
     calls.GetFinalPathNameByHandleW = ::GetFinalPathNameByHandleW;
@@ -41,9 +40,7 @@ SystemCalls RealSystemCalls() noexcept {
     calls.CreateProcessW = ::CreateProcessW;
     calls.WaitForSingleObject = ::WaitForSingleObject;
     calls.GetExitCodeProcess = ::GetExitCodeProcess;
-    calls.SetDllDirectoryW = ::SetDllDirectoryW;
     calls.LoadLibraryW = ::LoadLibraryW;
-    calls.LoadLibraryExW = ::LoadLibraryExW;
     calls.GetProcAddress = ::GetProcAddress;
     calls.GetVersionExW = ::GetVersionExW;
     calls.WTSQueryUserToken = BindAndQueryUserToken;
@@ -69,7 +66,7 @@ SetDefaultDllDirectoriesFunction FindSetDefaultDllDirectories() noexcept {
 
 HMODULE LoadSystemLibrary(const wchar_t* name) noexcept {
     if (FindSetDefaultDllDirectories() != nullptr)
-        return g_os.LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     wchar_t system[MAX_PATH + 1] = {};
     const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)

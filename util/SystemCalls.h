@@ -34,7 +34,6 @@ struct SystemCalls {
 
     // What an open file is (attributes, reparse tag, links, a folder's entries), a mount point's
     // reparse data, and where a file lies.
-    decltype(&::GetFileAttributesW) GetFileAttributesW;
     decltype(&::DeviceIoControl) DeviceIoControl;
     decltype(&::GetFileInformationByHandleEx) GetFileInformationByHandleEx;
     decltype(&::GetFinalPathNameByHandleW) GetFinalPathNameByHandleW;
@@ -42,7 +41,8 @@ struct SystemCalls {
     // Reading a file through CFile: the package is the file that must be read without fail.
     decltype(&::ReadFile) ReadFile;
 
-    // Free space on the volume an entry is written to, and the Program Files fallback.
+    // Free space of the current directory's volume (not the extraction folder's:
+    // docs/COMPATIBILITY.md), and the Program Files fallback.
     decltype(&::GetDiskFreeSpaceExW) GetDiskFreeSpaceExW;
     decltype(&::SHGetFolderPathW) SHGetFolderPathW;
 
@@ -57,10 +57,8 @@ struct SystemCalls {
     decltype(&::WaitForSingleObject) WaitForSingleObject;
     decltype(&::GetExitCodeProcess) GetExitCodeProcess;
 
-    // Library loading at start-up, in the order the tests check.
-    decltype(&::SetDllDirectoryW) SetDllDirectoryW;
+    // Loading a library by its full path (OsQueriesTest: every path is the system directory's).
     decltype(&::LoadLibraryW) LoadLibraryW;
-    decltype(&::LoadLibraryExW) LoadLibraryExW;
 
     // The version queries: RtlGetVersion is looked up at run time, GetVersionExW answers when it
     // is missing or fails.

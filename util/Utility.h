@@ -29,9 +29,9 @@ public:
     // The default script's output goes to the log path + ".txt". Makes that a plain, empty file
     // of its own with one link (a link there is deleted as a link, never followed) and holds it in
     // `held`, open for writing and sharing reads only, so that the script writes into it through
-    // that handle and nothing can be put in its place. 1 when held; 0 when a link there could not
-    // be removed or the file not taken.
-    static int TakeScriptOutput(UniqueFileHandle& held) noexcept;
+    // that handle and nothing can be put in its place. True when held; false when a link there
+    // could not be removed or the file not taken.
+    [[nodiscard]] static bool TakeScriptOutput(UniqueFileHandle& held) noexcept;
     static void FileException(const CFileException& error) noexcept;
 
     // --- The temporary directory -------------------------------------------------------------
@@ -45,22 +45,17 @@ public:
     static HANDLE TempDirectoryHandle() noexcept;
 
     // --- Paths and guarded deletion ------------------------------------------------------------
-    // Deletes everything below `path` and then `path` itself. Never follows a reparse point: a
-    // link inside the tree is removed, what it points at is left alone. Each entry is opened
-    // relative to its folder's handle and judged on its own handle, so nothing checked is
-    // reached again by path.
-    static void DeleteTree(const std::wstring& path) noexcept;
-    // The same for what `item` (opened as itself, with DELETE access) is; `path` names it for the
-    // mount-point guard. 1 when all of it is marked for deletion: it goes as the handles close.
-    static int DeleteThroughHandle(HANDLE item, const std::wstring& path) noexcept;
-    // Everything inside the open folder `folder` (opened with FILE_LIST_DIRECTORY), not the folder.
-    static int DeleteEntriesThroughHandle(HANDLE folder, const std::wstring& path) noexcept;
-    // Nonzero when deleted or absent; 0 when refused (a protected mount point) or failed.
-    static int SafeDeleteFile(const std::wstring& path) noexcept;
-    static int SafeRemoveDirectory(const std::wstring& path) noexcept;
-    // 1 for a mount point whose path contains "ProgramData" (case-sensitive).
-    [[nodiscard]] static int IsProtectedMountPoint(const std::wstring& path) noexcept;
-    [[nodiscard]] static int PathExists(const std::wstring& path) noexcept;
+    // Deletes what `item` is (opened as itself, a link as the link, with DELETE and
+    // FILE_LIST_DIRECTORY access): a file or link as itself, a folder with everything below it.
+    // Never follows a reparse point: a link inside the tree is removed, what it points at is left
+    // alone. Each entry is opened relative to its folder's handle and judged on its own handle,
+    // so nothing checked is reached again by path. A protected mount point is left, and the
+    // folders above it. `path` names the item for that guard. True when all of it is marked for
+    // deletion: it goes as the handles close.
+    [[nodiscard]] static bool DeleteTree(HANDLE item, const std::wstring& path) noexcept;
+    // 1 for a mount point whose path contains "ProgramData" (case-sensitive), judged by the
+    // reparse data of the open `item` itself; 0 otherwise.
+    [[nodiscard]] static int IsProtectedMountPoint(HANDLE item, const std::wstring& path) noexcept;
     // Cuts the last `count` backslash-separated components; a path without a backslash stays.
     static void RemovePathComponents(std::wstring& path, int count);
     // Full path of the running executable; empty when it cannot be had.
@@ -78,13 +73,19 @@ public:
     [[nodiscard]] static int IsWow64() noexcept;
 
     // --- Time ----------------------------------------------------------------------------------
-    // Time values are seconds since 1970 UTC. The current UTC time as text is
-    // FormatTime(LocalTimeToUtc(GetCurrentLocalTime())).
+    // Time values are seconds since 1970 UTC. The current UTC time as text, as the product key's
+    // "CloudAutoUpdateTimeStart" holds it, is FormatTime(LocalTimeToUtc(GetCurrentLocalTime())):
+    // two shifts by the zone's offset that cancel into the UTC wall clock (docs/COMPATIBILITY.md).
+    // Neither is wrong alone, and changing one changes the registry value.
+    //
+    // The local wall clock read as a time value by the zone's rules: the instant itself.
     static std::int64_t GetCurrentLocalTime();
-    // The current time value (UTC), from the system clock.
+    // The current time value, from the system clock: the log's clock.
     static std::int64_t CurrentTimeValue();
-    // Local time minus UTC, in whole seconds.
+    // Local wall clock minus UTC wall clock, both read as time values the same way: the zone's
+    // offset in whole seconds, east positive.
     static std::int64_t GetUtcOffset();
+    // `time` moved back by that offset.
     static std::int64_t LocalTimeToUtc(std::int64_t time);
     // The time value as the local wall clock "%Y-%m-%d %H:%M:%S"; empty when the conversion or
     // the formatting fails.

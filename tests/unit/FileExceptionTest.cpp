@@ -71,8 +71,8 @@ TEST(FileExceptionCause, FollowsTheSystemErrorCode) {
 TEST(FileExceptionCause, SetKeepsCodeAndName) {
     CFileException error;
     error.Set(32, L"C:\\x.bin");
-    EXPECT_EQ(error.m_cause, CFileException::sharingViolation);
-    EXPECT_EQ(error.m_lOsError, 32u);
+    EXPECT_EQ(error.Cause(), CFileException::sharingViolation);
+    EXPECT_EQ(error.OsError(), 32u);
     EXPECT_EQ(error.ErrorText(), L"Encountered a sharing violation while accessing C:\\x.bin.");
 }
 

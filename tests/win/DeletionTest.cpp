@@ -58,6 +58,24 @@ BOOL WINAPI ReportLinks(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info
     return ok;
 }
 
+// What the stub deletes it has opened as itself, a link as the link.
+UniqueFileHandle OpenAsItself(const std::wstring& path) {
+    return UniqueFileHandle(::CreateFileW(
+        path.c_str(), DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+bool DeleteTreeAt(const std::wstring& path) {
+    const UniqueFileHandle item = OpenAsItself(path);
+    return item && CUtility::DeleteTree(item.get(), path);
+}
+
+int ProtectedAt(const std::wstring& path) {
+    const UniqueFileHandle item = OpenAsItself(path);
+    return item ? CUtility::IsProtectedMountPoint(item.get(), path) : 0;
+}
+
 // --- Fixture: a scratch tree in the temporary directory --------------------------------------
 
 class Deletion : public testing::Test {
@@ -97,14 +115,7 @@ TEST_F(Deletion, TreeWithFilesAndNestedFoldersIsRemoved) {
     WriteTextFile(At(L"tree\\a\\mid.txt"), "2");
     WriteTextFile(At(L"tree\\a\\b\\low.txt"), "3");
 
-    CUtility::DeleteTree(At(L"tree"));
-    EXPECT_FALSE(Exists(At(L"tree")));
-}
-
-TEST_F(Deletion, TrailingBackslashIsAccepted) {
-    MakeDirs(L"tree\\a");
-    WriteTextFile(At(L"tree\\a\\x.txt"), "x");
-    CUtility::DeleteTree(At(L"tree\\"));
+    EXPECT_TRUE(DeleteTreeAt(At(L"tree")));
     EXPECT_FALSE(Exists(At(L"tree")));
 }
 
@@ -115,7 +126,7 @@ TEST_F(Deletion, WalkNeverEntersADirectoryLink) {
     WriteTextFile(At(L"tree\\link\\precious.txt"), "stays");
     WriteTextFile(At(L"tree\\link\\inner\\precious2.txt"), "stays");
 
-    CUtility::DeleteTree(At(L"tree"));
+    (void)DeleteTreeAt(At(L"tree"));
 
     EXPECT_FALSE(Exists(At(L"tree\\other.txt")));
     EXPECT_TRUE(Exists(At(L"tree\\link\\precious.txt")));
@@ -126,7 +137,7 @@ TEST_F(Deletion, EmptyDirectoryLinkIsRemovedAsAnEntry) {
     g_os.GetFileInformationByHandleEx = ReportLinks;
     MakeDirs(L"tree\\link");
 
-    CUtility::DeleteTree(At(L"tree"));
+    EXPECT_TRUE(DeleteTreeAt(At(L"tree")));
     EXPECT_FALSE(Exists(At(L"tree")));
 }
 
@@ -136,7 +147,7 @@ TEST_F(Deletion, TopFolderThatIsALinkIsNotEntered) {
     WriteTextFile(At(L"linked\\precious.txt"), "stays");
     g_linkSuffix = L"\\linked";
 
-    CUtility::DeleteTree(At(L"linked"));
+    (void)DeleteTreeAt(At(L"linked"));
     EXPECT_TRUE(Exists(At(L"linked\\precious.txt")));
 }
 
@@ -148,7 +159,7 @@ TEST_F(Deletion, MountPointUnderProgramDataAndItsParentsStay) {
     WriteTextFile(At(L"ProgramData\\tree\\plain\\x.txt"), "x");
     WriteTextFile(At(L"ProgramData\\tree\\y.txt"), "y");
 
-    CUtility::DeleteTree(At(L"ProgramData\\tree"));
+    (void)DeleteTreeAt(At(L"ProgramData\\tree"));
 
     EXPECT_TRUE(Exists(At(L"ProgramData\\tree\\mnt")));
     EXPECT_FALSE(Exists(At(L"ProgramData\\tree\\plain")));
@@ -162,46 +173,25 @@ TEST_F(Deletion, MarkerIsCaseSensitive) {
     MakeDirs(L"a\\programdata\\mnt");
     MakeDirs(L"b\\ProgramData\\mnt");
 
-    EXPECT_EQ(CUtility::IsProtectedMountPoint(At(L"a\\programdata\\mnt")), 0);
-    EXPECT_EQ(g_reparseQueries, 0) << "no marker, so the path is not even opened";
-    EXPECT_EQ(CUtility::IsProtectedMountPoint(At(L"b\\ProgramData\\mnt")), 1);
+    EXPECT_EQ(ProtectedAt(At(L"a\\programdata\\mnt")), 0);
+    EXPECT_EQ(g_reparseQueries, 0) << "no marker, so the reparse data is not even read";
+    EXPECT_EQ(ProtectedAt(At(L"b\\ProgramData\\mnt")), 1);
 
-    EXPECT_EQ(CUtility::SafeRemoveDirectory(At(L"a\\programdata\\mnt")), 1);
+    EXPECT_TRUE(DeleteTreeAt(At(L"a\\programdata\\mnt")));
     EXPECT_FALSE(Exists(At(L"a\\programdata\\mnt")));
-    EXPECT_EQ(CUtility::SafeRemoveDirectory(At(L"b\\ProgramData\\mnt")), 0);
+    EXPECT_FALSE(DeleteTreeAt(At(L"b\\ProgramData\\mnt")));
     EXPECT_TRUE(Exists(At(L"b\\ProgramData\\mnt")));
 }
 
-TEST_F(Deletion, DirectoryLinkUnderProgramDataIsNotProtected) {
+TEST_F(Deletion, OnlyAMountPointIsProtected) {
     g_os.DeviceIoControl = FakeReparseQuery;
     g_fakeTag = kSymlinkTag;
     MakeDirs(L"ProgramData\\mnt");
-    EXPECT_EQ(CUtility::IsProtectedMountPoint(At(L"ProgramData\\mnt")), 0);
+    EXPECT_EQ(ProtectedAt(At(L"ProgramData\\mnt")), 0) << "a directory link";
     EXPECT_EQ(g_reparseQueries, 1);
-}
 
-TEST_F(Deletion, PlainFolderAndMissingPathAreNotProtected) {
-    MakeDirs(L"ProgramData\\mnt");
-    EXPECT_EQ(CUtility::IsProtectedMountPoint(At(L"ProgramData\\mnt")), 0);
-    EXPECT_EQ(CUtility::IsProtectedMountPoint(At(L"ProgramData\\missing")), 0);
-}
-
-TEST_F(Deletion, SafeDeleteFileRefusesAProtectedPathAndAcceptsAMissingOne) {
-    g_os.DeviceIoControl = FakeReparseQuery;
-    g_fakeTag = IO_REPARSE_TAG_MOUNT_POINT;
-    MakeDirs(L"ProgramData");
-    WriteTextFile(At(L"ProgramData\\mnt"), "file that reads as a mount point");
-    WriteTextFile(At(L"ProgramData\\plain.txt"), "plain");
-
-    EXPECT_EQ(CUtility::SafeDeleteFile(At(L"ProgramData\\mnt")), 0);
-    EXPECT_TRUE(Exists(At(L"ProgramData\\mnt")));
-    EXPECT_EQ(CUtility::SafeDeleteFile(At(L"ProgramData\\plain.txt")), 1);
-    EXPECT_FALSE(Exists(At(L"ProgramData\\plain.txt")));
-
-    g_reparseQueries = 0;
-    EXPECT_EQ(CUtility::SafeDeleteFile(At(L"ProgramData\\missing.txt")), 1);
-    EXPECT_EQ(CUtility::SafeRemoveDirectory(At(L"ProgramData\\missing")), 1);
-    EXPECT_EQ(g_reparseQueries, 0);
+    g_os.DeviceIoControl = ::DeviceIoControl;
+    EXPECT_EQ(ProtectedAt(At(L"ProgramData\\mnt")), 0) << "a plain folder";
 }
 
 TEST_F(Deletion, FileHeldOpenStaysWithItsFolders) {
@@ -213,19 +203,10 @@ TEST_F(Deletion, FileHeldOpenStaysWithItsFolders) {
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(held);
 
-    CUtility::DeleteTree(At(L"tree"));
+    (void)DeleteTreeAt(At(L"tree"));
 
     EXPECT_TRUE(Exists(At(L"tree\\sub\\busy.txt")));
     EXPECT_FALSE(Exists(At(L"tree\\free.txt")));
-}
-
-TEST(PathExists, FilesAndFoldersCountMissingPathsDoNot) {
-    const std::wstring file = TempDir() + L"path-exists.txt";
-    WriteTextFile(file, "x");
-    EXPECT_EQ(CUtility::PathExists(file), 1);
-    EXPECT_EQ(CUtility::PathExists(TempDir()), 1);
-    EXPECT_EQ(CUtility::PathExists(TempDir() + L"no-such-thing"), 0);
-    ::DeleteFileW(file.c_str());
 }
 
 TEST(RemovePathComponents, CutsFromTheLastBackslash) {

@@ -141,7 +141,7 @@ const ChildRegistration onWorker(L"start-and-wait", [] {
     CUnPack unpack;
     unpack.StartAndWait();
     const DWORD worker = g_extractingThread;
-    const bool written = CUtility::PathExists(unpack.GetUnpackDir() + L"a.txt") != 0;
+    const bool written = Exists(unpack.GetUnpackDir() + L"a.txt");
     return (worker != 0 && worker != ::GetCurrentThreadId() && written) ? 0 : 1;
 });
 

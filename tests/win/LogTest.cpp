@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "framework/File.h"
+#include "util/File.h"
 #include "util/Utility.h"
 
 #include <gtest/gtest.h>
@@ -142,16 +142,14 @@ TEST_F(LogFile, FailedOpenIsLoggedWithItsCause) {
 
     CFile file;
     CFileException error;
-    EXPECT_FALSE(file.Open(missing.c_str(),
-                           CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary, &error));
-    EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
-    EXPECT_EQ(error.m_lOsError, 2u);
+    EXPECT_FALSE(file.Open(missing.c_str(), CFile::modeRead | CFile::shareDenyNone, &error));
+    EXPECT_EQ(error.Cause(), CFileException::fileNotFound);
+    EXPECT_EQ(error.OsError(), 2u);
     CUtility::FileException(error);
 
-    EXPECT_FALSE(file.Open(
-        badPath.c_str(),
-        CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive | CFile::typeBinary, &error));
-    EXPECT_EQ(error.m_cause, CFileException::badPath);
+    EXPECT_FALSE(file.Open(badPath.c_str(),
+                           CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive, &error));
+    EXPECT_EQ(error.Cause(), CFileException::badPath);
     CUtility::FileException(error);
 
     const std::wstring text = ReadLogText();
@@ -231,7 +229,7 @@ TEST_F(LogTarget, AReparsePointOrADirectoryGetsNoLine) {
 TEST_F(LogTarget, ScriptOutputIsAPlainEmptyFileOfItsOwnHeldWhileTheScriptWrites) {
     WriteTextFile(output_, "last run's output");
     UniqueFileHandle held;
-    ASSERT_EQ(CUtility::TakeScriptOutput(held), 1);
+    ASSERT_TRUE(CUtility::TakeScriptOutput(held));
     ASSERT_TRUE(held);
 
     EXPECT_FALSE(::DeleteFileW(output_.c_str()));
@@ -256,10 +254,10 @@ TEST_F(LogTarget, ScriptOutputThatIsALinkIsDeletedAsALinkOrNothingIsTaken) {
                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(users);
-        EXPECT_EQ(CUtility::TakeScriptOutput(held), 0);
+        EXPECT_FALSE(CUtility::TakeScriptOutput(held));
         EXPECT_FALSE(held);
     }
-    EXPECT_EQ(CUtility::TakeScriptOutput(held), 1);
+    EXPECT_TRUE(CUtility::TakeScriptOutput(held));
     held.reset();
     EXPECT_EQ(Content(output_), "") << "a fresh file in the link's place";
     EXPECT_EQ(Content(target_), "not the log");
@@ -267,56 +265,9 @@ TEST_F(LogTarget, ScriptOutputThatIsALinkIsDeletedAsALinkOrNothingIsTaken) {
     {
         SystemCallsScope seams;
         g_os.GetFileInformationByHandleEx = ReportReparsePoint;
-        EXPECT_EQ(CUtility::TakeScriptOutput(held), 0) << "a link that stays is never taken";
+        EXPECT_FALSE(CUtility::TakeScriptOutput(held)) << "a link that stays is never taken";
         EXPECT_FALSE(held);
     }
-}
-
-TEST(File, ReadsSeeksAndReportsItsLengthAndFullPath) {
-    const std::wstring path = TempDir() + L"cfile-test.bin";
-    WriteTextFile(path, "0123456789");
-    const std::wstring previous = CurrentDirectory();
-    ASSERT_TRUE(::SetCurrentDirectoryW(TempDir().c_str()));
-
-    CFile file;
-    ASSERT_TRUE(
-        file.Open(L"cfile-test.bin", CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary));
-    ::SetCurrentDirectoryW(previous.c_str());
-    EXPECT_EQ(file.GetFilePath(), path);
-    EXPECT_EQ(file.GetLength(), 10u);
-
-    char buffer[16] = {};
-    EXPECT_EQ(file.Seek(-4, CFile::end), 6u);
-    EXPECT_EQ(file.Read(buffer, sizeof buffer), 4u);
-    EXPECT_EQ(std::string(buffer, 4), "6789");
-    EXPECT_EQ(file.Read(buffer, sizeof buffer), 0u);
-    EXPECT_EQ(file.Seek(2, CFile::begin), 2u);
-    EXPECT_EQ(file.Read(buffer, 3), 3u);
-    EXPECT_EQ(std::string(buffer, 3), "234");
-    EXPECT_EQ(file.Seek(-1, CFile::begin), CFile::kSeekFailed);
-    file.Close();
-    ::DeleteFileW(path.c_str());
-}
-
-TEST(File, WriteModeTruncatesAndAdmitsNoOtherOpener) {
-    const std::wstring path = TempDir() + L"cfile-write.bin";
-    WriteTextFile(path, "old content that is long");
-
-    CFile out;
-    ASSERT_TRUE(out.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite |
-                                           CFile::shareExclusive | CFile::typeBinary));
-    EXPECT_TRUE(out.Write("new", 3));
-
-    CFile other;
-    CFileException error;
-    EXPECT_FALSE(other.Open(path.c_str(),
-                            CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary, &error));
-    EXPECT_EQ(error.m_cause, CFileException::sharingViolation);
-    out.Close();
-
-    const std::vector<unsigned char> bytes = ReadBytes(path);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "new");
-    ::DeleteFileW(path.c_str());
 }
 
 } // namespace

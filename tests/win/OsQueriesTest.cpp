@@ -4,6 +4,7 @@
 
 #include "app/UnPackFileApp.h"
 #include "framework/UniqueHandle.h"
+#include "util/SystemLibrary.h"
 #include "util/Utility.h"
 
 #include <gtest/gtest.h>
@@ -177,7 +178,7 @@ TEST(OsInfo, LogsVersionBuildServicePackAndWow64) {
     ::DeleteFileW(log.c_str());
 }
 
-// --- Library loading at start-up ------------------------------------------------------------
+// --- Libraries come from the system directory ----------------------------------------------
 
 std::vector<std::wstring> g_loadingCalls;
 
@@ -196,10 +197,6 @@ FARPROC WINAPI WithoutSetDefaultDllDirectories(HMODULE module, LPCSTR name) {
         return nullptr;
     return ::GetProcAddress(module, name);
 }
-BOOL WINAPI RecordedSetDllDirectory(LPCWSTR path) {
-    g_loadingCalls.push_back(L"SetDllDirectory \"" + std::wstring(path) + L"\"");
-    return ::SetDllDirectoryW(path);
-}
 HMODULE WINAPI RecordedLoadLibrary(LPCWSTR path) {
     g_loadingCalls.push_back(L"LoadLibrary " + std::wstring(path));
     return ::LoadLibraryW(path);
@@ -208,68 +205,63 @@ HMODULE WINAPI RecordedLoadLibrary(LPCWSTR path) {
 std::wstring SystemDirectory() {
     wchar_t system[MAX_PATH + 1] = {};
     ::GetSystemDirectoryW(system, MAX_PATH);
-    return system;
-}
-
-// Every call the preloading makes, in order: each load comes from the system directory, and the
-// current directory is taken out of the search order before each one.
-std::vector<std::wstring> ExpectedPreloading() {
-    const std::wstring folder = SystemDirectory() + L"\\";
-    std::vector<std::wstring> calls = {L"SetDllDirectory \"\"", L"SetDllDirectory \"\"",
-                                       L"LoadLibrary " + folder + L"winspool.drv"};
-    for (const wchar_t* name :
-         {L"wtsapi32", L"version", L"wldp", L"propsys", L"profapi", L"vaultcli", L"edputil",
-          L"iertutil", L"netutils", L"srvcli", L"urlmon", L"sspicli", L"logoncli", L"wkscli",
-          L"samcli", L"netapi32", L"cfgmgr32", L"TextShaping"}) {
-        calls.push_back(L"SetDllDirectory \"\"");
-        calls.push_back(L"LoadLibrary " + folder + name + L".dll");
-    }
-    return calls;
+    return std::wstring(system) + L"\\";
 }
 
 class LibraryLoading : public testing::Test {
 protected:
     void SetUp() override {
         g_loadingCalls.clear();
-        g_os.SetDllDirectoryW = RecordedSetDllDirectory;
         g_os.LoadLibraryW = RecordedLoadLibrary;
-        // Set beforehand, so that only the preloading can leave the DLL directory empty.
+        // Set beforehand, so that only the preloading can take the current directory out.
         ::SetDllDirectoryW(L"C:\\windows");
     }
+
+    // Every library loaded is named by its path in the system directory and, where this Windows
+    // has it, is the one loaded; the current directory is out of the search order.
+    void ExpectEveryLoadFromTheSystemDirectory() {
+        size_t loads = 0;
+        for (const std::wstring& call : g_loadingCalls) {
+            if (call.rfind(L"LoadLibrary ", 0) != 0)
+                continue;
+            ++loads;
+            const std::wstring path = call.substr(12);
+            EXPECT_EQ(::CompareStringOrdinal(path.c_str(),
+                                             static_cast<int>(SystemDirectory().size()),
+                                             SystemDirectory().c_str(), -1, TRUE),
+                      CSTR_EQUAL)
+                << Narrow(path);
+            if (!Exists(path))
+                continue; // not part of this Windows: it stays unloaded
+            wchar_t loaded[MAX_PATH + 1] = {};
+            ::GetModuleFileNameW(::GetModuleHandleW(path.c_str()), loaded, MAX_PATH);
+            EXPECT_EQ(::lstrcmpiW(loaded, path.c_str()), 0) << Narrow(loaded);
+        }
+        EXPECT_GT(loads, 0u);
+        wchar_t directory[16] = L"junk";
+        EXPECT_EQ(::GetDllDirectoryW(16, directory), 0u);
+        EXPECT_EQ(std::wstring(directory), L"");
+    }
+
     SystemCallsScope seams_;
 };
 
-TEST_F(LibraryLoading, SearchIsRestrictedToTheSystemDirectoryBeforeTheFirstPreload) {
+TEST_F(LibraryLoading, TheSearchIsRestrictedToTheSystemDirectoryBeforeAnythingIsLoaded) {
     g_os.GetProcAddress = OfferingSetDefaultDllDirectories;
     CUnPackFileApp::SecureLibraryLoading();
-
-    std::vector<std::wstring> expected = ExpectedPreloading();
-    expected.insert(expected.begin(),
-                    L"SetDefaultDllDirectories " + std::to_wstring(LOAD_LIBRARY_SEARCH_SYSTEM32));
-    EXPECT_EQ(g_loadingCalls, expected);
-
-    // What Wine really loaded came from the system directory; the DLL directory is empty.
-    for (const std::wstring& call : g_loadingCalls) {
-        if (call.rfind(L"LoadLibrary ", 0) != 0)
-            continue;
-        const std::wstring path = call.substr(12);
-        if (!Exists(path))
-            continue; // not part of this Windows: it stays unloaded
-        HMODULE module = ::GetModuleHandleW(path.c_str());
-        ASSERT_NE(module, nullptr) << Narrow(path) << " was not loaded";
-        wchar_t loaded[MAX_PATH + 1] = {};
-        ::GetModuleFileNameW(module, loaded, MAX_PATH);
-        EXPECT_EQ(::lstrcmpiW(loaded, path.c_str()), 0) << Narrow(loaded);
-    }
-    wchar_t directory[16] = L"junk";
-    EXPECT_EQ(::GetDllDirectoryW(16, directory), 0u);
-    EXPECT_EQ(std::wstring(directory), L"");
+    ASSERT_FALSE(g_loadingCalls.empty());
+    EXPECT_EQ(g_loadingCalls.front(),
+              L"SetDefaultDllDirectories " + std::to_wstring(LOAD_LIBRARY_SEARCH_SYSTEM32));
+    ExpectEveryLoadFromTheSystemDirectory();
 }
 
-TEST_F(LibraryLoading, WithoutSetDefaultDllDirectoriesThePreloadingAloneServes) {
+TEST_F(LibraryLoading, WithoutTheRestrictionEveryLoadNamesTheSystemDirectory) {
     g_os.GetProcAddress = WithoutSetDefaultDllDirectories;
     CUnPackFileApp::SecureLibraryLoading();
-    EXPECT_EQ(g_loadingCalls, ExpectedPreloading());
+    const HMODULE userenv = LoadSystemLibrary(L"userenv.dll"); // as the launch loads it
+    ExpectEveryLoadFromTheSystemDirectory();
+    EXPECT_NE(userenv, nullptr);
+    EXPECT_EQ(g_loadingCalls.back(), L"LoadLibrary " + SystemDirectory() + L"userenv.dll");
 }
 
 } // namespace

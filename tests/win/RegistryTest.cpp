@@ -442,17 +442,4 @@ TEST_F(RegistryTest, MachineValuesLandInTheThirtyTwoBitView) {
         << "the key exists in the 64-bit view";
 }
 
-TEST_F(RegistryTest, SixtyFourBitViewFlagReachesTheNativeKeys) {
-    CRegistry registry;
-    registry.SetUse64BitView(TRUE);
-    ASSERT_EQ(registry.SetRootKey(HKEY_LOCAL_MACHINE), 1);
-    ASSERT_EQ(registry.SetKeyDirect(kScratch, FALSE), 0) << "found in the 64-bit view";
-    ASSERT_EQ(registry.SetKeyDirect(kScratch, TRUE), 1);
-    ASSERT_EQ(registry.WriteDword(L"Number", 64), 1);
-
-    EXPECT_EQ(ReadRawValue(HKEY_LOCAL_MACHINE, kScratch, L"Number", KEY_WOW64_64KEY).data,
-              DwordBytes(64));
-    EXPECT_EQ(ReadRawValue(HKEY_LOCAL_MACHINE, kScratch, L"Number").status, ERROR_FILE_NOT_FOUND);
-}
-
 } // namespace

@@ -34,7 +34,7 @@ int UseTheTemporaryDirectory() {
     CUnPack unpack;
     const std::wstring folder = unpack.GetUnpackDir();
     UniqueFileHandle output;
-    const int taken = CUtility::TakeScriptOutput(output);
+    const int taken = CUtility::TakeScriptOutput(output) ? 1 : 0;
     Report(CUtility::GetLogFilePath() + L"\n" + folder + L"\n" + std::to_wstring(taken) +
            (unpack.Folder().IsOwn() ? L" owned" : L" not owned"));
     output.reset();

@@ -40,12 +40,10 @@ std::int64_t NowUtcSeconds() {
     return static_cast<std::int64_t>(value.QuadPart / 10000000ULL) - 11644473600LL;
 }
 
-TEST(UtcTime, ProcessRunsAwayFromUtc) {
-    EXPECT_NE(CUtility::GetUtcOffset(), 0) << "set TZ to a zone other than UTC for this test";
-    EXPECT_EQ(CUtility::GetUtcOffset() % 1800, 0);
-}
-
-TEST(UtcTime, TextIsTheUtcWallClock) {
+// In New York (five hours behind UTC in winter, four in summer) the text is the UTC wall clock
+// of the moment, within the second the clocks are read in.
+TEST(UtcTime, TextIsTheUtcWallClockOfTheMoment) {
+    ASSERT_NE(CUtility::GetUtcOffset(), 0) << "set TZ to a zone other than UTC for this test";
     const std::int64_t before = NowUtcSeconds();
     const std::wstring text =
         CUtility::FormatTime(CUtility::LocalTimeToUtc(CUtility::GetCurrentLocalTime()));
@@ -55,12 +53,6 @@ TEST(UtcTime, TextIsTheUtcWallClock) {
     const std::int64_t shown = SecondsOf(text);
     EXPECT_GE(shown, before - 1) << Narrow(text);
     EXPECT_LE(shown, after + 1) << Narrow(text);
-}
-
-TEST(UtcTime, LocalTimeMinusOffsetIsTheTrueTime) {
-    const std::int64_t local = CUtility::GetCurrentLocalTime();
-    const std::int64_t now = NowUtcSeconds();
-    EXPECT_LE(std::llabs(local - now), 2) << "a local wall clock converts back to the true time";
 }
 
 TEST(FormatTime, ShowsTheWallClockOfTheZoneOnThatDate) {

@@ -1,5 +1,6 @@
-// A small binary file class: the operations the stub needs, reporting failures by result instead
-// of throwing. Only an open that fails says why, through a CFileException.
+// A small binary file class: the operations the stub needs to read its package and write the
+// package's files, reporting failures by result instead of throwing. Only an open that fails says
+// why, through a CFileException.
 #pragma once
 
 #include "framework/FileException.h"
@@ -20,7 +21,6 @@ public:
         shareDenyRead = 0x0030,
         shareDenyNone = 0x0040,
         modeCreate = 0x1000,
-        typeBinary = 0x8000,
     };
     enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
 
@@ -30,14 +30,14 @@ public:
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
-    // Opens `path`; on failure returns FALSE and fills `error` (when given) with the cause, the
+    // Opens `path`; on failure returns false and fills `error` (when given) with the cause, the
     // system error code and the name as given.
-    [[nodiscard]] BOOL Open(const wchar_t* path, UINT flags, CFileException* error = nullptr);
+    [[nodiscard]] bool Open(const wchar_t* path, UINT flags, CFileException* error = nullptr);
 
     // Opens `name` in the open folder `folder`, through its handle and never through a link;
     // `path` is the file's full path, for GetFilePath and the error. With modeCreate the file is
     // created new: a file already there under that name, whoever put it there, makes it fail.
-    [[nodiscard]] BOOL OpenIn(HANDLE folder, const std::wstring& name, const std::wstring& path,
+    [[nodiscard]] bool OpenIn(HANDLE folder, const std::wstring& name, const std::wstring& path,
                               UINT flags, CFileException* error = nullptr);
 
     // Number of bytes read: fewer than asked at the end of the file, 0 at the end or on failure.
@@ -47,8 +47,8 @@ public:
     // is laid out at once rather than grown write by write. A hint: failure changes nothing.
     void Reserve(ULONGLONG size);
 
-    // TRUE only when every byte was written.
-    [[nodiscard]] BOOL Write(const void* buffer, UINT count);
+    // True only when every byte was written.
+    [[nodiscard]] bool Write(const void* buffer, UINT count);
 
     // The new position, or kSeekFailed.
     ULONGLONG Seek(LONGLONG offset, UINT from);

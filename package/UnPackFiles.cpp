@@ -1,6 +1,6 @@
 #include "package/UnPack.h"
 
-#include "framework/File.h"
+#include "util/File.h"
 #include "package/EntryWalk.h"
 #include "package/FileByteSource.h"
 #include "package/HashThread.h"
@@ -10,6 +10,7 @@
 #include "res/resource.h"
 #include "util/ProductMessage.h"
 #include "util/SystemCalls.h"
+#include "util/LogSources.h"
 #include "util/Utility.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@
 
 namespace {
 
-constexpr wchar_t kUnPackFiles[] = L"CUnPack::UnPackFiles";
+using logsource::kUnPackFiles;
 
 int Low32(ULONGLONG value) {
     return static_cast<int>(static_cast<std::uint32_t>(value));
@@ -51,7 +52,8 @@ void LogFreeSpace(ULONGLONG freeBytes, ULONGLONG size) {
 }
 
 // Whether the current directory's volume, or failing that the Program Files volume, has room for
-// `size` bytes. Tells the user when neither has.
+// `size` bytes; the volumes asked are kept for compatibility (docs/COMPATIBILITY.md). Tells the
+// user when neither has.
 bool HasRoomFor(ULONGLONG size, ULONGLONG& freeBytes) {
     freeBytes = FreeBytesOf(nullptr, freeBytes);
     LogFreeSpace(freeBytes, size);

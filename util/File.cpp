@@ -1,4 +1,4 @@
-#include "framework/File.h"
+#include "util/File.h"
 
 #include "util/FilesAt.h"
 #include "util/SystemCalls.h"
@@ -46,7 +46,7 @@ std::wstring FullPathOf(const wchar_t* path) {
 
 } // namespace
 
-BOOL CFile::Open(const wchar_t* path, UINT flags, CFileException* error) {
+bool CFile::Open(const wchar_t* path, UINT flags, CFileException* error) {
     Close();
     const DWORD disposition = (flags & modeCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
     handle_.reset(::CreateFileW(path, AccessFor(flags), ShareFor(flags), nullptr, disposition,
@@ -54,13 +54,13 @@ BOOL CFile::Open(const wchar_t* path, UINT flags, CFileException* error) {
     if (!handle_) {
         if (error != nullptr)
             error->Set(::GetLastError(), path != nullptr ? path : L"");
-        return FALSE;
+        return false;
     }
     path_ = FullPathOf(path);
-    return TRUE;
+    return true;
 }
 
-BOOL CFile::OpenIn(HANDLE folder, const std::wstring& name, const std::wstring& path, UINT flags,
+bool CFile::OpenIn(HANDLE folder, const std::wstring& name, const std::wstring& path, UINT flags,
                    CFileException* error) {
     Close();
     OpenAtRequest request;
@@ -72,10 +72,10 @@ BOOL CFile::OpenIn(HANDLE folder, const std::wstring& name, const std::wstring& 
     if (!handle_) {
         if (error != nullptr)
             error->Set(::GetLastError(), path);
-        return FALSE;
+        return false;
     }
     path_ = path;
-    return TRUE;
+    return true;
 }
 
 UINT CFile::Read(void* buffer, UINT count) {
@@ -91,7 +91,7 @@ void CFile::Reserve(ULONGLONG size) {
     ::SetFileInformationByHandle(handle_.get(), FileAllocationInfo, &allocation, sizeof allocation);
 }
 
-BOOL CFile::Write(const void* buffer, UINT count) {
+bool CFile::Write(const void* buffer, UINT count) {
     DWORD written = 0;
     return ::WriteFile(handle_.get(), buffer, count, &written, nullptr) && written == count;
 }
