@@ -60,21 +60,26 @@ std::vector<Input> CheckInputs(const std::vector<fs::path>& files) {
     return inputs;
 }
 
+// The one slot a search found in the stub, named `what` in the refusals: two markers are no stub
+// this tool knows, and a slot must lie within the file. `missing` is the refusal for none.
+std::uint64_t OneSlot(const SlotSearch& slot, std::uint64_t slotSize, InputFile& stub,
+                      const fs::path& path, const std::string& what, const std::string& missing) {
+    if (slot.found == 0)
+        throw PackError("stub " + QuotedPath(path) + " has no " + what + ", " + missing +
+                        "; use the stub built with this tool");
+    if (slot.found > 1)
+        throw PackError("stub " + QuotedPath(path) + " holds " + std::to_string(slot.found) + " " +
+                        what + " markers; it is not a stub this tool knows");
+    if (slot.offset + slotSize > stub.Length())
+        throw PackError("stub " + QuotedPath(path) + ": its " + what +
+                        " is cut off by the end of the file");
+    return slot.offset;
+}
+
 // Where the stub keeps its digest slot: exactly one, or the stub cannot vouch for its package.
 std::uint64_t FindSlot(InputFile& stub, const fs::path& path) {
-    const SlotSearch slot = FindDigestSlot(stub, stub.Length());
-    if (slot.found == 0)
-        throw PackError("stub " + QuotedPath(path) +
-                        " has no digest slot, so it could not check its package; use the stub "
-                        "built with this tool");
-    if (slot.found > 1)
-        throw PackError("stub " + QuotedPath(path) + " holds " + std::to_string(slot.found) +
-                        " digest slot markers; it is not a stub this tool knows");
-    if (slot.offset + package::kDigestSlotSize > stub.Length())
-        throw PackError("stub " + QuotedPath(path) +
-                        ": its digest slot is cut off by the end of "
-                        "the file");
-    return slot.offset;
+    return OneSlot(FindDigestSlot(stub, stub.Length()), package::kDigestSlotSize, stub, path,
+                   "digest slot", "so it could not check its package");
 }
 
 // Where the stub keeps its exit-code slot, if it has one as built: a stub older than the slot
@@ -84,15 +89,11 @@ std::optional<std::uint64_t> FindChoiceSlot(InputFile& stub, const fs::path& pat
     const SlotSearch slot = FindExitCodeSlot(stub, stub.Length());
     if (slot.found == 0 && choice == package::ExitCodeChoice::zero)
         return std::nullopt;
-    if (slot.found == 0)
-        throw PackError("stub " + QuotedPath(path) +
-                        " has no exit-code slot, so it cannot pass the installer's exit code on; "
-                        "use the stub built with this tool");
-    if (slot.found > 1)
-        throw PackError("stub " + QuotedPath(path) + " holds " + std::to_string(slot.found) +
-                        " exit-code slot markers; it is not a stub this tool knows");
+    const std::uint64_t offset =
+        OneSlot(slot, package::kExitCodeSlotSize, stub, path, "exit-code slot",
+                "so it cannot pass the installer's exit code on");
     std::uint8_t bytes[package::kExitCodeSlotSize] = {};
-    if (stub.ReadAt(slot.offset, bytes, sizeof bytes) != sizeof bytes)
+    if (stub.ReadAt(offset, bytes, sizeof bytes) != sizeof bytes)
         throw PackError("stub " + QuotedPath(path) +
                         ": its exit-code slot is cut off by the end of the file");
     // The stub as built holds zero; anything else, left as it is for zero, would pass outcomes on
@@ -101,7 +102,7 @@ std::optional<std::uint64_t> FindChoiceSlot(InputFile& stub, const fs::path& pat
     if (value != 0)
         throw PackError("stub " + QuotedPath(path) + ": its exit-code slot already holds " +
                         std::to_string(value) + "; pack the stub as built");
-    return slot.offset;
+    return offset;
 }
 
 void CheckStub(InputFile& stub, const fs::path& path) {

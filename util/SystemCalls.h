@@ -23,36 +23,41 @@ using NtCreateFileFunction = LONG(NTAPI*)(PHANDLE file, ACCESS_MASK access, PVOI
 // its first call, from the system directory.
 using WtsQueryUserTokenFunction = BOOL(WINAPI*)(ULONG sessionId, PHANDLE token);
 
+// Each entry names the tests that replace it (tests/win/).
 struct SystemCalls {
-    // The temporary directory, when GetTempPath2W is missing (through GetProcAddress).
+    // The temporary directory when GetTempPath2W is missing (TempDirectoryTest).
     decltype(&::GetTempPathW) GetTempPathW;
 
     // Opening and creating in a folder through its handle: the log, the extraction folder and
-    // its files, the script's output, every step of a deletion. And the pause between attempts.
+    // its files, the script's output, every step of a deletion (ExtractionFolderTest: a creation
+    // that fails, a rename tried right after it). The pause between attempts
+    // (ExtractionFolderTest, LaunchTest).
     NtCreateFileFunction NtCreateFile;
     decltype(&::Sleep) Sleep;
 
-    // What an open file is (attributes, reparse tag, links, a folder's entries), a mount point's
-    // reparse data, and where a file lies.
+    // What an open file is, a mount point's reparse data, where a file lies: the reparse points
+    // and links Wine cannot make (DeletionTest, ExtractionFolderTest, LogTest, TempDirectoryTest).
     decltype(&::DeviceIoControl) DeviceIoControl;
     decltype(&::GetFileInformationByHandleEx) GetFileInformationByHandleEx;
     decltype(&::GetFinalPathNameByHandleW) GetFinalPathNameByHandleW;
 
-    // Reading a file through CFile: the package is the file that must be read without fail.
+    // Reading the package through CFile, failing at one offset as a bad disk would
+    // (ExtractionTest).
     decltype(&::ReadFile) ReadFile;
 
     // Free space of the current directory's volume (not the extraction folder's:
-    // docs/COMPATIBILITY.md), and the Program Files fallback.
+    // docs/COMPATIBILITY.md), the Program Files fallback, and whether the window station is the
+    // visible one before a box (ExtractionTest: a full disk, attended and unattended).
     decltype(&::GetDiskFreeSpaceExW) GetDiskFreeSpaceExW;
     decltype(&::SHGetFolderPathW) SHGetFolderPathW;
-
-    // Whether the window station is the visible one, before a message box.
     decltype(&::GetUserObjectInformationW) GetUserObjectInformationW;
 
-    // The log clock's conversion to local time; a failed one leaves the line without a time.
+    // The log clock's conversion to local time; a failed one leaves the line without a time
+    // (LogTest).
     decltype(&::SystemTimeToTzSpecificLocalTime) SystemTimeToTzSpecificLocalTime;
 
-    // Starting the installer, waiting for it, and its exit code when the wait itself fails.
+    // Starting the installer, waiting for it, and its exit code (LaunchTest: what a launch is
+    // given, a wait that fails, an exit code that cannot be read).
     decltype(&::CreateProcessW) CreateProcessW;
     decltype(&::WaitForSingleObject) WaitForSingleObject;
     decltype(&::GetExitCodeProcess) GetExitCodeProcess;
@@ -60,13 +65,14 @@ struct SystemCalls {
     // Loading a library by its full path (OsQueriesTest: every path is the system directory's).
     decltype(&::LoadLibraryW) LoadLibraryW;
 
-    // The version queries: RtlGetVersion is looked up at run time, GetVersionExW answers when it
-    // is missing or fails.
+    // Exports looked up at run time, RtlGetVersion, IsWow64Process, SetDefaultDllDirectories and
+    // GetTempPath2W among them, and the GetVersionExW fallback (OsQueriesTest, TempDirectoryTest).
     decltype(&::GetProcAddress) GetProcAddress;
     decltype(&::GetVersionExW) GetVersionExW;
 
     // How the user token is found: the session's token, and the process list searched for
-    // explorer.exe when the session gives none.
+    // explorer.exe when the session gives none (ProcessesTest, UserTokenTest,
+    // ImpersonateUserTest).
     WtsQueryUserTokenFunction WTSQueryUserToken;
     decltype(&::ProcessIdToSessionId) ProcessIdToSessionId;
     decltype(&::CreateToolhelp32Snapshot) CreateToolhelp32Snapshot;
