@@ -189,6 +189,54 @@ bool StartProcess(const StartCommand& start, const LaunchCommand& command,
                command.directory.c_str(), &startup.StartupInfo, &started) != FALSE;
 }
 
+// Whether the command may start, with what it needs: the machine's environment, and for the
+// default script its output file, held. The stub runs elevated: a package swapped in after the
+// signature was checked, whatever lies in a folder it did not create and hold since, or a file it
+// did not extract, may be the desktop user's programs'. Says why not in the log, and deletes the
+// folder of a package that may not start.
+bool MayStart(const LaunchCommand& command, CUnPack& unpack, Environment& machine,
+              UniqueFileHandle& scriptOutput) {
+    if (unpack.PackageRefused()) {
+        CUtility::Log(L"[%s] execute skipped: the package is not the one the stub was signed with",
+                      kInitInstance);
+        return false;
+    }
+    if (!unpack.Folder().IsOwn()) {
+        CUtility::Log(L"[%s] execute skipped: the extraction folder is not this run's own",
+                      kInitInstance);
+        return false;
+    }
+    std::wstring reason = ReasonNotToStart(command, unpack);
+    if (reason.empty() && !MachineEnvironment(machine))
+        reason = L"the machine's environment could not be read";
+    if (reason.empty() && command.capturesOutput && !CUtility::TakeScriptOutput(scriptOutput))
+        reason =
+            L"the script's output " + CUtility::GetLogFilePath() + L".txt is not this run's own";
+    if (reason.empty())
+        return true;
+    CUtility::Log(L"[%s] execute skipped: %s", kInitInstance, reason.c_str());
+    scriptOutput.reset();
+    (void)unpack.Cleanup();
+    return false;
+}
+
+// Starts the command from the folder. The default script runs in the folder, which is then the
+// process's current directory too. False when it could not be started.
+bool Start(const LaunchCommand& command, const ExtractionFolder& folder, const Environment& machine,
+           const UniqueFileHandle& scriptOutput, PROCESS_INFORMATION& started) {
+    if (command.capturesOutput)
+        ::SetCurrentDirectoryW(folder.Path().c_str());
+    std::wstring written;
+    (void)folder.HasExtracted(command.packagedFile, &written);
+    StartCommand start;
+    if (!CommandToStart(command, folder.Path() + written, machine, start)) {
+        ::SetLastError(ERROR_NO_ASSOCIATION);
+        return false;
+    }
+    return StartProcess(start, command, machine, scriptOutput ? scriptOutput.get() : nullptr,
+                        started);
+}
+
 void DeleteFolderOnceFree(CUnPack& unpack) {
     for (int retries = 0; !unpack.Cleanup() && retries < kMaxCleanupRetries; ++retries)
         g_os.Sleep(kCleanupPauseMs);
@@ -239,51 +287,12 @@ LaunchResult LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexce
     PROCESS_INFORMATION started = {};
     UniqueFileHandle scriptOutput; // held until the installer has ended
     try {
-        // The stub runs elevated: a package swapped in after the signature was checked, whatever
-        // lies in a folder it did not create and hold since, or a file it did not extract, may be
-        // the desktop user's programs'.
-        if (unpack.PackageRefused()) {
-            CUtility::Log(L"[%s] execute skipped: the package is not the one the stub was signed "
-                          L"with",
-                          kInitInstance);
-            return result;
-        }
-        ExtractionFolder& folder = unpack.Folder();
-        if (!folder.IsOwn()) {
-            CUtility::Log(L"[%s] execute skipped: the extraction folder is not this run's own",
-                          kInitInstance);
-            return result;
-        }
-        std::wstring reason = ReasonNotToStart(command, unpack);
         Environment machine;
-        if (reason.empty() && !MachineEnvironment(machine))
-            reason = L"the machine's environment could not be read";
-        if (reason.empty() && command.capturesOutput && !CUtility::TakeScriptOutput(scriptOutput))
-            reason = L"the script's output " + CUtility::GetLogFilePath() +
-                     L".txt is not this run's own";
-        if (!reason.empty()) {
-            CUtility::Log(L"[%s] execute skipped: %s", kInitInstance, reason.c_str());
-            scriptOutput.reset();
-            (void)unpack.Cleanup();
+        if (!MayStart(command, unpack, machine, scriptOutput))
             return result;
-        }
-
-        // The default script runs in the folder, which is the process's current directory too
-        // while it runs.
-        if (command.capturesOutput)
-            ::SetCurrentDirectoryW(folder.Path().c_str());
-        std::wstring written;
-        (void)folder.HasExtracted(command.packagedFile, &written);
-        StartCommand start;
-        bool startedOk = false;
-        if (CommandToStart(command, folder.Path() + written, machine, start))
-            startedOk = StartProcess(start, command, machine,
-                                     scriptOutput ? scriptOutput.get() : nullptr, started);
-        else
-            ::SetLastError(ERROR_NO_ASSOCIATION);
-        if (!startedOk) {
+        if (!Start(command, unpack.Folder(), machine, scriptOutput, started)) {
             CUtility::Log(L"[%s] execute fail", kInitInstance);
-            folder.LetGo(); // the folder stays for the next run to remove
+            unpack.Folder().LetGo(); // the folder stays for the next run to remove
             return result;
         }
     } catch (...) {

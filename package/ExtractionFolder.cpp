@@ -75,19 +75,16 @@ UniqueLocalMemory BuildFolderSecurity() {
 }
 
 bool ReadState(HANDLE file, FileState& state) noexcept {
-    BY_HANDLE_FILE_INFORMATION information = {};
     FILE_BASIC_INFO basic = {};
-    if (!::GetFileInformationByHandle(file, &information) ||
-        !g_os.GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
+    FILE_STANDARD_INFO standard = {};
+    if (!FileIndexOf(file, state.index) ||
+        !g_os.GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+        !g_os.GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard))
         return false;
-    state.volume = information.dwVolumeSerialNumber;
-    state.index =
-        (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
-    state.size =
-        (static_cast<ULONGLONG>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    state.size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
     state.lastWrite = basic.LastWriteTime.QuadPart;
     state.change = basic.ChangeTime.QuadPart;
-    state.links = information.nNumberOfLinks;
+    state.links = standard.NumberOfLinks;
     return true;
 }
 

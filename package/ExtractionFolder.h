@@ -16,10 +16,9 @@
 
 class CFile;
 
-// Which file a handle reaches and how it was left, to tell it from one put in its place or
-// rewritten.
+// Which file a handle reaches in the folder and how it was left, to tell it from one put in its
+// place or rewritten. (Everything in the folder lies on its volume: links are never followed.)
 struct FileState {
-    DWORD volume = 0;
     ULONGLONG index = 0;
     ULONGLONG size = 0;
     LONGLONG lastWrite = 0;
@@ -27,7 +26,7 @@ struct FileState {
     DWORD links = 0;
 
     [[nodiscard]] bool SameFileAs(const FileState& other) const noexcept {
-        return volume == other.volume && index == other.index;
+        return index == other.index;
     }
     [[nodiscard]] bool operator==(const FileState& other) const noexcept {
         return SameFileAs(other) && size == other.size && lastWrite == other.lastWrite &&

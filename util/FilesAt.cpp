@@ -63,6 +63,20 @@ FileKind KindOf(HANDLE file) noexcept {
     return kind;
 }
 
+bool FileIndexOf(HANDLE file, ULONGLONG& index) noexcept {
+    using QueryFunction = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+    static const QueryFunction query = reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    constexpr ULONG kFileInternalInformation = 6;
+    IO_STATUS_BLOCK status = {};
+    LARGE_INTEGER value = {};
+    if (query == nullptr ||
+        query(file, &status, &value, sizeof value, kFileInternalInformation) < 0)
+        return false;
+    index = static_cast<ULONGLONG>(value.QuadPart);
+    return true;
+}
+
 bool DeleteThrough(HANDLE file) noexcept {
     FILE_DISPOSITION_INFO disposition = {};
     disposition.DeleteFile = TRUE;

@@ -46,6 +46,10 @@ struct FileKind {
 // What the open handle is, read from the handle.
 FileKind KindOf(HANDLE file) noexcept;
 
+// The file's index on its volume, which no other file there has while it exists; false when it
+// cannot be read. Cheaper than GetFileInformationByHandle, which asks the volume too.
+[[nodiscard]] bool FileIndexOf(HANDLE file, ULONGLONG& index) noexcept;
+
 // Marks the open file or empty folder for deletion; it goes when its last handle closes. A link
 // goes as itself. Needs DELETE access.
 [[nodiscard]] bool DeleteThrough(HANDLE file) noexcept;

@@ -5,11 +5,10 @@ package still runs."""
 
 import os
 import shutil
-import subprocess
 
 import pytest
 
-from conftest import required_env, run_wine, wait_for
+from conftest import run_wine, wait_for
 from test_registry import PRODUCT, clean_registry, create_key, machine_values  # noqa: F401
 
 INIT = "[CUnPackFileApp::InitInstance]"
@@ -112,21 +111,19 @@ class TestAnExtractedFileRewrittenBeforeItRuns:
     that comes later cannot open it until the installer has ended."""
 
     @pytest.mark.parametrize("mode", ["default", "named"])
-    def test_what_runs_is_what_was_extracted(self, wine, pack, mode, request):
+    def test_what_runs_is_what_was_extracted(self, wine, pack, payload_exe, mode, request):
         name = "run.bat" if mode == "default" else "install.bat"
         if mode == "named":
             request.getfixturevalue("batfile_class")  # where a named batch file once ran
         stub = pack({name: GENUINE, "payload.bin": os.urandom(120 * 1024 * 1024)})
-        watcher = subprocess.Popen(
-            [required_env("WINE"), required_env("REWRITER"), wine.windows_temp + "unpack\\" + name,
-             "20000"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        watcher = wine.start(payload_exe, "--rewrite", wine.windows_temp + "unpack\\" + name,
+                             "--sleep", "20000")
         try:
-            assert wait_for(lambda: (wine.temp / "rewriter-ready.txt").exists()), "no watcher"
+            assert wait_for(lambda: (wine.temp / "payload-record.txt").exists()), "no watcher"
             arguments = [] if mode == "default" else [name, "x"]
             assert wine.run(stub, *arguments) == (0, 0)
         finally:
-            watcher.communicate(timeout=60)
-            (wine.temp / "rewriter-ready.txt").unlink(missing_ok=True)
+            watcher.wait(timeout=60)
         assert not ran_planted(wine, "planted-ran.txt"), "the rewritten script ran elevated"
         refused = (f"[CUnPack::UnPackFiles] Package refused: {name} in the extraction folder was "
                    "changed or put there by another program; nothing of it is kept")

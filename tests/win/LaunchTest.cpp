@@ -70,11 +70,9 @@ const ChildRegistration namedLaunch(L"launch-named", [] {
     unpack.StartAndWait();
     wchar_t name[MAX_PATH] = {};
     ::GetEnvironmentVariableW(L"LAUNCH_TEST_FILE", name, MAX_PATH);
-    wchar_t parameters[MAX_PATH] = L"/qn";
-    ::GetEnvironmentVariableW(L"LAUNCH_TEST_PARAMETERS", parameters, MAX_PATH);
-    const std::vector<std::wstring> arguments = {L"setup.exe", name, parameters};
+    const std::vector<std::wstring> arguments = {L"setup.exe", name, L"/qn"};
     return ExtractAndLaunch(NamedFileCommand(unpack.GetUnpackDir(), arguments,
-                                             L"setup.exe " + std::wstring(name) + L" " + parameters,
+                                             L"setup.exe " + std::wstring(name) + L" /qn",
                                              CommandProcessorPath()),
                             unpack);
 });
@@ -196,7 +194,6 @@ protected:
     }
     void TearDown() override {
         ::SetEnvironmentVariableW(L"LAUNCH_TEST_FILE", nullptr);
-        ::SetEnvironmentVariableW(L"LAUNCH_TEST_PARAMETERS", nullptr);
         ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\.msi");
         ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\Evil.Package");
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.unpacktest");
@@ -232,36 +229,6 @@ TEST_F(Launch, TheDefaultScriptGetsTheMachinesEnvironmentAndNoPathOfTheUsers) {
     ASSERT_EQ(environment.count("PATH"), 1u);
     EXPECT_EQ(environment.at("PATH").find("userbin"), std::string::npos) << environment.at("PATH");
     EXPECT_NE(environment.at("PATH").find("system32"), std::string::npos) << environment.at("PATH");
-}
-
-TEST_F(Launch, ANamedBatchFileRunsAsTheDefaultScriptAndTakesNoOperators) {
-    ::SetEnvironmentVariableW(L"LAUNCH_TEST_FILE", L"Install.BAT");
-    ::SetEnvironmentVariableW(L"LAUNCH_TEST_PARAMETERS", L"/quiet \"C:\\a b\"");
-    ASSERT_EQ(Run({{"install.bat", "@echo off"}}, L"launch-named"), 0);
-    std::optional<Started> started = Recorded();
-    ASSERT_TRUE(started.has_value()) << LogText();
-    EXPECT_EQ(started->application, CommandProcessor());
-    EXPECT_EQ(started->commandLine, "\"" + CommandProcessor() +
-                                        "\" /D /E:ON /V:OFF /c \"\".\\Install.BAT\" /quiet "
-                                        "\"C:\\a b\"\"");
-    EXPECT_FALSE(started->output);
-    EXPECT_EQ(started->environment.count("CALLER_SECRET"), 0u);
-
-    for (const wchar_t* parameters : {L"x & C:\\launch\\evil.bat", L"x|C:\\launch\\evil.bat"}) {
-        ::DeleteFileW(ReportPath().c_str());
-        ::DeleteFileW(LogPath().c_str());
-        ::SetEnvironmentVariableW(L"LAUNCH_TEST_PARAMETERS", parameters);
-        ASSERT_EQ(Run({{"install.bat", "@echo off"}}, L"launch-named"), 0);
-        EXPECT_FALSE(Exists(ReportPath())) << Narrow(parameters) << " was started";
-        const std::wstring text(parameters);
-        const std::wstring operatorText(1, text[text.find_first_of(L"&|")]);
-        EXPECT_TRUE(Contains(LogMessages(),
-                             L"[CUnPackFileApp::InitInstance] execute skipped: the parameters of "
-                             L"Install.BAT hold " +
-                                 operatorText + L", which a batch file would run as a command"))
-            << Narrow(parameters);
-        EXPECT_FALSE(Exists(folder));
-    }
 }
 
 // Wine does not merge the user's classes into HKEY_CLASSES_ROOT, as Windows does; the launch
