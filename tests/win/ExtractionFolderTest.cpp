@@ -12,8 +12,7 @@
 namespace {
 
 int g_createCalls = 0;
-int g_failuresLeft = 0; // creations that fail before the real one is made; -1 for all
-int g_pauses = 0;
+bool g_creationFails = false;
 bool g_swapAfterCreation = false; // try to put another folder in the created one's place
 DWORD g_swapError = 0;            // why that failed
 
@@ -36,11 +35,8 @@ LONG NTAPI CountingCreate(PHANDLE file, ACCESS_MASK access, PVOID attributes, PV
             g_createdWith = text;
             ::LocalFree(text);
         }
-        if (g_failuresLeft != 0) {
-            if (g_failuresLeft > 0)
-                --g_failuresLeft;
+        if (g_creationFails)
             return static_cast<LONG>(0xC0000022); // STATUS_ACCESS_DENIED
-        }
     }
     const LONG result =
         RealSystemCalls().NtCreateFile(file, access, attributes, status, allocation, fileAttributes,
@@ -60,9 +56,7 @@ DWORD WINAPI CloseAfterAWhile(LPVOID handle) {
     return 0;
 }
 
-VOID WINAPI CountingSleep(DWORD) {
-    ++g_pauses;
-}
+VOID WINAPI NoPause(DWORD) {}
 
 class UnpackDir : public testing::Test {
 protected:
@@ -73,11 +67,12 @@ protected:
     void SetUp() override {
         RemoveTree(folder.substr(0, folder.size() - 1));
         startDir_ = CurrentDirectory();
-        g_createCalls = g_pauses = g_failuresLeft = 0;
+        g_createCalls = 0;
+        g_creationFails = false;
         g_swapAfterCreation = false;
         g_swapError = 0;
         g_os.NtCreateFile = CountingCreate;
-        g_os.Sleep = CountingSleep;
+        g_os.Sleep = NoPause; // the retries are not waited for
     }
     void TearDown() override {
         ::SetCurrentDirectoryW(startDir_.c_str());
@@ -105,7 +100,6 @@ TEST_F(UnpackDir, FirstRunCreatesTheFolderForSystemAndAdministratorsOnly) {
     EXPECT_EQ(unpack.GetUnpackDir(), folder);
     EXPECT_TRUE(unpack.Folder().IsOwn());
     EXPECT_EQ(g_createCalls, 1);
-    EXPECT_EQ(g_pauses, 0);
     EXPECT_EQ(g_createdWith, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
 
     PACL dacl = nullptr;
@@ -156,7 +150,7 @@ TEST_F(UnpackDir, StaleFolderIsReplacedAndTheTemporaryDirectoryBecomesCurrent) {
 }
 
 TEST_F(UnpackDir, AFolderThatCannotBeCreatedIsNeverOwned) {
-    g_failuresLeft = -1;
+    g_creationFails = true;
     CUnPack unpack;
     EXPECT_EQ(unpack.GetUnpackDir(), folder) << "the path is fixed all the same";
     EXPECT_FALSE(unpack.Folder().IsOwn());
