@@ -100,6 +100,14 @@ bool PinTimes(HANDLE writer) noexcept {
     return ::SetFileInformationByHandle(writer, FileBasicInfo, &pinned, sizeof pinned) != FALSE;
 }
 
+// Whether an open of the folder's path failed because nothing is left there, or because its
+// deletion waits for another program's handle to close: a folder in that state cannot be opened
+// on Windows, and its creation is retried until it is gone. (Wine opens it still, and keeps it
+// until that handle closes.)
+bool Gone(DWORD error) {
+    return IsMissing(error) || error == ERROR_ACCESS_DENIED;
+}
+
 } // namespace
 
 void ExtractionFolder::Create() {
@@ -110,41 +118,40 @@ void ExtractionFolder::Create() {
 
 // True when nothing is left at the folder's path. Whatever stands there is opened as itself in the
 // temporary directory and deleted through that handle: a junction or link goes as a link, a file
-// as a file, a stale folder with everything in it.
+// as a file, a stale folder with everything in it. A file in it that another program still holds
+// (the installer of a run that has just ended) is tried again for a while.
 bool ExtractionFolder::RemoveWhatStandsThere() {
     const HANDLE temp = CUtility::TempDirectoryHandle();
-    OpenAtRequest open;
-    open.access = DELETE | FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES;
-    UniqueFileHandle stale = OpenAt(temp, kFolderName, open);
-    if (!stale && IsMissing(::GetLastError()))
-        return true;
-    if (stale) {
-        const FileKind kind = KindOf(stale.get());
-        if (kind.known && !kind.IsLink() && !kind.IsFolder()) {
-            // A plain file where the folder should be would make every run fail to extract.
-            FILE_BASIC_INFO basic = {};
-            basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-            ::SetFileInformationByHandle(stale.get(), FileBasicInfo, &basic, sizeof basic);
-        }
-        if (kind.IsFolder() && !kind.IsLink())
-            ::SetCurrentDirectoryW(CUtility::GetTempDirectory().c_str());
-        (void)CUtility::DeleteTree(stale.get(), WithoutTrailingBackslashes(path_));
-        stale.reset();
-    }
-
-    // Gone, or waiting for another program's handle to close (a folder whose deletion waits
-    // cannot be opened on Windows; the creation below is retried until it is gone). Wine keeps
-    // such a folder until that handle closes, so it is looked for again for a while.
-    for (int looks = 0; looks <= kMaxCreateRetries; ++looks) {
-        OpenAtRequest look;
-        const UniqueFileHandle left = OpenAt(temp, kFolderName, look);
-        if (!left && (IsMissing(::GetLastError()) || ::GetLastError() == ERROR_ACCESS_DENIED))
+    for (int attempts = 0; attempts <= kMaxCreateRetries; ++attempts) {
+        OpenAtRequest open;
+        open.access = DELETE | FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES;
+        UniqueFileHandle stale = OpenAt(temp, kFolderName, open);
+        if (!stale && Gone(::GetLastError()))
             return true;
-        if (looks < kMaxCreateRetries)
-            g_os.Sleep(kRetryPauseMs);
+        if (stale) {
+            RemoveAsItself(stale.get());
+            stale.reset(); // what was marked for deletion goes as the handle closes
+            OpenAtRequest look;
+            if (!OpenAt(temp, kFolderName, look) && Gone(::GetLastError()))
+                return true;
+        }
+        g_os.Sleep(kRetryPauseMs);
     }
     CUtility::Log(L"[%s] Stale folder could not be removed:%s", kGetUnpackDir, path_.c_str());
     return false;
+}
+
+void ExtractionFolder::RemoveAsItself(HANDLE stale) {
+    const FileKind kind = KindOf(stale);
+    if (kind.known && !kind.IsLink() && !kind.IsFolder()) {
+        // A plain file where the folder should be would make every run fail to extract.
+        FILE_BASIC_INFO basic = {};
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        ::SetFileInformationByHandle(stale, FileBasicInfo, &basic, sizeof basic);
+    }
+    if (kind.IsFolder() && !kind.IsLink())
+        ::SetCurrentDirectoryW(CUtility::GetTempDirectory().c_str());
+    (void)CUtility::DeleteTree(stale, WithoutTrailingBackslashes(path_));
 }
 
 // True when this call created the folder and now holds it.

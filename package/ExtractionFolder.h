@@ -87,6 +87,7 @@ private:
     };
 
     bool RemoveWhatStandsThere();
+    void RemoveAsItself(HANDLE stale);
     bool CreateOwnFolder();
 
     std::wstring path_;
