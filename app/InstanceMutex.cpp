@@ -1,5 +1,7 @@
 #include "app/InstanceMutex.h"
 
+#include "util/ProcessUser.h"
+
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -19,11 +21,7 @@ std::wstring OwnerOf(HANDLE object) {
                           nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return std::wstring();
     const UniqueLocalMemory ownedDescriptor(descriptor);
-    LPWSTR text = nullptr;
-    if (owner == nullptr || !::ConvertSidToStringSidW(owner, &text))
-        return std::wstring();
-    const UniqueLocalMemory ownedText(text);
-    return text;
+    return SidText(owner);
 }
 
 } // namespace

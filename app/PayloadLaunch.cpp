@@ -5,10 +5,9 @@
 #include "framework/UniqueHandle.h"
 #include "package/PackageFormat.h"
 #include "package/UnPack.h"
-#include "util/MachineEnvironment.h"
-#include "util/PathText.h"
-#include "util/SystemCalls.h"
 #include "util/LogSources.h"
+#include "util/MachineEnvironment.h"
+#include "util/SystemCalls.h"
 #include "util/Utility.h"
 
 #include <vector>

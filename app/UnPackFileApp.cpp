@@ -9,8 +9,8 @@
 #include "package/UnPack.h"
 #include "res/resource.h"
 #include "util/OsVersionClass.h"
-#include "util/ProductMessage.h"
 #include "util/LogSources.h"
+#include "util/ProductMessage.h"
 #include "util/Utility.h"
 
 #include <cstdlib>

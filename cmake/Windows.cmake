@@ -34,6 +34,7 @@ add_library(stubcore STATIC
     util/Time.cpp
     util/UserToken.cpp
     util/MachineEnvironment.cpp
+    util/ProcessUser.cpp
 )
 # wtsapi32 is not linked: WTSQueryUserToken is bound at its first call (util/SystemCalls.cpp).
 target_link_libraries(stubcore PUBLIC portable shell32 advapi32 user32)

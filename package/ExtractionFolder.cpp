@@ -1,11 +1,12 @@
 #include "package/ExtractionFolder.h"
 
-#include "util/File.h"
 #include "package/FolderSecurity.h"
+#include "util/File.h"
 #include "util/FilesAt.h"
-#include "util/PathText.h"
-#include "util/SystemCalls.h"
 #include "util/LogSources.h"
+#include "util/PathText.h"
+#include "util/ProcessUser.h"
+#include "util/SystemCalls.h"
 #include "util/Utility.h"
 
 #include <sddl.h>
@@ -42,22 +43,8 @@ bool TokenIsAdministrator() noexcept {
 
 // The process's own user as "S-1-5-...", empty when it cannot be had.
 std::wstring ProcessUserSid() {
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
-        return std::wstring();
-    UniqueHandle token(raw);
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } info;
-    DWORD size = 0;
-    if (!::GetTokenInformation(token.get(), TokenUser, &info, sizeof info, &size))
-        return std::wstring();
-    LPWSTR text = nullptr;
-    if (!::ConvertSidToStringSidW(info.user.User.Sid, &text))
-        return std::wstring();
-    UniqueLocalMemory owned(text);
-    return text;
+    ProcessUser user;
+    return ReadProcessUser(user) ? SidText(user.Sid()) : std::wstring();
 }
 
 // The descriptor the folder is created with; empty when it cannot be built.

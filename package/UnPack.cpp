@@ -1,10 +1,10 @@
 #include "package/UnPack.h"
 
-#include "util/File.h"
 #include "package/FileByteSource.h"
 #include "package/PackageFormat.h"
-#include "util/PathText.h"
+#include "util/File.h"
 #include "util/LogSources.h"
+#include "util/PathText.h"
 #include "util/Utility.h"
 
 namespace {

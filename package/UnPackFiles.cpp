@@ -1,6 +1,5 @@
 #include "package/UnPack.h"
 
-#include "util/File.h"
 #include "package/EntryWalk.h"
 #include "package/FileByteSource.h"
 #include "package/HashThread.h"
@@ -8,9 +7,10 @@
 #include "package/PackageFormat.h"
 #include "package/PackageStream.h"
 #include "res/resource.h"
+#include "util/File.h"
+#include "util/LogSources.h"
 #include "util/ProductMessage.h"
 #include "util/SystemCalls.h"
-#include "util/LogSources.h"
 #include "util/Utility.h"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 #include "util/MachineEnvironment.h"
 
 #include "framework/UniqueHandle.h"
+#include "util/ProcessUser.h"
 #include "util/SystemLibrary.h"
 
 #include <vector>
@@ -49,35 +50,26 @@ bool SystemVariables(Environment& environment) {
 // The account the process runs as, and its profile folder as the machine records it (the
 // profile list under HKEY_LOCAL_MACHINE). What cannot be had stays as the system block has it.
 void AddProcessAccount(Environment& environment) {
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
+    ProcessUser user;
+    if (!ReadProcessUser(user))
         return;
-    const UniqueHandle token(raw);
-
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } info;
-    DWORD size = 0;
     wchar_t name[256] = {};
     wchar_t domain[256] = {};
     DWORD nameLength = 256;
     DWORD domainLength = 256;
     SID_NAME_USE use;
-    if (::GetTokenInformation(token.get(), TokenUser, &info, sizeof info, &size) &&
-        ::LookupAccountSidW(nullptr, info.user.User.Sid, name, &nameLength, domain, &domainLength,
-                            &use)) {
+    if (::LookupAccountSidW(nullptr, user.Sid(), name, &nameLength, domain, &domainLength, &use)) {
         SetVariable(environment, L"USERNAME", name);
         SetVariable(environment, L"USERDOMAIN", domain);
     }
 
     const GetUserProfileDirectoryFunction profileDirectory = TheUserEnv().profileDirectory;
     DWORD length = 0;
-    if (profileDirectory == nullptr || profileDirectory(token.get(), nullptr, &length) ||
+    if (profileDirectory == nullptr || profileDirectory(user.token.get(), nullptr, &length) ||
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER || length == 0)
         return;
     std::vector<wchar_t> profile(length + 1);
-    if (profileDirectory(token.get(), profile.data(), &length))
+    if (profileDirectory(user.token.get(), profile.data(), &length))
         SetVariable(environment, L"USERPROFILE", profile.data());
 }
 
