@@ -108,6 +108,12 @@ std::wstring ReasonNotToStart(const LaunchCommand& command, CUnPack& unpack) {
     if (command.viaCommandProcessor && inName != L'\0')
         return command.packagedFile + L" holds " + inName +
                L", which the command processor would read as an operator";
+    // The folder lies in the caller's temporary directory, whose name a script reads as text of
+    // its own lines (%~dp0, %CD%, and again in a call): it may hold no operator either.
+    const wchar_t inFolder = BatchOperatorIn(unpack.Folder().Path());
+    if (command.viaCommandProcessor && inFolder != L'\0')
+        return std::wstring(L"the extraction folder's path holds ") + inFolder +
+               L", which a batch file reading its own folder would run as a command";
     const wchar_t inParameters = BatchOperatorIn(command.batchParameters);
     if (inParameters != L'\0')
         return std::wstring(L"the parameters of ") + command.packagedFile + L" hold " +
