@@ -24,6 +24,20 @@ __attribute__((section(".digest"), used)) const SlotImage<kDigestSlotSize> g_slo
 __attribute__((section(".digest"), used)) const SlotImage<kExitCodeSlotSize> g_exitCodeSlot =
     EmptySlot<kExitCodeSlotSize>(kExitCodeSlotMarker);
 
+// The default wait and what this stub can do, little-endian after the marker.
+constexpr SlotImage<kOptionsSlotSize> BuiltOptionsSlot() {
+    SlotImage<kOptionsSlotSize> slot = EmptySlot<kOptionsSlotSize>(kOptionsSlotMarker);
+    for (std::size_t i = 0; i < 4; ++i) {
+        slot.bytes[kOptionsSlotMarkerSize + i] =
+            static_cast<std::uint8_t>(kDefaultWaitChildrenSeconds >> (8 * i));
+        slot.bytes[kOptionsSlotMarkerSize + 4 + i] =
+            static_cast<std::uint8_t>(kStubFeatures >> (8 * i));
+    }
+    return slot;
+}
+__attribute__((section(".digest"), used)) const SlotImage<kOptionsSlotSize> g_optionsSlot =
+    BuiltOptionsSlot();
+
 // Read as volatile: the compiler sees an empty slot and would otherwise fold every read of it
 // into that constant, which is exactly what the packing tool changes.
 template <std::size_t size>
@@ -45,6 +59,12 @@ ExitCodeChoice ImageExitCodeChoice() noexcept {
     std::uint8_t bytes[kExitCodeSlotSize];
     ReadSlot(g_exitCodeSlot, bytes);
     return DecodeExitCodeSlot(bytes);
+}
+
+StubOptions ImageStubOptions() noexcept {
+    std::uint8_t bytes[kOptionsSlotSize];
+    ReadSlot(g_optionsSlot, bytes);
+    return DecodeOptionsSlot(bytes);
 }
 
 } // namespace package

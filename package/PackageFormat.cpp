@@ -91,4 +91,23 @@ bool IsPlainFileName(const std::wstring& name) {
     return !EndsInDotOrBlank(name) && !IsReservedDeviceName(name);
 }
 
+std::vector<std::wstring> EntryPathComponents(const std::wstring& path) {
+    std::vector<std::wstring> components;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = path.find(L'\\', start);
+        components.push_back(path.substr(start, end == std::wstring::npos ? end : end - start));
+        if (end == std::wstring::npos)
+            return components;
+        start = end + 1;
+    }
+}
+
+bool IsSafeEntryPath(const std::wstring& path) {
+    for (const std::wstring& component : EntryPathComponents(path))
+        if (!IsPlainFileName(component))
+            return false;
+    return true;
+}
+
 } // namespace package

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace package {
 
@@ -76,5 +77,13 @@ bool PayloadFits(std::uint64_t payloadOffset, std::uint64_t size, std::uint64_t 
 // without control characters (below U+0020, and U+007F), no device name and no trailing dot or
 // blank (package/WindowsNames.h).
 bool IsPlainFileName(const std::wstring& name);
+
+// An entry's name as the stub takes it: plain names (IsPlainFileName) joined by single
+// backslashes, a file in a folder tree under the extraction folder ("data\\lang\\de.txt"). No
+// empty component, so no leading, trailing or doubled backslash; no drive, no "..".
+bool IsSafeEntryPath(const std::wstring& path);
+
+// The components of an entry path, split at each backslash.
+std::vector<std::wstring> EntryPathComponents(const std::wstring& path);
 
 } // namespace package
