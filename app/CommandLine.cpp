@@ -38,6 +38,13 @@ wchar_t BatchOperatorIn(const std::wstring& text) {
     return quotes % 2 != 0 ? L'"' : L'\0';
 }
 
+wchar_t ScriptFolderCharacterIn(const std::wstring& path) {
+    const wchar_t found = BatchOperatorIn(path);
+    if (found != L'\0' && found != L'"')
+        return found;
+    return path.find(L'!') != std::wstring::npos ? L'!' : found;
+}
+
 std::wstring FileExtension(const std::wstring& fileName) {
     const size_t dot = fileName.rfind(L'.');
     if (dot == std::wstring::npos || dot + 1 == fileName.size() ||

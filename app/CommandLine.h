@@ -39,6 +39,11 @@ std::wstring BatchFileParameters(const std::wstring& name, const std::wstring& p
 // when there is none. Such a text is never given to a batch file: it would run as a command.
 wchar_t BatchOperatorIn(const std::wstring& text);
 
+// The first character of a batch file's folder path that a script reading that path as text of
+// its lines (%~dp0, %CD%, a call, delayed expansion) would take for an operator or an expansion:
+// those of BatchOperatorIn and "!"; 0 when there is none.
+wchar_t ScriptFolderCharacterIn(const std::wstring& path);
+
 // The extension by which the machine's association for a file is found: ".msi" for "setup.msi";
 // empty when the name has none.
 std::wstring FileExtension(const std::wstring& fileName);

@@ -12,6 +12,9 @@ std::uint32_t ProcessExitCode(package::ExitCodeChoice choice, const RunOutcome& 
         return kOldWindowsVersion;
     case RunEnd::packageRefused:
         return kInstallPackageInvalid;
+    case RunEnd::diskFull:
+        return kDiskFull;
+    case RunEnd::extractionFailed:
     case RunEnd::nothingStarted:
         break;
     }

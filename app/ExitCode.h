@@ -15,9 +15,12 @@ enum class RunEnd {
     anotherInstallation, // the single-instance refusal
     systemTooOld,        // the OS gate's refusal
     packageRefused,      // not the package the stub was signed with, or changed in the folder
+    diskFull,            // the extraction folder's volume had no room for the package
+    extractionFailed,    // a file of the package could not be written
     nothingStarted,      // nothing to start, or it could not be started
 };
 
+inline constexpr std::uint32_t kDiskFull = 112;               // ERROR_DISK_FULL
 inline constexpr std::uint32_t kOldWindowsVersion = 1150;     // ERROR_OLD_WIN_VERSION
 inline constexpr std::uint32_t kInstallFailure = 1603;        // ERROR_INSTALL_FAILURE
 inline constexpr std::uint32_t kInstallAlreadyRunning = 1618; // ERROR_INSTALL_ALREADY_RUNNING

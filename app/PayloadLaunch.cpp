@@ -1,12 +1,15 @@
 #include "app/PayloadLaunch.h"
 
 #include "app/CommandLine.h"
+#include "app/InstallerJob.h"
 #include "app/StartCommand.h"
 #include "framework/UniqueHandle.h"
 #include "package/PackageFormat.h"
 #include "package/UnPack.h"
 #include "util/LogSources.h"
 #include "util/MachineEnvironment.h"
+#include "util/RestartDeletion.h"
+#include "util/SameFile.h"
 #include "util/SystemCalls.h"
 #include "util/Utility.h"
 
@@ -101,16 +104,17 @@ bool CommandToStart(const LaunchCommand& command, const std::wstring& path,
 
 // Why the command may not start, or empty when it may.
 std::wstring ReasonNotToStart(const LaunchCommand& command, CUnPack& unpack) {
-    if (!unpack.MayLaunch() || !package::IsPlainFileName(command.packagedFile) ||
+    if (!package::IsSafeEntryPath(command.packagedFile) ||
         !unpack.Folder().HasExtracted(command.packagedFile))
         return command.packagedFile + L" is not a file this run extracted";
     const wchar_t inName = BatchOperatorIn(command.packagedFile);
     if (command.viaCommandProcessor && inName != L'\0')
         return command.packagedFile + L" holds " + inName +
                L", which the command processor would read as an operator";
-    // The folder lies in the caller's temporary directory, whose name a script reads as text of
-    // its own lines (%~dp0, %CD%, and again in a call): it may hold no operator either.
-    const wchar_t inFolder = BatchOperatorIn(unpack.Folder().Path());
+    // A script reads its own folder's name as text of its lines (%~dp0, %CD%, and again in a
+    // call, or with delayed expansion): it may hold no operator, no "%" and no "!". The machine's
+    // directory never does; a process without administrator rights extracts into its own.
+    const wchar_t inFolder = ScriptFolderCharacterIn(unpack.Folder().Path());
     if (command.viaCommandProcessor && inFolder != L'\0')
         return std::wstring(L"the extraction folder's path holds ") + inFolder +
                L", which a batch file reading its own folder would run as a command";
@@ -190,21 +194,31 @@ bool StartProcess(const StartCommand& start, const LaunchCommand& command,
     std::vector<wchar_t> environment = EnvironmentBlock(machine);
     return g_os.CreateProcessW(
                start.application.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr,
-               CREATE_UNICODE_ENVIRONMENT | inherited.CreationFlags(), environment.data(),
-               command.directory.c_str(), &startup.StartupInfo, &started) != FALSE;
+               CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT | inherited.CreationFlags(),
+               environment.data(), command.directory.c_str(), &startup.StartupInfo,
+               &started) != FALSE;
 }
 
 // Whether the command may start, with what it needs: the machine's environment, and for the
-// default script its output file, held. The stub runs elevated: a package swapped in after the
-// signature was checked, whatever lies in a folder it did not create and hold since, or a file it
-// did not extract, may be the desktop user's programs'. Says why not in the log, and deletes the
-// folder of a package that may not start.
+// default script its output file, held when it may be. The stub runs elevated: a package swapped
+// in after the signature was checked, whatever lies in a folder it did not create and hold since,
+// an extraction that did not complete, or a file it did not extract, may be the desktop user's
+// programs'. Says why not in the log, and deletes the folder of a package that may not start.
 bool MayStart(const LaunchCommand& command, CUnPack& unpack, Environment& machine,
               UniqueFileHandle& scriptOutput) {
-    if (unpack.PackageRefused()) {
+    switch (unpack.Ended()) {
+    case ExtractionEnd::complete:
+        break;
+    case ExtractionEnd::refused:
         CUtility::Log(L"[%s] execute skipped: the package is not the one the stub was signed with",
                       kInitInstance);
         return false;
+    case ExtractionEnd::noRoom:
+    case ExtractionEnd::writeFailed:
+        CUtility::Log(L"[%s] execute skipped: the extraction did not complete", kInitInstance);
+        return false;
+    case ExtractionEnd::notRun:
+        break; // said below, by the file that is missing
     }
     if (!unpack.Folder().IsOwn()) {
         CUtility::Log(L"[%s] execute skipped: the extraction folder is not this run's own",
@@ -214,37 +228,90 @@ bool MayStart(const LaunchCommand& command, CUnPack& unpack, Environment& machin
     std::wstring reason = ReasonNotToStart(command, unpack);
     if (reason.empty() && !MachineEnvironment(machine))
         reason = L"the machine's environment could not be read";
-    if (reason.empty() && command.capturesOutput && !CUtility::TakeScriptOutput(scriptOutput))
-        reason =
-            L"the script's output " + CUtility::GetLogFilePath() + L".txt is not this run's own";
-    if (reason.empty())
+    if (reason.empty()) {
+        if (command.capturesOutput)
+            (void)CUtility::TakeScriptOutput(scriptOutput); // else the output is not kept
         return true;
+    }
     CUtility::Log(L"[%s] execute skipped: %s", kInitInstance, reason.c_str());
-    scriptOutput.reset();
     (void)unpack.Cleanup();
     return false;
 }
 
-// Starts the command from the folder. The default script runs in the folder, which is then the
-// process's current directory too. False when it could not be started.
-bool Start(const LaunchCommand& command, const ExtractionFolder& folder, const Environment& machine,
-           const UniqueFileHandle& scriptOutput, PROCESS_INFORMATION& started) {
+// What the command hands on to Windows as text, which Windows parses again before it opens
+// anything: the folder the process starts in, and the extracted file by the path that is started,
+// given to the machine's open command, or resolved by cmd against that folder. Each must reach
+// what this run holds; says which does not, or empty when all do.
+std::wstring PathThatMisses(const LaunchCommand& command, const ExtractionFolder& folder,
+                            const std::wstring& filePath) {
+    if (!PathReaches(command.directory, folder.Handle()))
+        return command.directory;
+    if (!PathReaches(filePath, folder.HeldFile(command.packagedFile)))
+        return filePath;
+    return std::wstring();
+}
+
+enum class StartResult { started, refused, failed };
+
+// Starts the command from the folder, suspended, so that it is in the job before it runs. The
+// default script runs in the folder, which is then the process's current directory too.
+StartResult Start(const LaunchCommand& command, const ExtractionFolder& folder,
+                  const Environment& machine, const UniqueFileHandle& scriptOutput,
+                  PROCESS_INFORMATION& started) {
     if (command.capturesOutput)
         ::SetCurrentDirectoryW(folder.Path().c_str());
     std::wstring written;
     (void)folder.HasExtracted(command.packagedFile, &written);
+    const std::wstring filePath = folder.Path() + written;
     StartCommand start;
-    if (!CommandToStart(command, folder.Path() + written, machine, start)) {
+    if (!CommandToStart(command, filePath, machine, start)) {
         ::SetLastError(ERROR_NO_ASSOCIATION);
-        return false;
+        return StartResult::failed;
+    }
+    const std::wstring missed = PathThatMisses(command, folder, filePath);
+    if (!missed.empty()) {
+        CUtility::Log(L"[%s] execute skipped: %s does not reach what this run extracted",
+                      kInitInstance, missed.c_str());
+        return StartResult::refused;
     }
     return StartProcess(start, command, machine, scriptOutput ? scriptOutput.get() : nullptr,
-                        started);
+                        started)
+               ? StartResult::started
+               : StartResult::failed;
 }
 
-void DeleteFolderOnceFree(CUnPack& unpack) {
-    for (int retries = 0; !unpack.Cleanup() && retries < kMaxCleanupRetries; ++retries)
+// Deletes the folder once the processes that held it have let go. What stays (a program still
+// running from it, a file still held) goes at the next restart, and the log names it and the
+// programs that run from the folder.
+void DeleteFolder(CUnPack& unpack, bool processesLeftRunning) {
+    const std::wstring folder = unpack.Folder().Path();
+    // Nothing left running: a process that has just ended may still hold the folder for a
+    // moment.
+    for (int retries = 0; !processesLeftRunning && retries < kMaxCleanupRetries; ++retries) {
+        if (unpack.Cleanup())
+            return;
         g_os.Sleep(kCleanupPauseMs);
+    }
+    std::vector<std::wstring> leftovers;
+    if (unpack.Cleanup(&leftovers))
+        return;
+    for (const DWORD id : CUtility::ProcessesRunningFrom(folder))
+        CUtility::Log(L"[%s] Still running from the extraction folder: pid:%d %s", kInitInstance,
+                      static_cast<int>(id), CUtility::ProcessImagePath(id).c_str());
+    DeleteAtNextRestart(leftovers, kInitInstance);
+}
+
+// Follows what the installer leaves running, up to the bound, and names what still runs then.
+// True when something does.
+bool WaitForWhatItLeft(InstallerJob& job, DWORD boundMs) {
+    if (!job.Running().empty() && boundMs > 0)
+        CUtility::Log(L"[%s] execute wait for the processes the installer started, up to %d s",
+                      kInitInstance, static_cast<int>(boundMs / 1000));
+    const std::vector<DWORD> running = job.WaitForAll(boundMs);
+    for (const DWORD id : running)
+        CUtility::Log(L"[%s] Still running, left to run on: pid:%d %s", kInitInstance,
+                      static_cast<int>(id), CUtility::ProcessImagePath(id).c_str());
+    return !running.empty();
 }
 
 } // namespace
@@ -287,7 +354,8 @@ LaunchCommand NamedFileCommand(const std::wstring& folder,
     return command;
 }
 
-LaunchResult LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept {
+LaunchResult LaunchAndWait(const LaunchCommand& command, CUnPack& unpack,
+                           DWORD waitForChildrenMs) noexcept {
     LaunchResult result;
     PROCESS_INFORMATION started = {};
     UniqueFileHandle scriptOutput; // held until the installer has ended
@@ -295,9 +363,17 @@ LaunchResult LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexce
         Environment machine;
         if (!MayStart(command, unpack, machine, scriptOutput))
             return result;
-        if (!Start(command, unpack.Folder(), machine, scriptOutput, started)) {
+        switch (Start(command, unpack.Folder(), machine, scriptOutput, started)) {
+        case StartResult::started:
+            break;
+        case StartResult::refused:
+            scriptOutput.reset();
+            (void)unpack.Cleanup();
+            return result;
+        case StartResult::failed:
             CUtility::Log(L"[%s] execute fail", kInitInstance);
-            unpack.Folder().LetGo(); // the folder stays for the next run to remove
+            scriptOutput.reset();
+            DeleteFolder(unpack, false); // nothing of it runs
             return result;
         }
     } catch (...) {
@@ -305,7 +381,13 @@ LaunchResult LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexce
     }
 
     UniqueHandle process(started.hProcess);
-    const UniqueHandle thread(started.hThread); // not needed: closed with the rest
+    const UniqueHandle thread(started.hThread);
+    InstallerJob job;
+    if (!job.Follow(process.get()))
+        CUtility::Log(L"[%s] The installer's processes cannot be followed in a job (error %d): "
+                      L"waiting for the installer alone",
+                      kInitInstance, static_cast<int>(::GetLastError()));
+    ::ResumeThread(thread.get());
     CUtility::Log(L"[%s] execute succ 0x%08X", kInitInstance,
                   static_cast<unsigned>(reinterpret_cast<UINT_PTR>(process.get())));
     CUtility::Log(L"[%s] execute wait pid:%d", kInitInstance,
@@ -313,9 +395,11 @@ LaunchResult LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexce
     result.launched = true;
     result.exitCodeKnown = WaitForEnd(process.get(), result.exitCode);
     process.reset();
-    scriptOutput.reset();
+    bool leftRunning = false;
     try {
-        DeleteFolderOnceFree(unpack);
+        leftRunning = WaitForWhatItLeft(job, waitForChildrenMs);
+        scriptOutput.reset();
+        DeleteFolder(unpack, leftRunning);
     } catch (...) {
         // Out of memory for a path: the next run removes the folder.
     }

@@ -45,9 +45,12 @@ struct LaunchResult {
     bool exitCodeKnown = false;
 };
 
-// Starts the command and waits for it to end, then deletes the extraction folder. Only what this
-// run extracted into its own folder is started, with the machine's environment: a program as
-// itself, by its full path, a batch file in the system's command processor, and a document with
-// the open command the machine registers for its extension, never the user's own association,
-// nothing found through a search path.
-LaunchResult LaunchAndWait(const LaunchCommand& command, CUnPack& unpack) noexcept;
+// Starts the command, waits for it to end and for the processes it started, up to
+// `waitForChildrenMs` more (app/InstallerJob.h), then deletes the extraction folder; what a
+// process still holds goes at the next restart. Only what this run extracted into its own folder
+// is started, with the machine's environment: a program as itself, by its full path, a batch file
+// in the system's command processor, and a document with the open command the machine registers
+// for its extension, never the user's own association, nothing found through a search path; and
+// only when the path text handed on reaches the file and folder this run holds.
+LaunchResult LaunchAndWait(const LaunchCommand& command, CUnPack& unpack,
+                           DWORD waitForChildrenMs) noexcept;

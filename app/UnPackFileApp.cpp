@@ -33,6 +33,21 @@ void Refuse(UINT textId) {
     ShowProductMessage(LoadResourceString(textId), MB_OK | MB_ICONINFORMATION, kInitInstance);
 }
 
+RunEnd NotStartedBecause(ExtractionEnd extraction) {
+    switch (extraction) {
+    case ExtractionEnd::refused:
+        return RunEnd::packageRefused;
+    case ExtractionEnd::noRoom:
+        return RunEnd::diskFull;
+    case ExtractionEnd::writeFailed:
+        return RunEnd::extractionFailed;
+    case ExtractionEnd::notRun:
+    case ExtractionEnd::complete:
+        break;
+    }
+    return RunEnd::nothingStarted;
+}
+
 } // namespace
 
 CUnPackFileApp::CUnPackFileApp() noexcept {
@@ -98,12 +113,13 @@ RunOutcome CUnPackFileApp::RunMainSequence() {
     if (haveProductKey)
         (void)RecordLaunchStart(productKey);
 
-    const LaunchResult launch = LaunchAndWait(command, unpack);
+    const LaunchResult launch =
+        LaunchAndWait(command, unpack, package::ImageStubOptions().waitChildrenSeconds * 1000);
 
     if (haveProductKey)
         (void)RecordLaunchStatus(productKey, launch.launched);
 
     if (launch.launched)
         return RunOutcome{RunEnd::installerEnded, launch.exitCode, launch.exitCodeKnown};
-    return RunOutcome{unpack.PackageRefused() ? RunEnd::packageRefused : RunEnd::nothingStarted};
+    return RunOutcome{NotStartedBecause(unpack.Ended())};
 }

@@ -8,6 +8,7 @@ add_link_options(-municode -Wl,--no-insert-timestamp)
 
 # Everything of the stub but its entry point and resources, so the tests can link it.
 add_library(stubcore STATIC
+    app/InstallerJob.cpp
     app/LaunchBookkeeping.cpp
     app/PayloadLaunch.cpp
     app/PreloadLibraries.cpp
@@ -17,7 +18,9 @@ add_library(stubcore STATIC
     package/HashThread.cpp
     package/ImageDigest.cpp
     package/UnPack.cpp
+    package/EarlierRuns.cpp
     package/ExtractionFolder.cpp
+    package/ExtractionRoot.cpp
     registry/DeploymentCode.cpp
     registry/ProductKey.cpp
     registry/Registry.cpp
@@ -29,6 +32,8 @@ add_library(stubcore STATIC
     util/Paths.cpp
     util/ProductMessage.cpp
     util/Processes.cpp
+    util/RestartDeletion.cpp
+    util/SameFile.cpp
     util/SystemCalls.cpp
     util/TempDirectory.cpp
     util/Time.cpp

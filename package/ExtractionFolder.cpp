@@ -1,6 +1,9 @@
 #include "package/ExtractionFolder.h"
 
+#include "package/EarlierRuns.h"
+#include "package/FolderName.h"
 #include "package/FolderSecurity.h"
+#include "package/PackageFormat.h"
 #include "util/File.h"
 #include "util/FilesAt.h"
 #include "util/LogSources.h"
@@ -12,34 +15,21 @@
 #include <sddl.h>
 #include <winternl.h>
 
+#include <algorithm>
+
 namespace {
 
 using logsource::kGetUnpackDir;
 
-constexpr wchar_t kFolderName[] = L"unpack";
+constexpr wchar_t kAdministratorsSid[] = L"S-1-5-32-544";
 
-// A folder that was just deleted may still be pending removal; creation is tried again for up
-// to two seconds.
-constexpr int kMaxCreateRetries = 20;
-constexpr DWORD kRetryPauseMs = 100;
+// Fresh names are drawn again while one is taken; a clash of 64 random bits is never expected.
+constexpr int kMaxFreshNames = 8;
 
 // A file just written may be opened by another program for a moment (a virus scanner looking at
 // what was closed): holding it is tried again for up to two seconds.
 constexpr int kMaxHoldRetries = 200;
 constexpr DWORD kHoldPauseMs = 10;
-
-bool TokenIsAdministrator() noexcept {
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
-    if (!::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
-                                    0, 0, 0, 0, 0, &administrators))
-        return false;
-    BOOL member = FALSE;
-    if (!::CheckTokenMembership(nullptr, administrators, &member))
-        member = FALSE;
-    ::FreeSid(administrators);
-    return member != FALSE;
-}
 
 // The process's own user as "S-1-5-...", empty when it cannot be had.
 std::wstring ProcessUserSid() {
@@ -47,18 +37,33 @@ std::wstring ProcessUserSid() {
     return ReadProcessUser(user) ? SidText(user.Sid()) : std::wstring();
 }
 
+// Who owns the run's folders: the Administrators group, or the process's own user when the
+// token is not an administrator's. Empty when it cannot be told.
+std::wstring FolderOwnerSid() {
+    return ProcessIsAdministrator() ? std::wstring(kAdministratorsSid) : ProcessUserSid();
+}
+
 // The descriptor the folder is created with; empty when it cannot be built.
-UniqueLocalMemory BuildFolderSecurity() {
-    const bool administrator = TokenIsAdministrator();
-    const std::wstring user = administrator ? std::wstring() : ProcessUserSid();
-    if (!administrator && user.empty())
+UniqueLocalMemory BuildFolderSecurity(const std::wstring& ownerSid) {
+    if (ownerSid.empty())
         return UniqueLocalMemory();
+    const bool administrators = ownerSid == kAdministratorsSid;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            package::ExtractionFolderSddl(administrator, user).c_str(), SDDL_REVISION_1,
-            &descriptor, nullptr))
+            package::ExtractionFolderSddl(administrators, administrators ? L"" : ownerSid).c_str(),
+            SDDL_REVISION_1, &descriptor, nullptr))
         return UniqueLocalMemory();
     return UniqueLocalMemory(descriptor);
+}
+
+// 64 bits from the system's random number generator (advapi32's RtlGenRandom); false when it
+// cannot be had.
+bool RandomNumber(std::uint64_t& number) noexcept {
+    using GenRandomFunction = BOOLEAN(WINAPI*)(PVOID buffer, ULONG length);
+    static const GenRandomFunction generate =
+        reinterpret_cast<GenRandomFunction>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleW(L"advapi32.dll"), "SystemFunction036")));
+    return generate != nullptr && generate(&number, sizeof number);
 }
 
 bool ReadState(HANDLE file, FileState& state) noexcept {
@@ -87,92 +92,99 @@ bool PinTimes(HANDLE writer) noexcept {
     return ::SetFileInformationByHandle(writer, FileBasicInfo, &pinned, sizeof pinned) != FALSE;
 }
 
-// Whether an open of the folder's path failed because nothing is left there, or because its
-// deletion waits for another program's handle to close: a folder in that state cannot be opened
-// on Windows, and its creation is retried until it is gone. (Wine opens it still, and keeps it
-// until that handle closes.)
-bool Gone(DWORD error) {
-    return IsMissing(error) || error == ERROR_ACCESS_DENIED;
+bool SamePath(const std::wstring& left, const std::wstring& right) {
+    return ::CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
+                                  static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
 }
 
-} // namespace
-
-void ExtractionFolder::Create() {
-    path_ = CUtility::GetTempDirectory() + kFolderName + L"\\";
-    if (!RemoveWhatStandsThere() || !CreateOwnFolder())
-        folder_.reset();
-}
-
-// True when nothing is left at the folder's path. Whatever stands there is opened as itself in the
-// temporary directory and deleted through that handle: a junction or link goes as a link, a file
-// as a file, a stale folder with everything in it. A file in it that another program still holds
-// (the installer of a run that has just ended) is tried again for a while.
-bool ExtractionFolder::RemoveWhatStandsThere() {
-    const HANDLE temp = CUtility::TempDirectoryHandle();
-    for (int attempts = 0; attempts <= kMaxCreateRetries; ++attempts) {
-        OpenAtRequest open;
-        open.access = DELETE | FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES;
-        UniqueFileHandle stale = OpenAt(temp, kFolderName, open);
-        if (!stale && Gone(::GetLastError()))
-            return true;
-        if (stale) {
-            RemoveAsItself(stale.get());
-            stale.reset(); // what was marked for deletion goes as the handle closes
-            OpenAtRequest look;
-            if (!OpenAt(temp, kFolderName, look) && Gone(::GetLastError()))
-                return true;
-        }
-        g_os.Sleep(kRetryPauseMs);
-    }
-    CUtility::Log(L"[%s] Stale folder could not be removed:%s", kGetUnpackDir, path_.c_str());
-    return false;
-}
-
-void ExtractionFolder::RemoveAsItself(HANDLE stale) {
-    const FileKind kind = KindOf(stale);
-    if (kind.known && !kind.IsLink() && !kind.IsFolder()) {
-        // A plain file where the folder should be would make every run fail to extract.
-        FILE_BASIC_INFO basic = {};
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        ::SetFileInformationByHandle(stale, FileBasicInfo, &basic, sizeof basic);
-    }
-    if (kind.IsFolder() && !kind.IsLink())
-        ::SetCurrentDirectoryW(CUtility::GetTempDirectory().c_str());
-    (void)CUtility::DeleteTree(stale, WithoutTrailingBackslashes(path_));
-}
-
-// True when this call created the folder and now holds it.
-bool ExtractionFolder::CreateOwnFolder() {
-    const UniqueLocalMemory descriptor = BuildFolderSecurity();
-
-    // Created by the very call that returns its handle, in the temporary directory held since
-    // the start: no rename can come between creating the folder and holding it. Only a creation
-    // that succeeded makes the folder this run's; one that is already there is a failure like
-    // any other. The handle denies delete sharing: while it is open nobody can rename the folder,
-    // delete it or put a link in its place.
+// Created by the very call that returns its handle, so that no rename can come between creating
+// a folder and holding it: only a creation that succeeded makes it this run's, and one already
+// there is a failure like any other. The handle denies delete sharing: while it is open nobody
+// can rename the folder, delete it or put a link in its place.
+UniqueFileHandle CreateFolderIn(HANDLE parent, const std::wstring& name,
+                                PSECURITY_DESCRIPTOR descriptor) {
     OpenAtRequest create;
     create.access = FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE;
     create.share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     create.disposition = FILE_CREATE;
     create.options = FILE_DIRECTORY_FILE;
-    create.security = descriptor.get();
-    const HANDLE temp = CUtility::TempDirectoryHandle();
-    if (descriptor)
-        folder_ = OpenAt(temp, kFolderName, create);
-    else
-        ::SetLastError(ERROR_INVALID_SECURITY_DESCR);
-    for (int retries = 0; descriptor && !folder_ && retries < kMaxCreateRetries; ++retries) {
-        folder_ = OpenAt(temp, kFolderName, create);
-        g_os.Sleep(kRetryPauseMs);
+    create.security = descriptor;
+    return OpenAt(parent, name, create);
+}
+
+} // namespace
+
+void ExtractionFolder::Create() {
+    root_ = OpenExtractionRoot();
+    name_ = package::kFolderName;
+    path_ = root_.path + name_ + L"\\";
+    const std::wstring owner = FolderOwnerSid();
+    const UniqueLocalMemory descriptor = BuildFolderSecurity(owner);
+    if (!root_.folder || !descriptor) {
+        if (!descriptor)
+            ::SetLastError(ERROR_INVALID_SECURITY_DESCR);
+        CUtility::Log(L"[%s] Folder could not be created:%s", kGetUnpackDir, path_.c_str());
+        return;
     }
+
+    RemoveEarlierRuns(root_, owner);
+    if (CreateOwnFolder(name_, descriptor.get()))
+        return;
+    // The name is taken by something this run may not remove (a folder or file another program
+    // made, an earlier run's folder still in use): it stays as it is, and this run takes a name
+    // nobody can guess beside it.
+    const std::wstring taken = path_;
+    for (int attempt = 0; attempt < kMaxFreshNames; ++attempt) {
+        std::uint64_t random = 0;
+        if (!RandomNumber(random))
+            break;
+        name_ = package::FreshFolderName(random);
+        path_ = root_.path + name_ + L"\\";
+        if (CreateOwnFolder(name_, descriptor.get())) {
+            CUtility::Log(L"[%s] %s is taken and stays as it is; extracting into %s", kGetUnpackDir,
+                          taken.c_str(), path_.c_str());
+            return;
+        }
+        if (::GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    CUtility::Log(L"[%s] Folder could not be created:%s", kGetUnpackDir, path_.c_str());
+}
+
+// True when this call created the folder and now holds it.
+bool ExtractionFolder::CreateOwnFolder(const std::wstring& name, PSECURITY_DESCRIPTOR descriptor) {
+    folder_ = CreateFolderIn(root_.folder.get(), name, descriptor);
     if (folder_ && ReadState(folder_.get(), folderState_))
         return true;
     folder_.reset();
-    CUtility::Log(L"[%s] Folder could not be created:%s", kGetUnpackDir, path_.c_str());
     return false;
 }
 
-bool ExtractionFolder::Keep(CFile& written, const std::wstring& name) {
+HANDLE ExtractionFolder::FolderFor(const std::wstring& entryPath, std::wstring& name) {
+    const std::vector<std::wstring> components = package::EntryPathComponents(entryPath);
+    HANDLE parent = folder_.get();
+    std::wstring path;
+    for (size_t i = 0; i + 1 < components.size(); ++i) {
+        path += (path.empty() ? L"" : L"\\") + components[i];
+        const auto made =
+            std::find_if(subfolders_.begin(), subfolders_.end(),
+                         [&path](const Subfolder& f) { return SamePath(f.path, path); });
+        if (made != subfolders_.end()) {
+            parent = made->held.get();
+            continue;
+        }
+        // Inherits the folder's protection; held like the folder, until it is deleted.
+        UniqueFileHandle created = CreateFolderIn(parent, components[i], nullptr);
+        if (!created)
+            return nullptr;
+        parent = created.get();
+        subfolders_.push_back(Subfolder{path, std::move(created)});
+    }
+    name = components.back();
+    return parent;
+}
+
+bool ExtractionFolder::Keep(CFile& written, const std::wstring& entryPath) {
     // The writer must go before the holder can deny writing to others, and between the two no
     // handle stops another program's open where no access-control list does: what the holder
     // finds is compared with what the writer left, its times pinned so that the close itself
@@ -180,7 +192,9 @@ bool ExtractionFolder::Keep(CFile& written, const std::wstring& name) {
     FileState left;
     const bool pinned = PinTimes(written.Handle()) && ReadState(written.Handle(), left);
     written.Close();
-    if (!pinned)
+    std::wstring name;
+    const HANDLE parent = FolderFor(entryPath, name);
+    if (!pinned || parent == nullptr)
         return false;
 
     // Reading data makes the share mode count: while this handle is open nobody may open the file
@@ -189,80 +203,88 @@ bool ExtractionFolder::Keep(CFile& written, const std::wstring& name) {
     hold.access = FILE_READ_DATA;
     hold.share = FILE_SHARE_READ;
     hold.options = FILE_NON_DIRECTORY_FILE;
-    UniqueFileHandle held = OpenAt(folder_.get(), name, hold);
+    UniqueFileHandle held = OpenAt(parent, name, hold);
     for (int retries = 0;
          !held && ::GetLastError() == ERROR_SHARING_VIOLATION && retries < kMaxHoldRetries;
          ++retries) {
         g_os.Sleep(kHoldPauseMs);
-        held = OpenAt(folder_.get(), name, hold);
+        held = OpenAt(parent, name, hold);
     }
     FileState found;
     if (!held || !ReadState(held.get(), found) || !(found == left) || found.links != 1)
         return false;
-    extracted_.push_back(Extracted{name, std::move(held), found});
+    extracted_.push_back(Extracted{entryPath, std::move(held), found});
     return true;
 }
 
-bool ExtractionFolder::HasExtracted(const std::wstring& name, std::wstring* written) const {
+bool ExtractionFolder::HasExtracted(const std::wstring& entryPath, std::wstring* written) const {
     for (const Extracted& file : extracted_) {
-        if (::CompareStringOrdinal(file.name.c_str(), static_cast<int>(file.name.size()),
-                                   name.c_str(), static_cast<int>(name.size()),
-                                   TRUE) == CSTR_EQUAL) {
+        if (SamePath(file.path, entryPath)) {
             if (written != nullptr)
-                *written = file.name;
+                *written = file.path;
             return true;
         }
     }
     return false;
 }
 
-bool ExtractionFolder::Discard(const std::wstring& name) {
-    std::wstring written;
-    if (!HasExtracted(name, &written))
-        return true;
-    auto file = extracted_.begin();
-    while (file->name != written)
-        ++file;
-    const FileState state = file->state;
-    extracted_.erase(file); // the holder closes: the file may be opened for deletion
-
-    OpenAtRequest remove;
-    remove.access = DELETE;
-    remove.share = 0;
-    remove.options = FILE_NON_DIRECTORY_FILE;
-    const UniqueFileHandle old = OpenAt(folder_.get(), written, remove);
-    FileState found;
-    return old && ReadState(old.get(), found) && found.SameFileAs(state) &&
-           DeleteThrough(old.get());
+bool ExtractionFolder::HasMade(const std::wstring& entryPath) const {
+    return HasExtracted(entryPath) ||
+           std::any_of(subfolders_.begin(), subfolders_.end(),
+                       [&entryPath](const Subfolder& f) { return SamePath(f.path, entryPath); });
 }
 
-bool ExtractionFolder::Holds(const std::wstring& name) const {
+HANDLE ExtractionFolder::HeldFile(const std::wstring& entryPath) const {
+    for (const Extracted& file : extracted_)
+        if (SamePath(file.path, entryPath))
+            return file.held.get();
+    return nullptr;
+}
+
+bool ExtractionFolder::Holds(HANDLE parent, const std::wstring& name) {
     OpenAtRequest look;
-    const UniqueFileHandle there = OpenAt(folder_.get(), name, look);
+    const UniqueFileHandle there = OpenAt(parent, name, look);
     const DWORD error = ::GetLastError();
     return there || error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
 }
 
 void ExtractionFolder::LetGo() noexcept {
     extracted_.clear();
+    subfolders_.clear();
     folder_.reset();
 }
 
-bool ExtractionFolder::Delete() {
+bool ExtractionFolder::Delete(std::vector<std::wstring>* leftovers) {
     if (path_.empty())
         return true;
-    // The files are held no more, and the folder is opened again for deletion once the handle
-    // that kept it in place is closed: it goes, with everything the installer left in it, only
-    // if it is the very folder this run created.
-    extracted_.clear();
-    folder_.reset();
+    // The files and folders are held no more, and the folder is opened again for deletion once
+    // the handle that kept it in place is closed: it goes, with everything the installer left in
+    // it, only if it is the very folder this run created.
+    const bool wasOwn = IsOwn();
+    LetGo();
+    if (!wasOwn && folderState_.index == 0)
+        return true; // never created: nothing of this run's is there
     OpenAtRequest open;
     open.access = DELETE | FILE_LIST_DIRECTORY;
-    const UniqueFileHandle folder = OpenAt(CUtility::TempDirectoryHandle(), kFolderName, open);
+    open.options = FILE_DIRECTORY_FILE;
+    UniqueFileHandle folder = OpenAt(root_.folder.get(), name_, open);
+    const bool inUse = !folder && ::GetLastError() == ERROR_SHARING_VIOLATION;
+    if (inUse) {
+        // A program that runs with its current directory in the folder keeps it: what is in it
+        // goes all the same, and the folder itself stays.
+        open.access = FILE_LIST_DIRECTORY;
+        folder = OpenAt(root_.folder.get(), name_, open);
+    }
     if (!folder)
         return IsMissing(::GetLastError());
     FileState found;
     if (!ReadState(folder.get(), found) || !found.SameFileAs(folderState_))
-        return false;
-    return CUtility::DeleteTree(folder.get(), WithoutTrailingBackslashes(path_));
+        return true; // another program's by now: never this run's to delete
+    const std::wstring path = WithoutTrailingBackslashes(path_);
+    if (!inUse)
+        return CUtility::DeleteTree(folder.get(), path, leftovers);
+    (void)CUtility::DeleteContents(folder.get(), path, leftovers);
+    if (leftovers != nullptr)
+        leftovers->push_back(path);
+    return false;
 }

@@ -1,13 +1,15 @@
-// The extraction folder "unpack\" in the temporary directory, and the files this run extracted
-// into it. The stub runs elevated and starts what lies there, while the temporary directory
-// around it is the desktop user's: the folder is created by this run, by the very call that
-// returns its handle, and held from then on so that nobody can rename or replace it; every file is
-// created new in it, through its handle, and once written is held so that nobody can write, rename
-// or delete it until the installer has ended. Where no access-control list protects the folder (a
-// FAT volume, Wine), those handles are all that keep what runs the bytes that were extracted.
+// The extraction folder and the files and folders this run extracted into it. The stub runs
+// elevated and starts what lies there: the folder lies where administrators alone can write
+// (package/ExtractionRoot.h), is created by this run, by the very call that returns its handle,
+// and is held from then on so that nobody can rename or replace it; every file and folder of the
+// package is created new in it, through its parent's handle, and once written is held so that
+// nobody can write, rename or delete it until the installer has ended. Where no access-control
+// list protects the folder (a FAT volume, Wine), those handles are all that keep what runs the
+// bytes that were extracted.
 #pragma once
 
 #include "framework/UniqueHandle.h"
+#include "package/ExtractionRoot.h"
 
 #include <windows.h>
 
@@ -40,10 +42,10 @@ public:
     ExtractionFolder(const ExtractionFolder&) = delete;
     ExtractionFolder& operator=(const ExtractionFolder&) = delete;
 
-    // Fixes the path, the temporary directory followed by "unpack\", and makes the folder this
-    // run's own: whatever stands there (a stale folder, a file, a link as a link) is removed and a
-    // fresh folder created that only SYSTEM and the administrators may touch. The path is fixed
-    // whether or not that succeeded; IsOwn tells.
+    // Makes a folder this run's own in the root: earlier runs' folders there are removed first
+    // (package/EarlierRuns.h), then "unpack" is created, or, when that name is taken by anything
+    // this run may not remove, a folder of a fresh name nobody can guess. Only SYSTEM and the
+    // administrators may touch it. The path is fixed whether or not that succeeded; IsOwn tells.
     void Create();
 
     // Ends in a backslash; empty until Create.
@@ -53,45 +55,53 @@ public:
     [[nodiscard]] bool IsOwn() const noexcept { return static_cast<bool>(folder_); }
     [[nodiscard]] HANDLE Handle() const noexcept { return folder_.get(); }
 
-    // Takes the file `written` has just filled as `name`: pins its times, closes the writer and
-    // holds the file again at once, sharing reading only, so that the installer may read and start
-    // it and nobody may change it. False, with nothing kept, when the file reached again is not the
-    // one written or has changed in between.
-    [[nodiscard]] bool Keep(CFile& written, const std::wstring& name);
+    // The folder an entry of that path goes into, its folders created new on the way and held,
+    // and the entry's own name in it. Null, with the reason in the thread's last error, when a
+    // folder could not be created: ERROR_ALREADY_EXISTS when its name is taken.
+    HANDLE FolderFor(const std::wstring& entryPath, std::wstring& name);
 
-    // Whether this run extracted a file of that name (as Windows compares names, without case),
-    // and under which name it wrote it.
-    [[nodiscard]] bool HasExtracted(const std::wstring& name,
+    // Takes the file `written` has just filled as `entryPath`: pins its times, closes the writer
+    // and holds the file again at once, sharing reading only, so that the installer may read and
+    // start it and nobody may change it. False, with nothing kept, when the file reached again is
+    // not the one written or has changed in between.
+    [[nodiscard]] bool Keep(CFile& written, const std::wstring& entryPath);
+
+    // Whether this run extracted a file of that path (as Windows compares names, without case),
+    // and under which path it wrote it.
+    [[nodiscard]] bool HasExtracted(const std::wstring& entryPath,
                                     std::wstring* written = nullptr) const;
+    // Whether this run extracted a file or made a folder of that path, compared without case.
+    [[nodiscard]] bool HasMade(const std::wstring& entryPath) const;
+    // The handle that holds an extracted file; null when there is none of that path.
+    [[nodiscard]] HANDLE HeldFile(const std::wstring& entryPath) const;
 
-    // Deletes the file of that name extracted earlier in this run, for a later entry of the same
-    // name. False when what stands there is no longer that file.
-    [[nodiscard]] bool Discard(const std::wstring& name);
+    // Whether anything lies under `name` in the open folder `parent`.
+    [[nodiscard]] static bool Holds(HANDLE parent, const std::wstring& name);
 
-    // Whether anything lies under `name` in the folder.
-    [[nodiscard]] bool Holds(const std::wstring& name) const;
-
-    // Lets go of the files and the folder, which stay for the next run to remove (a launch that
-    // failed or left nothing to wait for).
-    void LetGo() noexcept;
-
-    // Lets go of the files, then deletes the folder and everything in it if it is the very folder
-    // this run created. True when it is gone, or was never made.
-    bool Delete();
+    // Lets go of the files and the folders, then deletes the folder and everything in it if it is
+    // the very folder this run created. True when it is gone, or was never made; otherwise
+    // `leftovers`, when given, receives what stays, each path after everything below it.
+    bool Delete(std::vector<std::wstring>* leftovers = nullptr);
 
 private:
     struct Extracted {
-        std::wstring name; // as written
+        std::wstring path; // as written
         UniqueFileHandle held;
         FileState state;
     };
+    struct Subfolder {
+        std::wstring path; // as created
+        UniqueFileHandle held;
+    };
 
-    bool RemoveWhatStandsThere();
-    void RemoveAsItself(HANDLE stale);
-    bool CreateOwnFolder();
+    bool CreateOwnFolder(const std::wstring& name, PSECURITY_DESCRIPTOR descriptor);
+    void LetGo() noexcept;
 
+    ExtractionRoot root_;
+    std::wstring name_; // the folder's name in the root
     std::wstring path_;
     UniqueFileHandle folder_; // held from the folder's creation until it is deleted
     FileState folderState_;   // the folder created, to know it again
+    std::vector<Subfolder> subfolders_;
     std::vector<Extracted> extracted_;
 };

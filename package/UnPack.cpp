@@ -62,7 +62,7 @@ std::wstring CUnPack::GetUnpackDir() {
     return folder_.Path();
 }
 
-bool CUnPack::Cleanup() {
+bool CUnPack::Cleanup(std::vector<std::wstring>* leftovers) {
     const std::wstring& folder = folder_.Path();
     if (folder.empty())
         return true;
@@ -70,5 +70,5 @@ bool CUnPack::Cleanup() {
     std::wstring parent = WithoutTrailingBackslashes(folder);
     CUtility::RemovePathComponents(parent, 1);
     ::SetCurrentDirectoryW(parent.c_str());
-    return folder_.Delete();
+    return folder_.Delete(leftovers);
 }

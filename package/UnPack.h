@@ -11,8 +11,20 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 class CFile;
+
+// How an extraction ended.
+enum class ExtractionEnd {
+    notRun,      // no package was found, or the executable could not be read
+    complete,    // every entry written and held, the package the one the image's digest vouches
+                 // for (or an image without a digest)
+    refused,     // not the package the digest vouches for, damaged, a name the folder cannot
+                 // hold or one given twice, or a file of it changed by another program
+    noRoom,      // the extraction folder's volume has no room for an entry
+    writeFailed, // an entry could not be created or written whole
+};
 
 class CUnPack {
 public:
@@ -28,19 +40,14 @@ public:
     ULONGLONG FindHeader() noexcept;
 
     // Writes every entry into the extraction folder, hashing the package on the way when the
-    // image's digest slot is filled. 1 when all entries were gone through; 0 when there is no
-    // package, the executable cannot be read, disk space was refused, the package turned out to be
-    // damaged, or it is refused (then nothing of it is kept).
+    // image's digest slot is filled. 1 when every entry was written; 0 otherwise, and then
+    // nothing of it is kept (Ended tells why).
     int UnPackFiles() noexcept;
 
-    // Whether the extraction ended in a verdict that lets what it extracted be started: the package
-    // is the one the image's digest vouches for, or the image carries no digest. Nothing that
-    // ended otherwise (no package, an error on the way) is ever started.
-    [[nodiscard]] bool MayLaunch() const noexcept { return mayLaunch_; }
-    // Whether the package was refused: not the one the digest vouches for (longer, shorter,
-    // unreadable or other bytes), a file of it changed in the folder by another program, or an
-    // extraction that failed midway. Nothing of it is kept.
-    [[nodiscard]] bool PackageRefused() const noexcept { return packageRefused_; }
+    [[nodiscard]] ExtractionEnd Ended() const noexcept { return end_; }
+    // Whether what was extracted may be started: all of it, and the package the one the image's
+    // digest vouches for, or the image carries no digest. Nothing else is ever started.
+    [[nodiscard]] bool MayLaunch() const noexcept { return end_ == ExtractionEnd::complete; }
 
     // The extraction folder's path, ending in a backslash. The first call fixes it and makes the
     // folder this run's own (see ExtractionFolder::Create); later calls return it unchecked.
@@ -48,10 +55,11 @@ public:
     // The folder and what this run extracted into it.
     [[nodiscard]] ExtractionFolder& Folder() noexcept { return folder_; }
 
-    // Deletes the extraction folder and everything in it, leaving the temporary directory as the
+    // Deletes the extraction folder and everything in it, leaving the directory it lies in as the
     // process's current directory; the folder goes only if it is the one this run created. True
-    // when it is gone (or its path was never fixed).
-    bool Cleanup();
+    // when it is gone (or its path was never fixed); otherwise `leftovers`, when given, receives
+    // what stays, each path after everything below it.
+    bool Cleanup(std::vector<std::wstring>* leftovers = nullptr);
 
 private:
     static DWORD WINAPI WorkerThread(LPVOID self);
@@ -59,11 +67,10 @@ private:
     // stays open, so that everything is read through the one handle.
     ULONGLONG OpenPackage(CFile& file, package::PackageLocation& location) noexcept;
     int Extract(CFile& file, const package::PackageLocation& location, ULONGLONG headerOffset);
-    // Nothing of the package is kept, and nothing of it may be started.
-    int RefusePackage(CFile& file) noexcept;
+    // Ends an extraction that did not complete: nothing of it is kept, nothing of it is started.
+    int EndExtraction(CFile& file, ExtractionEnd why) noexcept;
 
     UniqueHandle thread_;
     ExtractionFolder folder_;
-    bool mayLaunch_ = false;
-    bool packageRefused_ = false;
+    ExtractionEnd end_ = ExtractionEnd::notRun;
 };

@@ -27,44 +27,22 @@ long long Signed64(ULONGLONG value) {
     return static_cast<long long>(value);
 }
 
-// Total free bytes of the volume of `directory` (the current directory when null); `previous`
-// when the query fails.
-ULONGLONG FreeBytesOf(const wchar_t* directory, ULONGLONG previous) {
+// Total free bytes of the volume of `directory`; `previous` when the query fails.
+ULONGLONG FreeBytesOf(const std::wstring& directory, ULONGLONG previous) {
     ULARGE_INTEGER totalFree;
-    if (g_os.GetDiskFreeSpaceExW(directory, nullptr, nullptr, &totalFree))
+    if (g_os.GetDiskFreeSpaceExW(directory.c_str(), nullptr, nullptr, &totalFree))
         return totalFree.QuadPart;
     return previous;
 }
 
-std::wstring ProgramFilesFolder() {
-    wchar_t folder[MAX_PATH + 1] = {};
-    if (SUCCEEDED(g_os.SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILESX86, nullptr,
-                                        SHGFP_TYPE_CURRENT, folder)))
-        return folder;
-    folder[0] = L'\0';
-    g_os.SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, folder);
-    return folder;
-}
-
-void LogFreeSpace(ULONGLONG freeBytes, ULONGLONG size) {
+// Whether the volume the extraction folder lies on has room for `size` bytes. Tells the user
+// when it has not.
+bool HasRoomFor(const std::wstring& folder, ULONGLONG size, ULONGLONG& freeBytes) {
+    freeBytes = FreeBytesOf(folder, freeBytes);
     CUtility::Log(L"[%s]  FreeSpace:%lld FileSize:%lld", kUnPackFiles, Signed64(freeBytes),
                   Signed64(size));
-}
-
-// Whether the current directory's volume, or failing that the Program Files volume, has room for
-// `size` bytes; the volumes asked are kept for compatibility (docs/COMPATIBILITY.md). Tells the
-// user when neither has.
-bool HasRoomFor(ULONGLONG size, ULONGLONG& freeBytes) {
-    freeBytes = FreeBytesOf(nullptr, freeBytes);
-    LogFreeSpace(freeBytes, size);
     if (freeBytes >= size)
         return true;
-
-    freeBytes = FreeBytesOf(ProgramFilesFolder().c_str(), freeBytes);
-    LogFreeSpace(freeBytes, size);
-    if (freeBytes >= size)
-        return true;
-
     const std::wstring message = LoadResourceString(IDS_NO_DISK_SPACE);
     CUtility::Log(L"[%s] %s", kUnPackFiles, message.c_str());
     ShowProductMessage(message, MB_OK, kUnPackFiles);
@@ -104,19 +82,23 @@ CopyResult CopyPayload(package::PackageStream& from, const package::Entry& entry
     return CopyResult::done;
 }
 
-enum class WriteResult { written, notCreated, failed };
+enum class WriteResult { written, notCreated, noRoom, failed };
 
-// Writes one payload as `name` into the folder, created new through the folder's handle, into
-// `output`, which stays open; `outputPath` names it in the log. An output that cannot be created
-// is logged and its payload passed over; a payload that cannot be copied in full is never left
-// behind half-written, and the extraction ends there.
+bool IsDiskFull(DWORD error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
+// Writes one payload as `name` into the open folder `folder`, created new through its handle,
+// into `output`, which stays open; `outputPath` names it in the log. A payload that cannot be
+// copied in full is never left behind half-written.
 WriteResult WriteEntry(package::PackageStream& package, const package::Entry& entry, HANDLE folder,
                        const std::wstring& name, const std::wstring& outputPath, CFile& output) {
     CFileException error;
     if (!output.OpenIn(folder, name, outputPath,
                        CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive, &error)) {
+        const DWORD failure = ::GetLastError();
         CUtility::FileException(error);
-        return WriteResult::notCreated;
+        return IsDiskFull(failure) ? WriteResult::noRoom : WriteResult::notCreated;
     }
 
     if (entry.header.size >= package::PackageStream::kBlockSize)
@@ -130,7 +112,8 @@ WriteResult WriteEntry(package::PackageStream& package, const package::Entry& en
                       outputPath.c_str(),
                       copied == CopyResult::readFailed ? L"the package ends early"
                                                        : L"the file could not be written");
-        return WriteResult::failed;
+        return copied == CopyResult::writeFailed && IsDiskFull(failure) ? WriteResult::noRoom
+                                                                        : WriteResult::failed;
     }
 
     CUtility::Log(L"[%s] UnPack count:%d len:%d File:%s", kUnPackFiles, entry.index,
@@ -138,9 +121,21 @@ WriteResult WriteEntry(package::PackageStream& package, const package::Entry& en
     return WriteResult::written;
 }
 
-// What is done with each entry the walk hands over: room for it, its name, its file written into
-// the folder and held there. Once the extraction has stopped (no room, a file that could not be
-// written), a package being verified is still read to its end, unwritten.
+// Whether `path` names, or lies below, a file this run has extracted, or names a folder it made:
+// a second entry of that name (as Windows compares names, without case).
+bool MadeAlready(const ExtractionFolder& folder, const std::wstring& path) {
+    if (folder.HasMade(path))
+        return true;
+    for (size_t separator = path.find(L'\\'); separator != std::wstring::npos;
+         separator = path.find(L'\\', separator + 1))
+        if (folder.HasExtracted(path.substr(0, separator)))
+            return true;
+    return false;
+}
+
+// What is done with each entry the walk hands over: its name checked, room for it, its folders
+// and its file written into the extraction folder and held there. The first entry that cannot be
+// written whole ends the extraction, and nothing of it is started.
 class EntryWriter {
 public:
     EntryWriter(CUnPack& unpack, package::PackageStream& stream)
@@ -148,62 +143,76 @@ public:
 
     // False stops the walk.
     bool operator()(const package::Entry& entry) {
-        if (!writing_)
-            return true;
-        if (!HasRoomFor(entry.header.size, freeBytes_))
-            return Stop();
         const std::wstring name = DecodeName(entry.header);
-        if (!package::IsPlainFileName(name)) {
-            // A name with a folder, drive or ".." in it would write outside the folder.
-            CUtility::Log(L"[%s] (%d/%d)Unsafe file name skipped:%s (%d)", kUnPackFiles,
-                          entry.index, entry.header.count, name.c_str(), Low32(entry.header.size));
-            return true;
+        if (!package::IsSafeEntryPath(name)) {
+            // A name with a drive, "..", an empty component or a stream would write outside the
+            // folder or not the file it names.
+            CUtility::Log(L"[%s] (%d/%d)Package refused: %s is no name the extraction folder can "
+                          L"hold; nothing of it is kept",
+                          kUnPackFiles, entry.index, entry.header.count, name.c_str());
+            return End(ExtractionEnd::refused);
         }
-        const std::wstring outputPath = unpack_.GetUnpackDir() + name;
+        const std::wstring folderPath = unpack_.GetUnpackDir();
         ExtractionFolder& folder = unpack_.Folder();
         if (!folder.IsOwn())
-            return Stop(); // nothing goes into a folder this run did not make its own
+            return End(ExtractionEnd::writeFailed); // nothing goes into a folder not this run's
+        if (!HasRoomFor(folderPath, entry.header.size, freeBytes_))
+            return End(ExtractionEnd::noRoom);
+        if (MadeAlready(folder, name)) {
+            CUtility::Log(L"[%s] (%d/%d)Package refused: %s is in it twice (names are compared "
+                          L"without case); nothing of it is kept",
+                          kUnPackFiles, entry.index, entry.header.count, name.c_str());
+            return End(ExtractionEnd::refused);
+        }
+        const std::wstring outputPath = folderPath + name;
         CUtility::Log(L"[%s] (%d/%d)UnPack file name:%s (%d)", kUnPackFiles, entry.index,
                       entry.header.count, outputPath.c_str(), Low32(entry.header.size));
-        // A later entry of the same name takes the place of the earlier one.
-        if (!folder.Discard(name))
-            return Tampered(name);
 
+        std::wstring leaf;
+        const HANDLE parent = folder.FolderFor(name, leaf);
+        if (parent == nullptr) {
+            const DWORD failure = ::GetLastError();
+            CUtility::Log(L"[%s] UnPack failed count:%d File:%s (a folder on its way could not be "
+                          L"created)",
+                          kUnPackFiles, entry.index, outputPath.c_str());
+            if (failure == ERROR_ALREADY_EXISTS)
+                return Tampered(name); // only this run writes into its own folder
+            return End(IsDiskFull(failure) ? ExtractionEnd::noRoom : ExtractionEnd::writeFailed);
+        }
         CFile output;
-        switch (WriteEntry(stream_, entry, folder.Handle(), name, outputPath, output)) {
+        switch (WriteEntry(stream_, entry, parent, leaf, outputPath, output)) {
         case WriteResult::written:
             return folder.Keep(output, name) ? true : Tampered(name);
         case WriteResult::notCreated:
-            // Only this run writes into its own folder: a file already there is another program's.
-            return folder.Holds(name) ? Tampered(name) : true;
+            return ExtractionFolder::Holds(parent, leaf) ? Tampered(name)
+                                                         : End(ExtractionEnd::writeFailed);
+        case WriteResult::noRoom:
+            return End(ExtractionEnd::noRoom);
         case WriteResult::failed:
             break;
         }
-        return Stop();
+        return End(ExtractionEnd::writeFailed);
     }
 
-    [[nodiscard]] bool Writing() const noexcept { return writing_; }
-    [[nodiscard]] bool FoundTampering() const noexcept { return tampered_; }
+    // How the writing ended, when it did before the walk's end; complete otherwise.
+    [[nodiscard]] ExtractionEnd Ended() const noexcept { return ended_; }
 
 private:
-    bool Stop() {
-        writing_ = false;
-        return stream_.Verifying();
+    bool End(ExtractionEnd why) {
+        ended_ = why;
+        return false;
     }
 
     bool Tampered(const std::wstring& name) {
         CUtility::Log(L"[%s] Package refused: %s in the extraction folder was changed or put there "
                       L"by another program; nothing of it is kept",
                       kUnPackFiles, name.c_str());
-        tampered_ = true;
-        writing_ = false;
-        return false;
+        return End(ExtractionEnd::refused);
     }
 
     CUnPack& unpack_;
     package::PackageStream& stream_;
-    bool writing_ = true;
-    bool tampered_ = false;
+    ExtractionEnd ended_ = ExtractionEnd::complete;
     ULONGLONG freeBytes_ = 0;
 };
 
@@ -272,7 +281,7 @@ int CUnPack::UnPackFiles() noexcept {
         // Out of memory midway: what was written was never held against the digest.
         CUtility::Log(L"[%s] Package refused: the extraction failed midway; nothing of it is kept",
                       kUnPackFiles);
-        return RefusePackage(file);
+        return EndExtraction(file, ExtractionEnd::refused);
     }
 }
 
@@ -295,6 +304,12 @@ int CUnPack::Extract(CFile& file, const package::PackageLocation& location,
     // done with each entry.
     EntryWriter writer(*this, stream);
     const package::WalkResult walk = package::WalkEntries(stream, headerOffset, writer);
+    if (writer.Ended() != ExtractionEnd::complete) {
+        if (writer.Ended() != ExtractionEnd::refused)
+            CUtility::Log(L"[%s] Extraction incomplete: nothing of it is kept or started",
+                          kUnPackFiles);
+        return EndExtraction(file, writer.Ended());
+    }
 
     const package::PackageVerdict verdict = stream.Finish();
     if (verdict == package::PackageVerdict::matches) {
@@ -302,24 +317,21 @@ int CUnPack::Extract(CFile& file, const package::PackageLocation& location,
                       Signed64(slot.length));
     } else if (verdict != package::PackageVerdict::unverified) {
         LogRefusal(verdict, packageEnd > headerOffset ? packageEnd - headerOffset : 0, slot);
-        return RefusePackage(file);
+        return EndExtraction(file, ExtractionEnd::refused);
     }
-    if (writer.FoundTampering())
-        return RefusePackage(file);
-    mayLaunch_ = true;
-    if (!writer.Writing())
-        return 0;
-    return ReportWalkEnd(walk, stream.Length());
+    if (ReportWalkEnd(walk, stream.Length()) == 0) // a damaged package: some entry is missing
+        return EndExtraction(file, ExtractionEnd::refused);
+    end_ = ExtractionEnd::complete;
+    return 1;
 }
 
-int CUnPack::RefusePackage(CFile& file) noexcept {
-    packageRefused_ = true;
-    mayLaunch_ = false;
+int CUnPack::EndExtraction(CFile& file, ExtractionEnd why) noexcept {
+    end_ = why;
     file.Close();
     try {
         (void)Cleanup();
     } catch (...) {
-        folder_.LetGo(); // the next run removes it
+        // Out of memory for a path: the next run removes the folder.
     }
     return 0;
 }

@@ -19,11 +19,20 @@ constexpr DWORD kReparseBufferBytes = 4096;
 // Far deeper than anything extracted; a tree deeper still stays rather than exhaust the stack.
 constexpr int kMaxDepth = 256;
 
-bool DeleteItem(HANDLE item, const std::wstring& path, int depth);
+// What could not be deleted, deepest first, when the caller asks.
+using Leftovers = std::vector<std::wstring>;
+
+bool DeleteItem(HANDLE item, const std::wstring& path, int depth, Leftovers* leftovers);
+
+bool Left(const std::wstring& path, Leftovers* leftovers) {
+    if (leftovers != nullptr)
+        leftovers->push_back(path);
+    return false;
+}
 
 // Each entry is opened relative to the folder's handle, as itself, and judged on that handle: a
 // folder swapped for a junction after it was listed is removed as the junction, never entered.
-bool DeleteEntries(HANDLE folder, const std::wstring& path, int depth) {
+bool DeleteEntries(HANDLE folder, const std::wstring& path, int depth, Leftovers* leftovers) {
     std::vector<std::wstring> names;
     if (!ListFolder(folder, names))
         return false;
@@ -31,25 +40,28 @@ bool DeleteEntries(HANDLE folder, const std::wstring& path, int depth) {
     OpenAtRequest open;
     open.access = DELETE | FILE_LIST_DIRECTORY;
     for (const std::wstring& name : names) {
+        const std::wstring entryPath = path + L"\\" + name;
         const UniqueFileHandle entry = OpenAt(folder, name, open);
         if (entry)
-            all = DeleteItem(entry.get(), path + L"\\" + name, depth + 1) && all;
-        else
-            all = IsMissing(::GetLastError()) && all;
+            all = DeleteItem(entry.get(), entryPath, depth + 1, leftovers) && all;
+        else if (!IsMissing(::GetLastError()))
+            all = Left(entryPath, leftovers); // held by another program that denies deletion
     } // each entry marked for deletion goes as its handle closes
     return all;
 }
 
 // Deletes what `item` (opened with DELETE access) is. `path` names it for the guard.
-bool DeleteItem(HANDLE item, const std::wstring& path, int depth) {
+bool DeleteItem(HANDLE item, const std::wstring& path, int depth, Leftovers* leftovers) {
     const FileKind kind = KindOf(item);
     if (!kind.known || CUtility::IsProtectedMountPoint(item, path))
-        return false;
-    if (kind.IsLink()) // removed as itself; what it points at is left alone
+        return false; // never scheduled either: what is protected stays
+    // Removed as itself; what it points at is left alone. One that stays is not reported for a
+    // later deletion by path, which would reach what it points at.
+    if (kind.IsLink())
         return DeleteThrough(item);
-    if (kind.IsFolder() && (depth > kMaxDepth || !DeleteEntries(item, path, depth)))
-        return false;
-    return DeleteThrough(item);
+    if (kind.IsFolder() && (depth > kMaxDepth || !DeleteEntries(item, path, depth, leftovers)))
+        return Left(path, leftovers);
+    return DeleteThrough(item) || Left(path, leftovers);
 }
 
 } // namespace
@@ -71,10 +83,20 @@ int CUtility::IsProtectedMountPoint(HANDLE item, const std::wstring& path) noexc
     }
 }
 
-bool CUtility::DeleteTree(HANDLE item, const std::wstring& path) noexcept {
+bool CUtility::DeleteTree(HANDLE item, const std::wstring& path,
+                          std::vector<std::wstring>* leftovers) noexcept {
     try {
-        return DeleteItem(item, path, 0);
+        return DeleteItem(item, path, 0, leftovers);
     } catch (...) {
         return false; // out of memory for a path: what is left stays, as any failed deletion
+    }
+}
+
+bool CUtility::DeleteContents(HANDLE folder, const std::wstring& path,
+                              std::vector<std::wstring>* leftovers) noexcept {
+    try {
+        return DeleteEntries(folder, path, 0, leftovers);
+    } catch (...) {
+        return false;
     }
 }

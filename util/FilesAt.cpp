@@ -12,6 +12,8 @@ namespace {
 
 using StatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS status);
 
+constexpr NTSTATUS kOplockBreakInProgress = 0x00000108; // STATUS_OPLOCK_BREAK_IN_PROGRESS
+
 // ntdll is in every process; its converter is looked up once.
 DWORD ErrorOf(NTSTATUS status) noexcept {
     static const StatusToErrorFunction convert =
@@ -38,15 +40,26 @@ UniqueFileHandle OpenAt(HANDLE parent, const std::wstring& name,
                                request.security);
     IO_STATUS_BLOCK status = {};
     HANDLE handle = nullptr;
+    // Never waits for another program's opportunistic lock: the desktop user may hold one on a
+    // file of their own (the log), and an elevated open that waited for them to let go would
+    // stop the run, and every later one behind the single-instance mutex. A file whose lock is
+    // being broken is taken as one in use.
     const NTSTATUS result = g_os.NtCreateFile(
         &handle, request.access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &status, nullptr,
         FILE_ATTRIBUTE_NORMAL, request.share, request.disposition,
-        request.options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
+        request.options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT |
+            FILE_COMPLETE_IF_OPLOCKED,
+        nullptr, 0);
     if (result < 0) {
         ::SetLastError(ErrorOf(result));
         return UniqueFileHandle();
     }
-    return UniqueFileHandle(handle);
+    UniqueFileHandle opened(handle);
+    if (result == kOplockBreakInProgress) {
+        opened.reset();
+        ::SetLastError(ERROR_SHARING_VIOLATION);
+    }
+    return opened;
 }
 
 FileKind KindOf(HANDLE file) noexcept {

@@ -27,7 +27,32 @@ std::wstring CUtility::GetLogFilePath() {
     return GetTempDirectory() + kLogName;
 }
 
+namespace {
+
+// Says once in the debugger output that a file of the temporary directory is not taken, and why:
+// the run goes on without it.
+void NoteNotTaken(bool& noted, const wchar_t* name, const wchar_t* why) noexcept {
+    if (noted)
+        return;
+    noted = true;
+    try {
+        const std::wstring note = std::wstring(name) + L" in " + CUtility::GetTempDirectory() +
+                                  L" is " + why + L": the run goes on without it";
+        ::OutputDebugStringW(note.c_str());
+    } catch (...) {
+    }
+}
+
+// A folder, a link, a second name of another file, a file another program holds.
+constexpr wchar_t kNotTaken[] = L"not a plain file of its own that this run may write";
+
+bool g_logNoted = false;
+bool g_outputNoted = false;
+
+} // namespace
+
 void CUtility::AppendLogLine(const std::wstring& line) noexcept {
+    const DWORD callerError = ::GetLastError();
     try {
         // Appending, no sharing: a second writer at the same instant loses its line rather than
         // interleaving with this one. Binary: the bytes are UTF-16LE as they stand, no BOM.
@@ -41,46 +66,37 @@ void CUtility::AppendLogLine(const std::wstring& line) noexcept {
         append.disposition = FILE_OPEN_IF;
         append.options = FILE_NON_DIRECTORY_FILE;
         const UniqueFileHandle file = OpenAt(TempDirectoryHandle(), kLogName, append);
-        if (!file || !KindOf(file.get()).IsPlainFile())
-            return;
-        const std::wstring text = line + L"\r\n";
-        DWORD written = 0;
-        ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)),
-                    &written, nullptr);
+        if (!file || !KindOf(file.get()).IsPlainFile()) {
+            NoteNotTaken(g_logNoted, kLogName, kNotTaken);
+        } else {
+            const std::wstring text = line + L"\r\n";
+            DWORD written = 0;
+            ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)),
+                        &written, nullptr);
+        }
     } catch (...) {
         // Out of memory while building the text: the line is lost, the caller goes on.
     }
+    ::SetLastError(callerError);
 }
 
 bool CUtility::TakeScriptOutput(UniqueFileHandle& held) noexcept {
     held.reset();
-    const HANDLE temp = TempDirectoryHandle();
-    // Whatever stands there that is not a plain file goes as itself: a link, a second name of
-    // another file, an empty folder. Deleted through the handle that was checked.
-    {
-        OpenAtRequest check;
-        check.access = DELETE;
-        const UniqueFileHandle existing = OpenAt(temp, kScriptOutputName, check);
-        if (existing && !KindOf(existing.get()).IsPlainFile() && !DeleteThrough(existing.get()))
-            return false;
-        // Held by another program that denies deletion: taken below only if it is plain.
-        if (!existing && ::GetLastError() != ERROR_FILE_NOT_FOUND &&
-            ::GetLastError() != ERROR_SHARING_VIOLATION)
-            return false;
-    } // closed, so that what was marked for deletion goes now
-
     // Writing data makes the share mode count: while this handle is open nobody else may write,
     // delete or rename the file, while anyone may read it. The command processor writes through it,
-    // as its standard output. A link that took the place in between is seen here, on the handle
-    // kept, before anything is written.
+    // as its standard output. Only a plain file of one name is replaced: a link, a second name of
+    // another file, a folder or a file another program holds stays exactly as it is, and the
+    // script's output is then not kept.
     OpenAtRequest take;
     take.access = FILE_WRITE_DATA;
     take.share = FILE_SHARE_READ;
     take.disposition = FILE_OPEN_IF;
     take.options = FILE_NON_DIRECTORY_FILE;
-    UniqueFileHandle output = OpenAt(temp, kScriptOutputName, take);
-    if (!output || !KindOf(output.get()).IsPlainFile())
+    UniqueFileHandle output = OpenAt(TempDirectoryHandle(), kScriptOutputName, take);
+    if (!output || !KindOf(output.get()).IsPlainFile()) {
+        NoteNotTaken(g_outputNoted, kScriptOutputName, kNotTaken);
         return false;
+    }
     FILE_END_OF_FILE_INFO empty = {}; // each run's output replaces the last one's
     if (!::SetFileInformationByHandle(output.get(), FileEndOfFileInfo, &empty, sizeof empty))
         return false;

@@ -21,7 +21,40 @@ void AppendSigned(std::wstring& text, std::int32_t value) {
         text += digits[--count];
 }
 
+void AppendHex(std::wstring& text, unsigned value, int digits) {
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        text += kHex[(value >> shift) & 0xF];
+}
+
+bool IsControl(wchar_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
 } // namespace
+
+std::wstring EscapeControlCharacters(const std::wstring& text) {
+    std::wstring escaped;
+    escaped.reserve(text.size());
+    for (const wchar_t c : text) {
+        if (!IsControl(c)) {
+            escaped += c;
+        } else if (c == L'\r') {
+            escaped += L"\\r";
+        } else if (c == L'\n') {
+            escaped += L"\\n";
+        } else if (c == L'\t') {
+            escaped += L"\\t";
+        } else if (c <= 0xFF) {
+            escaped += L"\\x";
+            AppendHex(escaped, c, 2);
+        } else {
+            escaped += L"\\u";
+            AppendHex(escaped, c, 4);
+        }
+    }
+    return escaped;
+}
 
 std::wstring ComposeLogLine(std::uint32_t processId, const std::wstring& time,
                             const std::wstring& message, std::uint32_t lastError) {
@@ -32,7 +65,7 @@ std::wstring ComposeLogLine(std::uint32_t processId, const std::wstring& time,
     line += L']';
     line += time;
     line += L"  ";
-    line += message;
+    line += EscapeControlCharacters(message);
     line += L" (Last=";
     AppendSigned(line, static_cast<std::int32_t>(lastError));
     line += L')';

@@ -22,3 +22,10 @@ struct ProcessUser {
 
 // A SID as "S-1-5-..."; empty when there is none or it cannot be converted.
 std::wstring SidText(PSID sid);
+
+// Whether the process's token holds the Administrators group enabled: an elevated administrator,
+// or SYSTEM.
+[[nodiscard]] bool ProcessIsAdministrator() noexcept;
+
+// Whether the process runs as SYSTEM (a deployment engine's service).
+[[nodiscard]] bool ProcessIsSystem() noexcept;

@@ -38,3 +38,38 @@ int CUtility::FindProcessesByName(const std::wstring& name, std::vector<DWORD>& 
     }
     return 1;
 }
+
+std::wstring CUtility::ProcessImagePath(DWORD processId) {
+    const UniqueHandle process(
+        g_os.OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process)
+        return std::wstring();
+    std::vector<wchar_t> buffer(32768);
+    DWORD size = static_cast<DWORD>(buffer.size());
+    if (!::QueryFullProcessImageNameW(process.get(), 0, buffer.data(), &size))
+        return std::wstring();
+    return std::wstring(buffer.data(), size);
+}
+
+std::vector<DWORD> CUtility::ProcessesRunningFrom(const std::wstring& folder) noexcept {
+    std::vector<DWORD> found;
+    UniqueSnapshot snapshot(g_os.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        return found;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    try {
+        for (BOOL more = g_os.Process32FirstW(snapshot.get(), &entry); more;
+             more = g_os.Process32NextW(snapshot.get(), &entry)) {
+            const std::wstring image = ProcessImagePath(entry.th32ProcessID);
+            if (image.size() > folder.size() &&
+                ::CompareStringOrdinal(image.c_str(), static_cast<int>(folder.size()),
+                                       folder.c_str(), static_cast<int>(folder.size()),
+                                       TRUE) == CSTR_EQUAL)
+                found.push_back(entry.th32ProcessID);
+        }
+    } catch (...) {
+        // No memory for the list: those found so far are named.
+    }
+    return found;
+}

@@ -7,7 +7,7 @@
 #pragma once
 
 #include <windows.h>
-#include <shlobj.h>
+#include <aclapi.h>
 #include <tlhelp32.h>
 
 // kernel32's SetDefaultDllDirectories, missing on Windows 7 without update KB2533623.
@@ -45,11 +45,9 @@ struct SystemCalls {
     // (ExtractionTest).
     decltype(&::ReadFile) ReadFile;
 
-    // Free space of the current directory's volume (not the extraction folder's:
-    // docs/COMPATIBILITY.md), the Program Files fallback, and whether the window station is the
+    // Free space of the extraction folder's volume, and whether the window station is the
     // visible one before a box (ExtractionTest: a full disk, attended and unattended).
     decltype(&::GetDiskFreeSpaceExW) GetDiskFreeSpaceExW;
-    decltype(&::SHGetFolderPathW) SHGetFolderPathW;
     decltype(&::GetUserObjectInformationW) GetUserObjectInformationW;
 
     // The log clock's conversion to local time; a failed one leaves the line without a time
@@ -61,6 +59,24 @@ struct SystemCalls {
     decltype(&::CreateProcessW) CreateProcessW;
     decltype(&::WaitForSingleObject) WaitForSingleObject;
     decltype(&::GetExitCodeProcess) GetExitCodeProcess;
+    // Following the installer's processes through a job (LaunchTest: a job that cannot be
+    // assigned, a completion message lost).
+    decltype(&::AssignProcessToJobObject) AssignProcessToJobObject;
+    decltype(&::QueryInformationJobObject) QueryInformationJobObject;
+    decltype(&::GetQueuedCompletionStatus) GetQueuedCompletionStatus;
+
+    // Who the process is: an administrator, SYSTEM, or neither (ExtractionFolderTest: SYSTEM's
+    // folder, a token without administrator rights). Whose an earlier folder is, which Wine,
+    // keeping no access-control lists, cannot show (ExtractionFolderTest).
+    decltype(&::CheckTokenMembership) CheckTokenMembership;
+    decltype(&::GetTokenInformation) GetTokenInformation;
+    decltype(&::GetSecurityInfo) GetSecurityInfo;
+
+    // Opening a path by its text, to see that it reaches the file that is held (LaunchTest: a
+    // path Windows parses into another file); deleting at the next restart (ExtractionFolderTest,
+    // LaunchTest: what is scheduled, and in which order).
+    decltype(&::CreateFileW) CreateFileW;
+    decltype(&::MoveFileExW) MoveFileExW;
 
     // Loading a library by its full path (OsQueriesTest: every path is the system directory's).
     decltype(&::LoadLibraryW) LoadLibraryW;

@@ -24,13 +24,14 @@ public:
     // "unpack.log" in the temporary directory.
     static std::wstring GetLogFilePath();
     // Writes only to a plain file with one name, opened in the temporary directory through its
-    // handle; anything else (a link, a directory, a file with other hard links) gets no line.
+    // handle; anything else (a link, a directory, a file with other hard links, a file another
+    // program holds) gets no line, and the debugger output says so once.
     static void AppendLogLine(const std::wstring& line) noexcept;
-    // The default script's output goes to the log path + ".txt". Makes that a plain, empty file
-    // of its own with one link (a link there is deleted as a link, never followed) and holds it in
-    // `held`, open for writing and sharing reads only, so that the script writes into it through
-    // that handle and nothing can be put in its place. True when held; false when a link there
-    // could not be removed or the file not taken.
+    // The default script's output goes to the log path + ".txt". Takes it, created or emptied,
+    // only when it is a plain file of its own with one link, and holds it in `held`, open for
+    // writing and sharing reads only, so that the script writes into it through that handle and
+    // nothing can be put in its place. False, with the file untouched and a note in the debugger
+    // output, when it is anything else: the run goes on without the output.
     [[nodiscard]] static bool TakeScriptOutput(UniqueFileHandle& held) noexcept;
     static void FileException(const CFileException& error) noexcept;
 
@@ -51,8 +52,15 @@ public:
     // alone. Each entry is opened relative to its folder's handle and judged on its own handle,
     // so nothing checked is reached again by path. A protected mount point is left, and the
     // folders above it. `path` names the item for that guard. True when all of it is marked for
-    // deletion: it goes as the handles close.
-    [[nodiscard]] static bool DeleteTree(HANDLE item, const std::wstring& path) noexcept;
+    // deletion: it goes as the handles close. Otherwise `leftovers`, when given, receives the
+    // paths of what stays (a file in use, a running program's image, the folders holding them),
+    // each after everything below it.
+    [[nodiscard]] static bool DeleteTree(HANDLE item, const std::wstring& path,
+                                         std::vector<std::wstring>* leftovers = nullptr) noexcept;
+    // The same for everything below the open folder `folder` (FILE_LIST_DIRECTORY access), which
+    // itself stays.
+    [[nodiscard]] static bool DeleteContents(HANDLE folder, const std::wstring& path,
+                                             std::vector<std::wstring>* leftovers) noexcept;
     // 1 for a mount point whose path contains "ProgramData" (case-sensitive), judged by the
     // reparse data of the open `item` itself; 0 otherwise.
     [[nodiscard]] static int IsProtectedMountPoint(HANDLE item, const std::wstring& path) noexcept;
@@ -103,6 +111,11 @@ public:
     [[nodiscard]] static int FindProcessesByName(const std::wstring& name,
                                                  std::vector<DWORD>& processIds,
                                                  DWORD sessionId = kAnySession) noexcept;
+    // The full path of the program a process runs; empty when it cannot be read.
+    static std::wstring ProcessImagePath(DWORD processId);
+    // The processes whose program lies in `folder` (a path ending in a backslash, compared
+    // without case), in the order of the system's process list.
+    static std::vector<DWORD> ProcessesRunningFrom(const std::wstring& folder) noexcept;
     // The primary token of the user logged on to the session, from terminal services or, failing
     // that, from explorer.exe (DuplicateExplorerToken). Nonzero on success; `token` then owns it.
     [[nodiscard]] static int GetLoggedOnUserToken(UniqueHandle& token,

@@ -22,8 +22,19 @@ TEST(LogLine, LastErrorIsSigned) {
 }
 
 TEST(LogLine, MessageIsDataNotAFormat) {
-    EXPECT_EQ(ComposeLogLine(1, L"t", L"100% %s %d\r\nnext", 5),
-              L"[1]t  100% %s %d\r\nnext (Last=5)");
+    EXPECT_EQ(ComposeLogLine(1, L"t", L"100% %s %d", 5), L"[1]t  100% %s %d (Last=5)");
+}
+
+// Caller text (a parameter, a file name) can never start a line of its own, nor steer a terminal
+// that shows the log; printable text, non-ASCII included, stays as it is.
+TEST(LogLine, ControlCharactersOfTheMessageAreEscaped) {
+    EXPECT_EQ(ComposeLogLine(1, L"t", L"x\r\n[4242]2026-01-01 00:00:00  [A::B] done", 0),
+              L"[1]t  x\\r\\n[4242]2026-01-01 00:00:00  [A::B] done (Last=0)");
+    EXPECT_EQ(EscapeControlCharacters(std::wstring(L"a\0b\tc\x1b[2J\x7f\x85", 11)),
+              L"a\\x00b\\tc\\x1b[2J\\x7f\\x85");
+    EXPECT_EQ(EscapeControlCharacters(L"line\x2028para\x2029"), L"line\\u2028para\\u2029");
+    EXPECT_EQ(EscapeControlCharacters(L"C:\\r\u00e9sum\u00e9\\n.txt \u4e2d"),
+              L"C:\\r\u00e9sum\u00e9\\n.txt \u4e2d");
 }
 
 } // namespace

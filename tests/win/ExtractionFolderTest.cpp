@@ -9,14 +9,20 @@
 #include <sddl.h>
 #include <winternl.h>
 
+#include <set>
+
 namespace {
 
 int g_createCalls = 0;
 bool g_creationFails = false;
 bool g_swapAfterCreation = false; // try to put another folder in the created one's place
 DWORD g_swapError = 0;            // why that failed
+std::wstring g_createdWith;       // the descriptor the last creation was given, as text
 
-std::wstring g_createdWith; // the descriptor the last creation was given, as text
+// Folders the seam shows as an earlier run's, owned and protected as a run leaves them (Wine
+// keeps no access-control lists to show it for real).
+std::set<std::wstring> g_runFolders;
+std::vector<std::wstring> g_scheduled; // what was left for the next restart, in order
 
 // The extraction folder's creation: the one call that creates a directory.
 LONG NTAPI CountingCreate(PHANDLE file, ACCESS_MASK access, PVOID attributes, PVOID status,
@@ -42,50 +48,97 @@ LONG NTAPI CountingCreate(PHANDLE file, ACCESS_MASK access, PVOID attributes, PV
         RealSystemCalls().NtCreateFile(file, access, attributes, status, allocation, fileAttributes,
                                        share, disposition, options, extended, length);
     if (createsFolder && result >= 0 && g_swapAfterCreation) {
-        // A rename-and-recreate right after the creation, as the user's program would try.
-        const std::wstring folder = TempDir() + L"unpack";
-        g_swapError =
-            ::MoveFileW(folder.c_str(), (TempDir() + L"moved").c_str()) ? 0 : ::GetLastError();
+        // A rename-and-recreate right after the creation, as another program would try.
+        const std::wstring folder = MachineTempDir() + L"unpack";
+        g_swapError = ::MoveFileW(folder.c_str(), (MachineTempDir() + L"moved").c_str())
+                          ? 0
+                          : ::GetLastError();
     }
     return result;
 }
 
-DWORD WINAPI CloseAfterAWhile(LPVOID handle) {
-    ::Sleep(300);
-    ::CloseHandle(handle);
-    return 0;
+std::wstring LastComponent(HANDLE file) {
+    wchar_t path[MAX_PATH * 2] = {};
+    const DWORD length = ::GetFinalPathNameByHandleW(file, path, MAX_PATH * 2, 0);
+    const std::wstring name(path, length < MAX_PATH * 2 ? length : 0);
+    return name.substr(name.rfind(L'\\') + 1);
+}
+
+DWORD WINAPI RunsSecurity(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION info,
+                          PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
+                          PSECURITY_DESCRIPTOR* descriptor) {
+    if (type != SE_FILE_OBJECT || g_runFolders.count(LastComponent(handle)) == 0)
+        return ::GetSecurityInfo(handle, type, info, owner, group, dacl, sacl, descriptor);
+    PSECURITY_DESCRIPTOR made = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1, &made, nullptr))
+        return ::GetLastError();
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    ::GetSecurityDescriptorOwner(made, owner, &defaulted);
+    ::GetSecurityDescriptorDacl(made, &present, dacl, &defaulted);
+    *descriptor = made;
+    return ERROR_SUCCESS;
+}
+
+BOOL WINAPI RecordingMoveAtRestart(LPCWSTR path, LPCWSTR target, DWORD flags) {
+    if (target != nullptr || flags != MOVEFILE_DELAY_UNTIL_REBOOT)
+        return FALSE;
+    g_scheduled.push_back(path);
+    return TRUE;
 }
 
 VOID WINAPI NoPause(DWORD) {}
 
 class UnpackDir : public testing::Test {
 protected:
-    const std::wstring temp = TempDir();
-    const std::wstring folder = temp + L"unpack\\";
-    const std::wstring tempWithoutSlash = temp.substr(0, temp.size() - 1);
+    const std::wstring root = MachineTempDir();
+    const std::wstring folder = root + L"unpack\\";
+    const std::wstring rootWithoutSlash = root.substr(0, root.size() - 1);
 
     void SetUp() override {
-        RemoveTree(folder.substr(0, folder.size() - 1));
+        RemoveExtractionFolders();
+        ::DeleteFileW(LogPath().c_str());
         startDir_ = CurrentDirectory();
         g_createCalls = 0;
         g_creationFails = false;
         g_swapAfterCreation = false;
         g_swapError = 0;
+        g_runFolders.clear();
+        g_scheduled.clear();
         g_os.NtCreateFile = CountingCreate;
+        g_os.GetSecurityInfo = RunsSecurity;
+        g_os.MoveFileExW = RecordingMoveAtRestart;
         g_os.Sleep = NoPause; // the retries are not waited for
     }
     void TearDown() override {
         ::SetCurrentDirectoryW(startDir_.c_str());
-        RemoveTree(folder.substr(0, folder.size() - 1));
+        RemoveExtractionFolders();
+        RemoveTree(root + L"moved");
+        ::DeleteFileW(LogPath().c_str());
     }
 
-    void MakeStaleFolder() {
-        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
-        ASSERT_TRUE(::CreateDirectoryW((folder + L"sub").c_str(), nullptr));
-        ASSERT_TRUE(::CreateDirectoryW((folder + L"sub\\deeper").c_str(), nullptr));
-        WriteTextFile(folder + L"setup.msi", "old installer");
-        WriteTextFile(folder + L"sub\\a.txt", "a");
-        WriteTextFile(folder + L"sub\\deeper\\b.txt", "b");
+    void MakeFolder(const std::wstring& path) {
+        ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW((path + L"sub").c_str(), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW((path + L"sub\\deeper").c_str(), nullptr));
+        WriteTextFile(path + L"setup.msi", "old installer");
+        WriteTextFile(path + L"sub\\a.txt", "a");
+        WriteTextFile(path + L"sub\\deeper\\b.txt", "b");
+    }
+
+    // The one folder "unpack.<16 hex digits>" in the machine's temporary directory, or empty.
+    std::wstring FreshFolder() {
+        WIN32_FIND_DATAW entry;
+        UniqueFindHandle search(::FindFirstFileW((root + L"unpack.*").c_str(), &entry));
+        std::wstring found;
+        for (bool more = static_cast<bool>(search); more;
+             more = ::FindNextFileW(search.get(), &entry)) {
+            if (std::wstring(entry.cFileName) == L"unpack") // "*.*" matches it too
+                continue;
+            found += (found.empty() ? L"" : L" and ") + root + entry.cFileName + L"\\";
+        }
+        return found;
     }
 
 private:
@@ -93,11 +146,16 @@ private:
     std::wstring startDir_;
 };
 
-// The folder is created with the protected descriptor, and Wine's reflection of it (Wine maps a
+// The folder lies in the machine's temporary directory whatever the caller's TEMP and windir
+// say, and is created with the protected descriptor; Wine's reflection of it (Wine maps a
 // descriptor to Unix mode bits) lets everybody else out.
-TEST_F(UnpackDir, FirstRunCreatesTheFolderForSystemAndAdministratorsOnly) {
+TEST_F(UnpackDir, ItLiesInTheMachinesTemporaryDirectoryForSystemAndAdministratorsOnly) {
+    ::SetEnvironmentVariableW(L"windir", L"C:\\evilwin");
+    ::SetEnvironmentVariableW(L"SystemRoot", L"C:\\evilwin");
     CUnPack unpack;
     EXPECT_EQ(unpack.GetUnpackDir(), folder);
+    ::SetEnvironmentVariableW(L"windir", L"C:\\windows");
+    ::SetEnvironmentVariableW(L"SystemRoot", L"C:\\windows");
     EXPECT_TRUE(unpack.Folder().IsOwn());
     EXPECT_EQ(g_createCalls, 1);
     EXPECT_EQ(g_createdWith, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
@@ -109,16 +167,14 @@ TEST_F(UnpackDir, FirstRunCreatesTheFolderForSystemAndAdministratorsOnly) {
               ERROR_SUCCESS);
     UniqueLocalMemory owned(descriptor);
     ASSERT_NE(dacl, nullptr);
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
     PSID everyone = nullptr;
-    ASSERT_TRUE(
-        ::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+    ASSERT_TRUE(::ConvertStringSidToSidW(L"S-1-1-0", &everyone));
+    const UniqueLocalMemory ownedSid(everyone);
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         ACCESS_ALLOWED_ACE* ace = nullptr;
         ASSERT_TRUE(::GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
         EXPECT_FALSE(::EqualSid(&ace->SidStart, everyone)) << "Everyone may touch the folder";
     }
-    ::FreeSid(everyone);
 }
 
 // The folder is held by the call that created it: no moment is left to swap it in.
@@ -127,102 +183,131 @@ TEST_F(UnpackDir, FolderCannotBeSwappedFromItsCreationOnAndLaterCallsDoNotCheckA
     CUnPack unpack;
     ASSERT_EQ(unpack.GetUnpackDir(), folder);
     EXPECT_EQ(g_swapError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    EXPECT_FALSE(Exists(temp + L"moved"));
+    EXPECT_FALSE(Exists(root + L"moved"));
     EXPECT_TRUE(unpack.Folder().IsOwn());
 
-    unpack.Folder().LetGo();
-    RemoveTree(folder.substr(0, folder.size() - 1));
+    EXPECT_TRUE(unpack.Cleanup());
     EXPECT_EQ(unpack.GetUnpackDir(), folder);
     EXPECT_FALSE(Exists(folder));
     EXPECT_EQ(g_createCalls, 1);
 }
 
-TEST_F(UnpackDir, StaleFolderIsReplacedAndTheTemporaryDirectoryBecomesCurrent) {
-    MakeStaleFolder();
+// A name another program took ("unpack" made by a user, a file, a link: Wine shows none of them
+// as a run's) is never used and never touched: the run extracts into a fresh name beside it.
+TEST_F(UnpackDir, ANameSomebodyElseTookStaysAsItIsAndAFreshFolderIsUsed) {
+    MakeFolder(folder);
     CUnPack unpack;
-    EXPECT_EQ(unpack.GetUnpackDir(), folder);
+    const std::wstring fresh = unpack.GetUnpackDir();
+    EXPECT_EQ(fresh, FreshFolder());
+    EXPECT_EQ(fresh.size(), folder.size() + 17) << "unpack. and sixteen hexadecimal digits";
+    EXPECT_TRUE(unpack.Folder().IsOwn());
+    EXPECT_TRUE(Exists(folder + L"setup.msi"));
+    EXPECT_TRUE(Exists(folder + L"sub\\deeper\\b.txt"));
+    EXPECT_TRUE(Contains(LogMessages(), L"[CUnPack::GetUnpackDir] " + folder +
+                                            L" is taken and stays as it is; extracting into " +
+                                            fresh));
 
-    EXPECT_TRUE(Exists(folder));
+    EXPECT_TRUE(unpack.Cleanup());
+    EXPECT_FALSE(Exists(fresh));
+    EXPECT_TRUE(Exists(folder + L"setup.msi")) << "the clean-up deletes only this run's folder";
+}
+
+// Earlier runs' folders go before the extraction; one a file is still held in goes at the next
+// restart, file first, and does not stop the run.
+TEST_F(UnpackDir, EarlierRunsFoldersAreRemovedOrLeftForTheNextRestart) {
+    const std::wstring earlier = root + L"unpack.00000000000000a1\\";
+    MakeFolder(folder);
+    MakeFolder(earlier);
+    g_runFolders = {L"unpack", L"unpack.00000000000000a1"};
+    // Held open without delete sharing: neither the file nor its folder can go now.
+    const UniqueFileHandle held(::CreateFileW((earlier + L"setup.msi").c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+
+    CUnPack unpack;
+    EXPECT_EQ(unpack.GetUnpackDir(), folder) << "the earlier run's unpack went";
+    EXPECT_TRUE(unpack.Folder().IsOwn());
     EXPECT_FALSE(Exists(folder + L"setup.msi"));
-    EXPECT_FALSE(Exists(folder + L"sub"));
-    EXPECT_EQ(g_createCalls, 1);
-    EXPECT_EQ(CurrentDirectory(), tempWithoutSlash);
+    EXPECT_FALSE(Exists(earlier + L"sub"));
+    EXPECT_TRUE(Exists(earlier + L"setup.msi"));
+    const std::wstring earlierPath = earlier.substr(0, earlier.size() - 1);
+    EXPECT_EQ(g_scheduled, (std::vector<std::wstring>{earlierPath + L"\\setup.msi", earlierPath}));
+    const std::vector<std::wstring> messages = LogMessages();
+    EXPECT_TRUE(Contains(messages, L"[CUnPack::GetUnpackDir] Left until the next restart:" +
+                                       earlierPath + L"\\setup.msi"));
+    EXPECT_TRUE(
+        Contains(messages, L"[CUnPack::GetUnpackDir] Left until the next restart:" + earlierPath));
 }
 
 TEST_F(UnpackDir, AFolderThatCannotBeCreatedIsNeverOwned) {
     g_creationFails = true;
     CUnPack unpack;
-    EXPECT_EQ(unpack.GetUnpackDir(), folder) << "the path is fixed all the same";
+    EXPECT_FALSE(unpack.GetUnpackDir().empty()) << "the path is fixed all the same";
     EXPECT_FALSE(unpack.Folder().IsOwn());
     EXPECT_FALSE(Exists(folder));
-    EXPECT_TRUE(
-        Contains(LogMessages(), L"[CUnPack::GetUnpackDir] Folder could not be created:" + folder));
+    EXPECT_TRUE(Contains(LogMessages(), L"[CUnPack::GetUnpackDir] Folder could not be created:" +
+                                            unpack.GetUnpackDir()));
 }
 
-// A stale folder that another program holds open, letting it be deleted, goes when that program
-// lets go: the creation waits for it.
-TEST_F(UnpackDir, TheFolderIsCreatedOnceTheHolderOfTheStaleOneLetsGo) {
-    g_os.Sleep = ::Sleep;
-    MakeStaleFolder();
-    UniqueFileHandle holder(::CreateFileW(
-        folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    ASSERT_TRUE(holder);
-    const HANDLE held = holder.release();
-    const UniqueHandle lettingGo(::CreateThread(nullptr, 0, CloseAfterAWhile, held, 0, nullptr));
-    ASSERT_TRUE(lettingGo);
+// Who the process is decides where it extracts: SYSTEM in SystemTemp where Windows made one, a
+// token without administrator rights in its own temporary directory.
+TOKEN_USER* g_tokenUser = nullptr;
 
-    CUnPack unpack;
-    EXPECT_EQ(unpack.GetUnpackDir(), folder);
-    EXPECT_TRUE(unpack.Folder().IsOwn());
-    EXPECT_FALSE(Exists(folder + L"setup.msi"));
-    ::WaitForSingleObject(lettingGo.get(), INFINITE);
+BOOL WINAPI ReportedUser(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info, DWORD size,
+                         PDWORD needed) {
+    if (kind != TokenUser || g_tokenUser == nullptr)
+        return ::GetTokenInformation(token, kind, info, size, needed);
+    const DWORD length = sizeof(TOKEN_USER) + ::GetLengthSid(g_tokenUser->User.Sid);
+    if (size < length)
+        return FALSE;
+    auto* user = static_cast<TOKEN_USER*>(info);
+    user->User.Attributes = 0;
+    user->User.Sid = reinterpret_cast<BYTE*>(info) + sizeof(TOKEN_USER);
+    ::CopySid(length - sizeof(TOKEN_USER), user->User.Sid, g_tokenUser->User.Sid);
+    return TRUE;
 }
 
-TEST_F(UnpackDir, StaleFolderThatCannotBeRemovedIsNeverUsed) {
-    MakeStaleFolder();
-    // Held open without delete sharing: neither the file nor its folder can go.
-    UniqueFileHandle held(::CreateFileW((folder + L"setup.msi").c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held);
-
-    CUnPack unpack;
-    EXPECT_EQ(unpack.GetUnpackDir(), folder);
-    EXPECT_FALSE(unpack.Folder().IsOwn());
-    EXPECT_EQ(g_createCalls, 0) << "an existing folder is never taken for a created one";
-    EXPECT_TRUE(Exists(folder + L"setup.msi"));
+BOOL WINAPI NotAMember(HANDLE, PSID, PBOOL member) {
+    *member = FALSE;
+    return TRUE;
 }
 
-// Wine makes no junctions: a folder that the seam reports as one stands in for it.
-BOOL WINAPI FolderAsJunction(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
-    const BOOL ok = ::GetFileInformationByHandleEx(file, kind, info, size);
-    wchar_t path[MAX_PATH * 2] = {};
-    const DWORD length = ::GetFinalPathNameByHandleW(file, path, MAX_PATH * 2, 0);
-    const std::wstring name(path, length);
-    if (ok && kind == FileAttributeTagInfo && name.size() > 7 &&
-        name.compare(name.size() - 7, 7, L"\\unpack") == 0) {
-        static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-        static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info)->ReparseTag = IO_REPARSE_TAG_MOUNT_POINT;
-    }
-    return ok;
-}
+TEST_F(UnpackDir, SystemExtractsIntoSystemTempWhereWindowsHasIt) {
+    PSID system = nullptr;
+    ASSERT_TRUE(::ConvertStringSidToSidW(L"S-1-5-18", &system));
+    const UniqueLocalMemory ownedSid(system);
+    TOKEN_USER user = {{system, 0}};
+    g_tokenUser = &user;
+    g_os.GetTokenInformation = ReportedUser;
 
-TEST_F(UnpackDir, JunctionInTheFoldersPlaceIsRemovedAsALinkNeverFollowed) {
-    g_os.GetFileInformationByHandleEx = FolderAsJunction;
-    // What the junction leads to is not emptied: the link alone goes, or nothing is used.
-    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
-    WriteTextFile(folder + L"target.txt", "outside");
+    const std::wstring systemTemp = root.substr(0, root.size() - 5) + L"SystemTemp\\";
+    RemoveTree(systemTemp.substr(0, systemTemp.size() - 1));
     {
         CUnPack unpack;
-        unpack.GetUnpackDir();
-        EXPECT_FALSE(unpack.Folder().IsOwn());
-        EXPECT_TRUE(Exists(folder + L"target.txt"));
+        EXPECT_EQ(unpack.GetUnpackDir(), folder) << "no SystemTemp: the Windows directory's Temp";
+        EXPECT_TRUE(unpack.Cleanup());
     }
-    ASSERT_TRUE(::DeleteFileW((folder + L"target.txt").c_str()));
+    ASSERT_TRUE(::CreateDirectoryW(systemTemp.c_str(), nullptr));
+    {
+        CUnPack unpack;
+        EXPECT_EQ(unpack.GetUnpackDir(), systemTemp + L"unpack\\");
+        EXPECT_TRUE(unpack.Folder().IsOwn());
+        EXPECT_TRUE(unpack.Cleanup());
+    }
+    g_tokenUser = nullptr;
+    RemoveTree(systemTemp.substr(0, systemTemp.size() - 1));
+}
+
+TEST_F(UnpackDir, AProcessWithoutAdministratorRightsUsesItsOwnTemporaryDirectory) {
+    g_os.CheckTokenMembership = NotAMember;
     CUnPack unpack;
-    unpack.GetUnpackDir();
-    EXPECT_TRUE(unpack.Folder().IsOwn()) << "an empty link goes and a fresh folder takes its place";
+    EXPECT_EQ(unpack.GetUnpackDir(), TempDir() + L"unpack\\");
+    EXPECT_TRUE(unpack.Folder().IsOwn());
+    EXPECT_EQ(g_createdWith.compare(0, 4, L"O:S-"), 0)
+        << "owned by the user: " << Narrow(g_createdWith);
+    EXPECT_TRUE(unpack.Cleanup());
+    EXPECT_FALSE(Exists(TempDir() + L"unpack"));
 }
 
 TEST_F(UnpackDir, CleanupRemovesTheFolderWhileItIsTheCurrentDirectory) {
@@ -236,13 +321,13 @@ TEST_F(UnpackDir, CleanupRemovesTheFolderWhileItIsTheCurrentDirectory) {
     EXPECT_TRUE(unpack.Cleanup());
 
     EXPECT_FALSE(Exists(folder));
-    EXPECT_EQ(CurrentDirectory(), tempWithoutSlash);
+    EXPECT_EQ(CurrentDirectory(), rootWithoutSlash);
     EXPECT_EQ(unpack.GetUnpackDir(), folder) << "the path stays fixed after clean-up";
     EXPECT_EQ(g_createCalls, 1);
 }
 
 TEST_F(UnpackDir, CleanupBeforeThePathIsFixedTouchesNothing) {
-    MakeStaleFolder();
+    MakeFolder(folder);
     const std::wstring here = folder + L"sub";
     ASSERT_TRUE(::SetCurrentDirectoryW(here.c_str()));
 

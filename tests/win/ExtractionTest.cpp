@@ -19,33 +19,16 @@ namespace {
 
 // --- The child side ------------------------------------------------------------------------
 
-ULONGLONG FreeBytesFor(LPCWSTR directory) {
-    if (directory == nullptr)
-        return 10; // the current directory's volume is always too small here
-    if (std::wstring(directory) == L"C:\\FakeProgramFiles")
-        return 8888888;
-    return 7777777;
-}
-
-BOOL WINAPI FakeFreeSpace(LPCWSTR directory, PULARGE_INTEGER, PULARGE_INTEGER,
-                          PULARGE_INTEGER totalFree) {
-    totalFree->QuadPart = FreeBytesFor(directory);
-    return TRUE;
-}
-
 BOOL WINAPI NoSpaceAnywhere(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER totalFree) {
     totalFree->QuadPart = 50;
     return TRUE;
 }
 
-HRESULT WINAPI NoX86ProgramFiles(HWND window, int folder, HANDLE token, DWORD flags, LPWSTR path) {
-    if (folder == CSIDL_PROGRAM_FILESX86)
-        return E_FAIL;
-    if (folder == CSIDL_PROGRAM_FILES) {
-        wcscpy(path, L"C:\\FakeProgramFiles");
-        return S_OK;
-    }
-    return ::SHGetFolderPathW(window, folder, token, flags, path);
+// Which volume the free space is asked of, as "FreeSpace of DIRECTORY" lines in the log.
+BOOL WINAPI LoggingFreeSpace(LPCWSTR directory, PULARGE_INTEGER a, PULARGE_INTEGER b,
+                             PULARGE_INTEGER totalFree) {
+    CUtility::Log(L"[Test::FreeSpace] of %s", directory != nullptr ? directory : L"(null)");
+    return ::GetDiskFreeSpaceExW(directory, a, b, totalFree);
 }
 
 std::atomic<DWORD> g_extractingThread{0};
@@ -81,15 +64,8 @@ const ChildRegistration noSpaceUnattended(L"extract-no-space-unattended", [] {
     return unpack.UnPackFiles();
 });
 
-const ChildRegistration fallback(L"extract-fallback", [] {
-    g_os.GetDiskFreeSpaceExW = FakeFreeSpace;
-    CUnPack unpack;
-    return unpack.UnPackFiles();
-});
-
-const ChildRegistration fallbackWithoutX86(L"extract-fallback-no-x86", [] {
-    g_os.GetDiskFreeSpaceExW = FakeFreeSpace;
-    g_os.SHGetFolderPathW = NoX86ProgramFiles;
+const ChildRegistration freeSpaceOfTheFolder(L"extract-asking-free-space", [] {
+    g_os.GetDiskFreeSpaceExW = LoggingFreeSpace;
     CUnPack unpack;
     return unpack.UnPackFiles();
 });
@@ -131,7 +107,7 @@ const ChildRegistration failedMidway(L"extract-failing-midway", [] {
     g_os.GetDiskFreeSpaceExW = ThrowingAtTheSecondEntry;
     CUnPack unpack;
     const int result = unpack.UnPackFiles();
-    return result == 0 && unpack.PackageRefused() && !unpack.MayLaunch() ? 0 : 1;
+    return result == 0 && unpack.Ended() == ExtractionEnd::refused && !unpack.MayLaunch() ? 0 : 1;
 });
 
 // 0 when the extraction ran on another thread than the caller's and had written its file by the
@@ -245,7 +221,7 @@ TEST_F(Extraction, RunsOnAWorkerThreadThatIsWaitedFor) {
     EXPECT_EQ(Extracted("a.txt"), "a");
 }
 
-TEST_F(Extraction, HeaderThatCannotBeReadIsNoCompleteExtraction) {
+TEST_F(Extraction, HeaderThatCannotBeReadKeepsNothing) {
     ASSERT_EQ(SpawnChildFrom(PackedCopy({{"a.txt", "first"}, {"b.txt", "second"}}),
                              L"extract-second-header-unreadable"),
               0);
@@ -253,8 +229,7 @@ TEST_F(Extraction, HeaderThatCannotBeReadIsNoCompleteExtraction) {
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(),
               L"[CUnPack::UnPackFiles] Package unreadable: header 2 could not be read");
-    EXPECT_EQ(Extracted("a.txt"), "first");
-    EXPECT_FALSE(Exists(folder + L"b.txt"));
+    EXPECT_FALSE(Exists(folder));
 }
 
 TEST_F(Extraction, AnExtractionThatFailsMidwayKeepsNothingToStart) {
@@ -267,27 +242,32 @@ TEST_F(Extraction, AnExtractionThatFailsMidwayKeepsNothingToStart) {
     EXPECT_FALSE(Exists(folder));
 }
 
-TEST_F(Extraction, TooLittleSpaceAnywhereIsRefusedWithABox) {
+// The volume the folder lies on is the one asked, whatever the current directory; an entry it
+// has no room for ends the extraction with a box, and nothing of the package is kept.
+TEST_F(Extraction, FreeSpaceIsTheFoldersAndTooLittleOfItKeepsNothing) {
+    EXPECT_EQ(SpawnChildFrom(PackedCopy({{"one.txt", "x"}}), L"extract-asking-free-space"), 1);
+    EXPECT_TRUE(Contains(LogMessages(), L"[Test::FreeSpace] of " + folder));
+    ::DeleteFileW(LogPath().c_str());
+
     const std::wstring child =
         PackedCopy({{"small.txt", "tiny"}, {"big.bin", std::string(100, 'b')}});
     BoxWatcher watcher;
     EXPECT_EQ(SpawnChildFrom(child, L"extract-no-space"), 0);
     const SeenBox& box = watcher.Seen();
-
     ASSERT_TRUE(box.found) << "no message box captioned with the product name";
     EXPECT_EQ(box.text, L"There is not enough disk space to install .");
     EXPECT_TRUE(box.hasOk);
     EXPECT_FALSE(box.hasCancel);
 
-    // The first entry fits and stays; the second is refused and never written.
-    EXPECT_EQ(Extracted("small.txt"), "tiny");
-    EXPECT_FALSE(Exists(folder + L"big.bin"));
+    EXPECT_FALSE(Exists(folder));
     const auto messages = LogMessages();
     const std::vector<std::wstring> tail(messages.end() - 3, messages.end());
-    EXPECT_EQ(tail, (std::vector<std::wstring>{
-                        L"[CUnPack::UnPackFiles]  FreeSpace:50 FileSize:100",
-                        L"[CUnPack::UnPackFiles]  FreeSpace:50 FileSize:100",
-                        L"[CUnPack::UnPackFiles] There is not enough disk space to install ."}));
+    EXPECT_EQ(
+        tail,
+        (std::vector<std::wstring>{
+            L"[CUnPack::UnPackFiles]  FreeSpace:50 FileSize:100",
+            L"[CUnPack::UnPackFiles] There is not enough disk space to install .",
+            L"[CUnPack::UnPackFiles] Extraction incomplete: nothing of it is kept or started"}));
 }
 
 TEST_F(Extraction, TooLittleSpaceWhereNobodySeesABoxIsLoggedAndStopsTheExtraction) {
@@ -296,47 +276,62 @@ TEST_F(Extraction, TooLittleSpaceWhereNobodySeesABoxIsLoggedAndStopsTheExtractio
     BoxWatcher watcher;
     EXPECT_EQ(SpawnChildFrom(child, L"extract-no-space-unattended"), 0);
     EXPECT_FALSE(watcher.StopAndSee().found) << "a box was shown where nobody sees it";
-
-    EXPECT_EQ(Extracted("small.txt"), "tiny");
-    EXPECT_FALSE(Exists(folder + L"big.bin"));
-    const auto messages = LogMessages();
-    EXPECT_EQ(messages.back(),
-              L"[CUnPack::UnPackFiles] No visible desktop, not shown: There is not "
-              L"enough disk space to install .");
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_TRUE(Contains(LogMessages(), L"[CUnPack::UnPackFiles] No visible desktop, not shown: "
+                                        L"There is not enough disk space to install ."));
 }
 
-TEST_F(Extraction, ProgramFilesVolumeIsAskedOnlyWhenTheCurrentOneIsTooSmall) {
-    EXPECT_EQ(SpawnChildFrom(PackedCopy({{"empty.txt", ""}, {"one.txt", std::string(20, 'x')}}),
-                             L"extract-fallback"),
-              1);
-    const auto messages = LogMessages();
-    std::vector<std::wstring> space;
-    for (const auto& message : messages)
-        if (message.find(L"FreeSpace:") != std::wstring::npos)
-            space.push_back(message);
-    // 10 bytes are enough for the empty entry; the 20-byte one needs the x86 Program Files.
-    EXPECT_EQ(space, (std::vector<std::wstring>{
-                         L"[CUnPack::UnPackFiles]  FreeSpace:10 FileSize:0",
-                         L"[CUnPack::UnPackFiles]  FreeSpace:10 FileSize:20",
-                         L"[CUnPack::UnPackFiles]  FreeSpace:7777777 FileSize:20"}));
-    EXPECT_EQ(Extracted("one.txt"), std::string(20, 'x'));
-}
-
-TEST_F(Extraction, ProgramFilesStandsInWhenThereIsNoX86Folder) {
-    EXPECT_EQ(
-        SpawnChildFrom(PackedCopy({{"one.txt", std::string(20, 'x')}}), L"extract-fallback-no-x86"),
-        1);
-    EXPECT_TRUE(Contains(LogMessages(), L"[CUnPack::UnPackFiles]  FreeSpace:8888888 FileSize:20"));
-}
-
-TEST_F(Extraction, OutputThatCannotBeCreatedIsLoggedAndPassedOver) {
-    // Windows refuses a wildcard in a file name; the entry after it is still written.
+TEST_F(Extraction, AnOutputThatCannotBeCreatedEndsTheExtraction) {
+    // Windows refuses a wildcard in a file name: nothing after it is written, nothing is kept.
     EXPECT_EQ(
         SpawnChildFrom(PackedCopy({{"taken?.txt", "first"}, {"next.txt", "second"}}), L"extract"),
-        1);
-    EXPECT_TRUE(Contains(LogMessages(), L"[CUtility::FileException] " + folder +
-                                            L"taken?.txt contains an incorrect path."));
-    EXPECT_EQ(Extracted("next.txt"), "second");
+        0);
+    const auto messages = LogMessages();
+    EXPECT_TRUE(Contains(messages, L"[CUtility::FileException] " + folder +
+                                       L"taken?.txt contains an incorrect path."));
+    EXPECT_EQ(messages.back(),
+              L"[CUnPack::UnPackFiles] Extraction incomplete: nothing of it is kept or started");
+    EXPECT_FALSE(Exists(folder));
+}
+
+// A package holds a folder tree: each folder is created in its parent, and what is there is read
+// back from the paths the entries name.
+TEST_F(Extraction, FolderTreesAreExtractedUnderTheirPaths) {
+    const Entries entries = {{"run.bat", "@echo off"},
+                             {"data\\a.cab", "cabinet"},
+                             {"data\\lang\\de\\readme.txt", "Hallo"},
+                             {"Data\\lang\\en.txt", "Hello"}};
+    ASSERT_EQ(SpawnChildFrom(PackedCopy(entries), L"extract"), 1);
+    for (const auto& [name, content] : entries)
+        EXPECT_EQ(Extracted(name), content) << name;
+    EXPECT_TRUE(Contains(LogMessages(), L"[CUnPack::UnPackFiles] (3/4)UnPack file name:" + folder +
+                                            L"data\\lang\\de\\readme.txt (5)"));
+}
+
+// Names are compared as Windows compares them, without case: a second entry of one name, or a
+// file where a folder of the tree lies, makes the package refused. A name that would leave the
+// folder writes nothing anywhere.
+TEST_F(Extraction, NamesGivenTwiceOrLeavingTheFolderRefuseThePackage) {
+    const std::vector<Entries> refused = {
+        {{"data\\A.cab", "1"}, {"DATA\\a.CAB", "2"}},
+        {{"data", "a file"}, {"data\\x.txt", "below it"}},
+        {{"data\\x.txt", "a folder's file"}, {"data", "where the folder is"}},
+        {{"ok.txt", "1"}, {"data\\..\\..\\outside.txt", "escape"}},
+        {{"..\\outside.txt", "escape"}},
+        {{"C:\\outside.txt", "escape"}},
+        {{"data\\\\x.txt", "empty component"}},
+        {{"data\\x.txt:stream", "a stream"}},
+    };
+    for (const Entries& entries : refused) {
+        EXPECT_EQ(SpawnChildFrom(PackedCopy(entries), L"extract"), 0) << entries.back().first;
+        EXPECT_FALSE(Exists(folder)) << entries.back().first;
+        EXPECT_FALSE(Exists(MachineTempDir() + L"outside.txt"));
+        EXPECT_FALSE(Exists(L"C:\\outside.txt"));
+        const auto messages = LogMessages();
+        EXPECT_NE(messages.back().find(L"Package refused:"), std::wstring::npos)
+            << Narrow(messages.back());
+        ::DeleteFileW(LogPath().c_str());
+    }
 }
 
 } // namespace

@@ -40,8 +40,11 @@ BOOL WINAPI RecordingStart(LPCWSTR application, LPWSTR commandLine, LPSECURITY_A
     return FALSE;
 }
 
-int ExtractAndLaunch(const LaunchCommand& command, CUnPack& unpack) {
-    return LaunchAndWait(command, unpack).launched ? 1 : 0;
+constexpr DWORD kWaitForChildrenMs = 60000;
+
+int ExtractAndLaunch(const LaunchCommand& command, CUnPack& unpack,
+                     DWORD waitForChildrenMs = kWaitForChildrenMs) {
+    return LaunchAndWait(command, unpack, waitForChildrenMs).launched ? 1 : 0;
 }
 
 // What whoever starts the stub may set: the variables the script reads.
@@ -120,8 +123,113 @@ const ChildRegistration unreadableCode(L"launch-with-unreadable-exit-code", [] {
         LaunchAndWait(NamedFileCommand(unpack.GetUnpackDir(), arguments,
                                        L"setup.exe installer.exe --child sleep-then-exit-7",
                                        CommandProcessorPath()),
-                      unpack);
+                      unpack, kWaitForChildrenMs);
     return result.launched && !result.exitCodeKnown ? 0 : 1;
+});
+
+// An installer that starts a second stage from its own folder and ends at once, as bootstrappers
+// do; the second stage reads its folder for a while, then leaves a mark. Both run with the
+// machine's environment: the mark lies in the machine's temporary directory.
+std::wstring SecondStageMark() {
+    return MachineTempDir() + L"second-stage-done.txt";
+}
+
+int SecondStage(DWORD ms) {
+    ::Sleep(ms);
+    WriteTextFile(SecondStageMark(), "done");
+    return 0;
+}
+const ChildRegistration shortStage(L"second-stage-short", [] { return SecondStage(1500); });
+const ChildRegistration longStage(L"second-stage-long", [] { return SecondStage(4000); });
+
+int Bootstrap(const wchar_t* stage) {
+    const UniqueHandle started = StartChildFrom(ThisExecutable(), stage);
+    return started ? 3 : 99;
+}
+const ChildRegistration shortBootstrapper(L"bootstrapper-short",
+                                          [] { return Bootstrap(L"second-stage-short"); });
+const ChildRegistration longBootstrapper(L"bootstrapper-long",
+                                         [] { return Bootstrap(L"second-stage-long"); });
+
+// Launches the packaged installer.exe as a bootstrapper, waiting for what it starts up to the
+// bound in LAUNCH_TEST_BOUND_MS, and reports what was left for the next restart.
+std::wstring RestartReportPath() {
+    return TempDir() + L"restart-report.txt";
+}
+
+std::wstring g_restartReport;
+BOOL WINAPI RecordingMoveAtRestart(LPCWSTR path, LPCWSTR target, DWORD flags) {
+    if (target != nullptr || flags != MOVEFILE_DELAY_UNTIL_REBOOT)
+        return FALSE;
+    g_restartReport += std::wstring(path) + L"\n";
+    WriteTextFile(RestartReportPath(), Narrow(g_restartReport));
+    return TRUE;
+}
+
+int LaunchBootstrapper() {
+    g_os.MoveFileExW = RecordingMoveAtRestart;
+    wchar_t bound[16] = {};
+    ::GetEnvironmentVariableW(L"LAUNCH_TEST_BOUND_MS", bound, 16);
+    wchar_t stage[16] = {};
+    ::GetEnvironmentVariableW(L"LAUNCH_TEST_STAGE", stage, 16);
+    const std::wstring bootstrapper = std::wstring(L"bootstrapper-") + stage;
+    CUnPack unpack;
+    unpack.StartAndWait();
+    const std::vector<std::wstring> arguments = {L"setup.exe", L"installer.exe", L"--child",
+                                                 bootstrapper};
+    const LaunchResult result =
+        LaunchAndWait(NamedFileCommand(unpack.GetUnpackDir(), arguments,
+                                       L"setup.exe installer.exe --child " + bootstrapper,
+                                       CommandProcessorPath()),
+                      unpack, static_cast<DWORD>(_wtoi(bound)));
+    return result.exitCodeKnown ? static_cast<int>(result.exitCode) : -1;
+}
+
+const ChildRegistration launchBootstrapper(L"launch-bootstrapper", LaunchBootstrapper);
+
+// The job's messages never come: the wait reads the job's count instead.
+BOOL WINAPI NoMessage(HANDLE, LPDWORD, PULONG_PTR, LPOVERLAPPED*, DWORD milliseconds) {
+    ::Sleep(milliseconds);
+    ::SetLastError(WAIT_TIMEOUT);
+    return FALSE;
+}
+const ChildRegistration messagesLost(L"launch-bootstrapper-messages-lost", [] {
+    g_os.GetQueuedCompletionStatus = NoMessage;
+    return LaunchBootstrapper();
+});
+
+// A job of the caller's that allows no other, as Windows 7 has it.
+BOOL WINAPI NoNestedJob(HANDLE, HANDLE) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+const ChildRegistration noJob(L"launch-bootstrapper-without-job", [] {
+    g_os.AssignProcessToJobObject = NoNestedJob;
+    return LaunchBootstrapper();
+});
+
+// Windows parses the text again: a path that leads elsewhere than the file held (a trailing dot
+// trimmed, a short name, a link), shown through the seam as an open of this very test binary.
+std::wstring g_misleading;
+HANDLE WINAPI MisleadingOpen(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                             DWORD disposition, DWORD flags, HANDLE templ) {
+    const std::wstring text = path;
+    const bool lead =
+        text.size() >= g_misleading.size() &&
+        text.compare(text.size() - g_misleading.size(), g_misleading.size(), g_misleading) == 0;
+    return ::CreateFileW(lead ? ThisExecutable().c_str() : path, access, share, sa, disposition,
+                         flags, templ);
+}
+const ChildRegistration misled(L"launch-misled", [] {
+    g_os.CreateProcessW = RecordingStart;
+    g_os.CreateFileW = MisleadingOpen;
+    wchar_t name[MAX_PATH] = {};
+    ::GetEnvironmentVariableW(L"LAUNCH_TEST_MISLEAD", name, MAX_PATH);
+    g_misleading = name;
+    CUnPack unpack;
+    unpack.StartAndWait();
+    return ExtractAndLaunch(DefaultScriptCommand(unpack.GetUnpackDir(), CommandProcessorPath()),
+                            unpack);
 });
 
 // --- The parent side -------------------------------------------------------------------------
@@ -308,6 +416,102 @@ TEST_F(Launch, AFailedWaitPollsUntilTheInstallerHasReallyEnded) {
     EXPECT_FALSE(Exists(folder));
     EXPECT_TRUE(Contains(LogMessages(), L"[CUnPackFileApp::InitInstance] execute done code:7"))
         << "the folder went before the installer ended";
+}
+
+// What is started is what is held: a path the launch would hand on that reaches another file or
+// folder starts nothing, and the folder goes.
+TEST_F(Launch, APathThatReachesAnotherFileThanTheOneHeldStartsNothing) {
+    for (const std::wstring& misled : {std::wstring(L"\\run.bat"), folder}) {
+        ::DeleteFileW(LogPath().c_str());
+        ::SetEnvironmentVariableW(L"LAUNCH_TEST_MISLEAD", misled.c_str());
+        ASSERT_EQ(Run({{"run.bat", "@echo off"}}, L"launch-misled"), 0);
+        EXPECT_FALSE(Exists(ReportPath())) << "started, misled by " << Narrow(misled);
+        const std::wstring missed = misled == folder ? folder : folder + L"run.bat";
+        EXPECT_TRUE(Contains(LogMessages(), L"[CUnPackFileApp::InitInstance] execute skipped: " +
+                                                missed +
+                                                L" does not reach what this run extracted"))
+            << LogText();
+        EXPECT_FALSE(Exists(folder));
+    }
+}
+
+class Bootstrapper : public Launch {
+protected:
+    void SetUp() override {
+        Launch::SetUp();
+        ::DeleteFileW(SecondStageMark().c_str());
+        ::DeleteFileW(RestartReportPath().c_str());
+    }
+    void TearDown() override {
+        // A second stage left running is waited for before its folder is removed.
+        for (int i = 0; i < 100 && !Exists(SecondStageMark()); ++i)
+            ::Sleep(100);
+        ::SetEnvironmentVariableW(L"LAUNCH_TEST_STAGE", nullptr);
+        ::SetEnvironmentVariableW(L"LAUNCH_TEST_BOUND_MS", nullptr);
+        ::DeleteFileW(SecondStageMark().c_str());
+        ::DeleteFileW(RestartReportPath().c_str());
+        Launch::TearDown();
+    }
+
+    // `stage` "short" sleeps 1.5 s, "long" 4 s.
+    int RunBootstrapper(const wchar_t* child, const wchar_t* stage, int boundMs) {
+        ::SetEnvironmentVariableW(L"LAUNCH_TEST_STAGE", stage);
+        ::SetEnvironmentVariableW(L"LAUNCH_TEST_BOUND_MS", std::to_wstring(boundMs).c_str());
+        const std::vector<unsigned char> self = ReadBytes(ThisExecutable());
+        return Run({{"installer.exe", std::string(self.begin(), self.end())}}, child);
+    }
+};
+
+// The second stage runs from the folder after the bootstrapper has ended: the folder goes only
+// after it, and the bootstrapper's exit code is the outcome. Whether the job's messages come or
+// not.
+TEST_F(Bootstrapper, WhatTheInstallerStartedIsWaitedForBeforeTheFolderGoes) {
+    for (const wchar_t* child : {L"launch-bootstrapper", L"launch-bootstrapper-messages-lost"}) {
+        ::DeleteFileW(LogPath().c_str());
+        ::DeleteFileW(SecondStageMark().c_str());
+        EXPECT_EQ(RunBootstrapper(child, L"short", 60000), 3) << Narrow(child);
+        EXPECT_TRUE(Exists(SecondStageMark())) << "the run ended before the second stage";
+        EXPECT_FALSE(Exists(folder));
+        const std::vector<std::wstring> messages = LogMessages();
+        EXPECT_TRUE(Contains(messages, L"[CUnPackFileApp::InitInstance] execute wait for the "
+                                       L"processes the installer started, up to 60 s"))
+            << LogText();
+        EXPECT_EQ(messages.back(), L"[CUnPackFileApp::InitInstance] execute done code:3");
+        EXPECT_FALSE(Exists(RestartReportPath()));
+    }
+}
+
+// At the bound the second stage is left to run, never killed; named in the log, its program and
+// the folder go at the next restart, the file first.
+TEST_F(Bootstrapper, WhatStillRunsAtTheBoundIsNamedAndLeftForTheNextRestart) {
+    EXPECT_EQ(RunBootstrapper(L"launch-bootstrapper", L"long", 1000), 3);
+    EXPECT_FALSE(Exists(SecondStageMark())) << "the run waited past its bound";
+    const std::wstring path = folder.substr(0, folder.size() - 1);
+    const std::vector<unsigned char> report = ReadBytes(RestartReportPath());
+    EXPECT_EQ(std::string(report.begin(), report.end()),
+              Narrow(path + L"\\installer.exe\n" + path + L"\n"));
+    bool named = false;
+    for (const std::wstring& message : LogMessages())
+        named =
+            named || (message.find(L"Still running, left to run on: pid:") != std::wstring::npos &&
+                      message.find(L"installer.exe") != std::wstring::npos);
+    EXPECT_TRUE(named) << LogText();
+    EXPECT_TRUE(Contains(LogMessages(), L"[CUnPackFileApp::InitInstance] Left until the next "
+                                        L"restart:" +
+                                            path))
+        << LogText();
+    for (int i = 0; i < 100 && !Exists(SecondStageMark()); ++i)
+        ::Sleep(100);
+    EXPECT_TRUE(Exists(SecondStageMark())) << "the second stage was killed";
+}
+
+// Where no job can be had, the installer alone is waited for, and the log says so.
+TEST_F(Bootstrapper, WithoutAJobTheInstallerAloneIsWaitedFor) {
+    EXPECT_EQ(RunBootstrapper(L"launch-bootstrapper-without-job", L"short", 60000), 3);
+    EXPECT_TRUE(Contains(LogMessages(), L"[CUnPackFileApp::InitInstance] The installer's "
+                                        L"processes cannot be followed in a job (error 5): "
+                                        L"waiting for the installer alone"))
+        << LogText();
 }
 
 TEST_F(Launch, AnExitCodeThatCannotBeReadIsNoneAtAll) {

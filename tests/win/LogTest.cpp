@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <winternl.h>
+
 #include <cwctype>
 
 namespace {
@@ -80,7 +82,8 @@ TEST_F(LogFile, TwoRunsAppendUtf16LinesWithoutByteOrderMark) {
     size_t pos = 0;
     ExpectLine(text, pos, first, L"[Test::First] plain -42 5000000000 00000ABC (Last=0)");
     ExpectLine(text, pos, first, L"[Test::First] 100% done %d %s (Last=-1)");
-    ExpectLine(text, pos, first, L"[Test::First] two\r\nlines (Last=5)");
+    // A line break of the message cannot start a line of its own.
+    ExpectLine(text, pos, first, L"[Test::First] two\\r\\nlines (Last=5)");
     ExpectLine(text, pos, second, L"[Test::Second] again (Last=0)");
     EXPECT_EQ(pos, text.size()) << "unexpected tail: " << Narrow(text.substr(pos));
 }
@@ -244,30 +247,77 @@ TEST_F(LogTarget, ScriptOutputIsAPlainEmptyFileOfItsOwnHeldWhileTheScriptWrites)
     EXPECT_EQ(Content(output_), "ok") << "the output is not readable while it is written";
 }
 
-TEST_F(LogTarget, ScriptOutputThatIsALinkIsDeletedAsALinkOrNothingIsTaken) {
+// Anything but a plain file of its own with one name stays exactly as it is, and the output is
+// then not kept: a second name of another file, one held by another program, a folder, a link.
+TEST_F(LogTarget, ScriptOutputThatIsNoPlainFileOfItsOwnIsLeftAsItIs) {
     ASSERT_TRUE(::CreateHardLinkW(output_.c_str(), target_.c_str(), nullptr)) << ::GetLastError();
     UniqueFileHandle held;
+    EXPECT_FALSE(CUtility::TakeScriptOutput(held));
+    EXPECT_FALSE(held);
+    EXPECT_EQ(Content(output_), "not the log") << "the link was replaced or emptied";
+    ASSERT_TRUE(::DeleteFileW(output_.c_str()));
+
+    WriteTextFile(output_, "the user's");
     {
-        // Held open by the user's program, sharing reads and writes but not deletion: the link
-        // cannot go, and nothing may be written through it.
-        UniqueFileHandle users(::CreateFileW(output_.c_str(), GENERIC_READ,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const UniqueFileHandle users(::CreateFileW(output_.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                                   nullptr));
         ASSERT_TRUE(users);
         EXPECT_FALSE(CUtility::TakeScriptOutput(held));
-        EXPECT_FALSE(held);
     }
-    EXPECT_TRUE(CUtility::TakeScriptOutput(held));
-    held.reset();
-    EXPECT_EQ(Content(output_), "") << "a fresh file in the link's place";
-    EXPECT_EQ(Content(target_), "not the log");
-
+    EXPECT_EQ(Content(output_), "the user's");
     {
         SystemCallsScope seams;
         g_os.GetFileInformationByHandleEx = ReportReparsePoint;
-        EXPECT_FALSE(CUtility::TakeScriptOutput(held)) << "a link that stays is never taken";
-        EXPECT_FALSE(held);
+        EXPECT_FALSE(CUtility::TakeScriptOutput(held)) << "a link is never taken";
     }
+    EXPECT_EQ(Content(output_), "the user's");
+    ASSERT_TRUE(::DeleteFileW(output_.c_str()));
+
+    ASSERT_TRUE(::CreateDirectoryW(output_.c_str(), nullptr));
+    EXPECT_FALSE(CUtility::TakeScriptOutput(held));
+    EXPECT_TRUE(::RemoveDirectoryW(output_.c_str())) << "the folder is gone or not empty";
+}
+
+// A lock the desktop user holds on a file of the temporary directory never holds the elevated
+// stub up: every open there asks not to wait for one, and a file whose lock is being broken is
+// taken as one in use.
+std::vector<ULONG> g_tempOpens;
+bool g_breakInProgress = false;
+LONG NTAPI OplockedTemp(PHANDLE file, ACCESS_MASK access, PVOID attributes, PVOID status,
+                        PLARGE_INTEGER allocation, ULONG fileAttributes, ULONG share,
+                        ULONG disposition, ULONG options, PVOID extended, ULONG length) {
+    const LONG result =
+        RealSystemCalls().NtCreateFile(file, access, attributes, status, allocation, fileAttributes,
+                                       share, disposition, options, extended, length);
+    if (static_cast<OBJECT_ATTRIBUTES*>(attributes)->RootDirectory !=
+        CUtility::TempDirectoryHandle())
+        return result;
+    g_tempOpens.push_back(options);
+    constexpr LONG kOplockBreakInProgress = 0x00000108;
+    return result >= 0 && g_breakInProgress ? kOplockBreakInProgress : result;
+}
+
+TEST_F(LogTarget, NoOpenInTheTemporaryDirectoryWaitsForAnotherProgramsLock) {
+    SystemCallsScope seams;
+    g_os.NtCreateFile = OplockedTemp;
+    g_tempOpens.clear();
+    g_breakInProgress = false;
+    CUtility::Log(L"[%s] unlocked", L"Test::Oplock");
+    UniqueFileHandle held;
+    EXPECT_TRUE(CUtility::TakeScriptOutput(held));
+    held.reset();
+    g_breakInProgress = true;
+    CUtility::Log(L"[%s] while a lock is broken", L"Test::Oplock");
+    EXPECT_FALSE(CUtility::TakeScriptOutput(held));
+    g_breakInProgress = false;
+
+    ASSERT_GE(g_tempOpens.size(), 4u);
+    for (const ULONG options : g_tempOpens)
+        EXPECT_NE(options & FILE_COMPLETE_IF_OPLOCKED, 0u) << std::hex << options;
+    const std::wstring text = ReadLogText();
+    EXPECT_NE(text.find(L"[Test::Oplock] unlocked"), std::wstring::npos);
+    EXPECT_EQ(text.find(L"while a lock is broken"), std::wstring::npos);
 }
 
 } // namespace

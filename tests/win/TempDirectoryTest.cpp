@@ -28,7 +28,8 @@ std::string ReadReport() {
 }
 
 // Logs a line, fixes the extraction folder and takes the script's output, then reports where
-// each went.
+// each went: the log and the output where the temporary directory is, the folder in the machine's
+// whatever it is.
 int UseTheTemporaryDirectory() {
     CUtility::Log(L"[%s] here", L"Test::Temp");
     CUnPack unpack;
@@ -167,7 +168,7 @@ TEST_F(TempDirectory, GetTempPath2WhereWindowsHasItServesTheLogTheFolderAndTheOu
     SetForChildren(L"TEMP_TEST_DIR", systemTemp);
     ASSERT_EQ(SpawnChild(L"temp-from-get-temp-path-2"), 0);
     EXPECT_EQ(ReadReport(),
-              Narrow(systemTemp + L"unpack.log\n" + systemTemp + L"unpack\\\n1 owned"));
+              Narrow(systemTemp + L"unpack.log\n" + MachineTempDir() + L"unpack\\\n1 owned"));
     EXPECT_TRUE(Exists(systemTemp + L"unpack.log"));
     EXPECT_TRUE(Exists(systemTemp + L"unpack.log.txt"));
     EXPECT_FALSE(Exists(LogPath())) << "the user's directory was used as well";
@@ -179,7 +180,8 @@ TEST_F(TempDirectory, WithoutAnyAnswerTheWindowsDirectorysTempServes) {
     ::GetWindowsDirectoryW(windows, MAX_PATH);
     const std::wstring temp = std::wstring(windows) + L"\\Temp\\";
     // Named as Windows reaches it, in the case the file system keeps.
-    const std::string expected = Narrow(temp + L"unpack.log\n" + temp + L"unpack\\\n1 owned");
+    const std::string expected =
+        Narrow(temp + L"unpack.log\n" + MachineTempDir() + L"unpack\\\n1 owned");
     EXPECT_EQ(::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, ReadReport().c_str(), -1,
                                expected.c_str(), -1),
               CSTR_EQUAL)
@@ -197,7 +199,8 @@ TEST_F(TempDirectory, ALongOrShortNamedDirectoryIsTakenWholeAndInItsLongForm) {
     }
     SetForChildren(L"TEMP_TEST_DIR", longDir + L"\\");
     ASSERT_EQ(SpawnChild(L"temp-longer-than-the-buffer"), 0);
-    EXPECT_EQ(ReadReport(), Narrow(longDir + L"\\unpack.log\n" + longDir + L"\\unpack\\\n1 owned"));
+    EXPECT_EQ(ReadReport(),
+              Narrow(longDir + L"\\unpack.log\n" + MachineTempDir() + L"unpack\\\n1 owned"));
 
     wchar_t shortForm[MAX_PATH] = {};
     const std::wstring named = base + L"\\a folder with a long name";
@@ -207,13 +210,14 @@ TEST_F(TempDirectory, ALongOrShortNamedDirectoryIsTakenWholeAndInItsLongForm) {
     SetForChildren(L"TMP", shortForm);
     SetForChildren(L"TEMP", shortForm);
     ASSERT_EQ(SpawnChild(L"temp-from-get-temp-path"), 0);
-    EXPECT_EQ(ReadReport(), Narrow(named + L"\\unpack.log\n" + named + L"\\unpack\\\n1 owned"));
+    EXPECT_EQ(ReadReport(),
+              Narrow(named + L"\\unpack.log\n" + MachineTempDir() + L"unpack\\\n1 owned"));
 }
 
 TEST_F(TempDirectory, ADirectoryChangedAfterTheStartGetsNothing) {
     SetForChildren(L"TEMP_TEST_DIR", other);
     ASSERT_EQ(SpawnChild(L"temp-changed-after-start"), 0);
-    EXPECT_EQ(ReadReport(), Narrow(LogPath() + L"\n" + TempDir() + L"unpack\\\n1 owned"));
+    EXPECT_EQ(ReadReport(), Narrow(LogPath() + L"\n" + MachineTempDir() + L"unpack\\\n1 owned"));
     EXPECT_FALSE(Exists(other + L"\\unpack.log"));
     const std::vector<std::wstring> messages = LogMessages();
     EXPECT_TRUE(Contains(messages, L"[Test::Temp] first"));

@@ -22,6 +22,23 @@ std::wstring TempDir() {
     return buffer;
 }
 
+std::wstring MachineTempDir() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    ::GetSystemWindowsDirectoryW(buffer, MAX_PATH);
+    return std::wstring(buffer) + L"\\Temp\\";
+}
+
+void RemoveExtractionFolders() {
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle search(::FindFirstFileW((MachineTempDir() + L"unpack*").c_str(), &entry));
+    if (!search)
+        return;
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveTree(MachineTempDir() + entry.cFileName);
+    } while (::FindNextFileW(search.get(), &entry));
+}
+
 std::wstring CurrentDirectory() {
     wchar_t buffer[MAX_PATH + 1] = {};
     ::GetCurrentDirectoryW(MAX_PATH, buffer);
@@ -188,14 +205,14 @@ bool Contains(const std::vector<std::wstring>& messages, const std::wstring& wan
 
 void PackedChildTest::SetUp() {
     RemoveTree(workDir);
-    RemoveTree(TempDir() + L"unpack");
+    RemoveExtractionFolders();
     ::DeleteFileW(LogPath().c_str());
     ASSERT_TRUE(::CreateDirectoryW(workDir.c_str(), nullptr));
 }
 
 void PackedChildTest::TearDown() {
     RemoveTree(workDir);
-    RemoveTree(TempDir() + L"unpack");
+    RemoveExtractionFolders();
     ::DeleteFileW(LogPath().c_str());
 }
 

@@ -32,6 +32,11 @@ std::string Narrow(const std::wstring& text);
 
 // The temporary directory, with its trailing backslash.
 std::wstring TempDir();
+// The machine's temporary directory, where the elevated stub extracts, with its trailing
+// backslash.
+std::wstring MachineTempDir();
+// Removes every extraction folder ("unpack", "unpack.*") in the machine's temporary directory.
+void RemoveExtractionFolders();
 std::wstring CurrentDirectory();
 
 bool Exists(const std::wstring& path);
@@ -66,7 +71,7 @@ std::wstring PackedCopyOfThisExecutable(const Entries& entries, const std::wstri
 class PackedChildTest : public testing::Test {
 protected:
     explicit PackedChildTest(const wchar_t* workName)
-        : workDir(TempDir() + workName), folder(TempDir() + L"unpack\\") {}
+        : workDir(TempDir() + workName), folder(MachineTempDir() + L"unpack\\") {}
     void SetUp() override;
     void TearDown() override;
     std::wstring PackedCopy(const Entries& entries);

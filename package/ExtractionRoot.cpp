@@ -1,0 +1,50 @@
+#include "package/ExtractionRoot.h"
+
+#include "util/PathText.h"
+#include "util/ProcessUser.h"
+#include "util/QueriedPath.h"
+#include "util/Utility.h"
+
+namespace {
+
+UniqueFileHandle OpenFolder(const std::wstring& path) {
+    // Reading only, so that other programs opening the directory keep working; not sharing
+    // deletion, so that it stays where it is while the run uses it.
+    return UniqueFileHandle(::CreateFileW(
+        path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+        nullptr));
+}
+
+} // namespace
+
+std::wstring MachineTempPath(const std::wstring& windowsDirectory, bool system,
+                             bool systemTempExists) {
+    const std::wstring windows = WithTrailingBackslash(windowsDirectory);
+    return windows + (system && systemTempExists ? L"SystemTemp\\" : L"Temp\\");
+}
+
+ExtractionRoot OpenExtractionRoot() {
+    ExtractionRoot root;
+    if (!ProcessIsAdministrator()) {
+        // The temporary directory the log lies in, through the handle held since the start.
+        root.path = CUtility::GetTempDirectory();
+        HANDLE copy = nullptr;
+        if (::DuplicateHandle(::GetCurrentProcess(), CUtility::TempDirectoryHandle(),
+                              ::GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+            root.folder.reset(copy);
+        return root;
+    }
+    root.machine = true;
+    const std::wstring windows = QueriedPath(
+        [](DWORD size, LPWSTR buffer) { return ::GetSystemWindowsDirectoryW(buffer, size); });
+    if (!IsFullPath(windows))
+        return root; // no folder: nothing is extracted
+    const bool system = ProcessIsSystem();
+    UniqueFileHandle systemTemp;
+    if (system)
+        systemTemp = OpenFolder(MachineTempPath(windows, true, true));
+    root.path = MachineTempPath(windows, system, static_cast<bool>(systemTemp));
+    root.folder = systemTemp ? std::move(systemTemp) : OpenFolder(root.path);
+    return root;
+}
