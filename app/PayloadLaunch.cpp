@@ -28,6 +28,9 @@ constexpr DWORD kPollIntervalMs = 3000;
 constexpr DWORD kCleanupPauseMs = 10;
 constexpr int kMaxCleanupRetries = 2000 / kCleanupPauseMs;
 
+// What the installer started and that ends within this long is waited for without a word.
+constexpr DWORD kMomentMs = 1000;
+
 // Waits until the process has ended and returns its exit code; false when that cannot be read.
 // Waiting on the handle rather than polling the exit code: an installer that ends with 259
 // (STILL_ACTIVE) is still seen to end, and one that ends early is noticed at once. Should the wait
@@ -206,26 +209,23 @@ bool StartProcess(const StartCommand& start, const LaunchCommand& command,
 // programs'. Says why not in the log, and deletes the folder of a package that may not start.
 bool MayStart(const LaunchCommand& command, CUnPack& unpack, Environment& machine,
               UniqueFileHandle& scriptOutput) {
+    std::wstring reason;
     switch (unpack.Ended()) {
-    case ExtractionEnd::complete:
-        break;
     case ExtractionEnd::refused:
-        CUtility::Log(L"[%s] execute skipped: the package is not the one the stub was signed with",
-                      kInitInstance);
-        return false;
+        reason = L"the package is not the one the stub was signed with";
+        break;
     case ExtractionEnd::noRoom:
     case ExtractionEnd::writeFailed:
-        CUtility::Log(L"[%s] execute skipped: the extraction did not complete", kInitInstance);
-        return false;
-    case ExtractionEnd::notRun:
-        break; // said below, by the file that is missing
+        reason = L"the extraction did not complete";
+        break;
+    case ExtractionEnd::complete:
+    case ExtractionEnd::notRun: // said below, by the file that is missing
+        if (!unpack.Folder().IsOwn())
+            reason = L"the extraction folder is not this run's own";
+        break;
     }
-    if (!unpack.Folder().IsOwn()) {
-        CUtility::Log(L"[%s] execute skipped: the extraction folder is not this run's own",
-                      kInitInstance);
-        return false;
-    }
-    std::wstring reason = ReasonNotToStart(command, unpack);
+    if (reason.empty())
+        reason = ReasonNotToStart(command, unpack);
     if (reason.empty() && !MachineEnvironment(machine))
         reason = L"the machine's environment could not be read";
     if (reason.empty()) {
@@ -302,12 +302,16 @@ void DeleteFolder(CUnPack& unpack, bool processesLeftRunning) {
 }
 
 // Follows what the installer leaves running, up to the bound, and names what still runs then.
-// True when something does.
+// True when something does. What ends within a moment (a console program's host) goes unsaid.
 bool WaitForWhatItLeft(InstallerJob& job, DWORD boundMs) {
-    if (!job.Running().empty() && boundMs > 0)
-        CUtility::Log(L"[%s] execute wait for the processes the installer started, up to %d s",
-                      kInitInstance, static_cast<int>(boundMs / 1000));
-    const std::vector<DWORD> running = job.WaitForAll(boundMs);
+    const DWORD moment = boundMs < kMomentMs ? boundMs : kMomentMs;
+    std::vector<DWORD> running = job.WaitForAll(moment);
+    if (!running.empty() && boundMs > moment) {
+        CUtility::Log(L"[%s] execute wait for %d processes the installer started, up to %d s",
+                      kInitInstance, static_cast<int>(running.size()),
+                      static_cast<int>(boundMs / 1000));
+        running = job.WaitForAll(boundMs - moment);
+    }
     for (const DWORD id : running)
         CUtility::Log(L"[%s] Still running, left to run on: pid:%d %s", kInitInstance,
                       static_cast<int>(id), CUtility::ProcessImagePath(id).c_str());

@@ -110,19 +110,27 @@ class Wine:
         self.temp = self.prefix / "drive_c" / "users" / getpass.getuser() / "Temp"
         self.windows_temp = "C:\\users\\" + getpass.getuser() + "\\Temp\\"
         self.log = self.temp / "unpack.log"
-        self.folder = self.temp / "unpack"
-        # What the stub starts gets the machine's environment, and with it the machine's TEMP.
+        # The elevated stub extracts into the machine's temporary directory, and what it starts
+        # gets the machine's environment, and with it the machine's TEMP.
         self.installer_temp = self.prefix / "drive_c" / "windows" / "temp"
+        self.folder = self.installer_temp / "unpack"
+        self.windows_folder = "C:\\windows\\Temp\\unpack\\"
 
     @staticmethod
     def windows_path(path):
         return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
+    def run_folders(self):
+        """The extraction folders in the machine's temporary directory: unpack and unpack.*."""
+        return sorted(path for path in self.installer_temp.iterdir()
+                      if path.name.lower() == "unpack" or path.name.lower().startswith("unpack."))
+
     def clean(self):
-        if self.folder.is_dir():
-            shutil.rmtree(self.folder, ignore_errors=True)
-        else:
-            self.folder.unlink(missing_ok=True)
+        for folder in [*self.run_folders(), self.temp / "unpack"]:
+            if folder.is_dir() and not folder.is_symlink():
+                shutil.rmtree(folder, ignore_errors=True)
+            elif folder.exists() or folder.is_symlink():
+                folder.unlink(missing_ok=True)
         for name in ("unpack.log", "unpack.log.txt", "payload-record.txt", "planted-ran.txt",
                      "genuine-ran.txt"):
             (self.temp / name).unlink(missing_ok=True)
@@ -136,6 +144,17 @@ class Wine:
             done = run_wine([exe, *args], env=full_env, cwd=cwd, timeout=timeout)
         self.box_sizes = boxes.sizes
         return done.returncode, len(boxes.seen)
+
+    def run_with_temp(self, exe, temp, *args, folder=None):
+        """Runs a program with TMP and TEMP set to `temp` (a Windows path, any characters), as
+        the caller of an elevated program may set them, through a batch file in `folder` (a
+        directory of the host): Wine takes neither from the host's environment. Returns as run
+        does."""
+        script = Path(folder or tempfile.mkdtemp()) / "with-temp.bat"
+        line = " ".join(f'"{arg}"' for arg in [self.windows_path(exe), *args])
+        script.write_bytes((f'@set "TMP={temp}"\r\n@set "TEMP={temp}"\r\n@{line}\r\n')
+                           .encode("cp1252"))
+        return self.run("cmd", "/c", self.windows_path(script))
 
     def run_for_code(self, exe, *args, through=None, timeout=120):
         """Runs a program under Wine through a program that prints its whole exit code
@@ -152,6 +171,22 @@ class Wine:
         full_env = dict(os.environ, **(env or {}))
         return subprocess.Popen([WINE, str(exe), *args], env=full_env,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def extract_and_look(self, stub, payload="payload.exe"):
+        """Runs `stub` in named-file mode with its packaged stand-in installer `payload` sleeping,
+        and returns what lay in the extraction folder while it ran ({"data\\a.cab": bytes}),
+        the installer left out: after the run the folder is gone."""
+        process = self.start(stub, payload, "--sleep", "4000")
+        try:
+            assert wait_for(lambda: process.poll() is not None or any(
+                m.startswith("[CUnPackFileApp::InitInstance] execute wait pid:")
+                for m in self.messages())), "the installer never started"
+            files = {str(path.relative_to(self.folder)).replace("/", "\\"): path.read_bytes()
+                     for path in self.folder.rglob("*") if path.is_file()}
+        finally:
+            process.wait(timeout=120)
+        files.pop(payload, None)
+        return files
 
     def log_lines(self):
         if not self.log.exists():

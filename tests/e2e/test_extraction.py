@@ -9,13 +9,6 @@ import package_writer
 UNVERIFIED = "[CUnPack::UnPackFiles] The package carries no digest: it is extracted unverified"
 
 
-def keep_folder(name):
-    """Named-file mode with a packaged file the machine has no association for (Wine registers
-    none for .txt and .bin): the launch fails, so the folder stays after the run and what was
-    extracted can be inspected. A file the run did not extract is not started, and the folder
-    goes."""
-    return (name, "x")
-
 FILES = {
     "run.bat": b"@echo off\r\nexit /b 0\r\n",
     "setup.ini": b"[Setup]\r\nName=sample\r\n",
@@ -42,7 +35,7 @@ def extraction_messages(messages):
 
 
 def expected_extraction(wine, stub_path, sign_size, offset, files, verified=True):
-    folder = wine.windows_temp + "unpack\\"
+    folder = wine.windows_folder
     lines = [
         f"[CUnPack::FindHeader] Name:{wine.windows_path(stub_path)}",
         f"[CUnPack::FindHeader] Sign Size:{sign_size}",
@@ -70,25 +63,21 @@ def assert_lines(actual, expected):
             assert got == want
 
 
-def extracted(wine):
-    return {p.name: p.read_bytes() for p in wine.folder.iterdir()} if wine.folder.exists() else {}
-
-
 class TestBuiltByTheTool:
-    def test_unsigned_stub_extracts_every_file_with_exact_log_lines(self, wine, pack):
-        stub = pack(FILES)
+    def test_unsigned_stub_extracts_every_file_with_exact_log_lines(self, wine, pack,
+                                                                     payload_exe):
+        files = {**FILES, "payload.exe": payload_exe.read_bytes()}
+        stub = pack(files)
         data = stub.read_bytes()
-        code, boxes = wine.run(stub, *keep_folder("block1024.bin"))
-        assert (code, boxes) == (0, 0)
-
-        messages = wine.messages()
-        assert_lines(extraction_messages(messages),
+        assert wine.extract_and_look(stub) == FILES
+        assert_lines(extraction_messages(wine.messages()),
                      expected_extraction(wine, stub, 0, package_writer.first_header_offset(data),
-                                         FILES))
-        assert extracted(wine) == FILES
+                                         files))
+        assert not wine.folder.exists()
 
-    def test_signed_stub_extracts_every_file(self, wine, pack, sign, tmp_path):
-        unsigned = pack(FILES, name="unsigned.exe")
+    def test_signed_stub_extracts_every_file(self, wine, pack, sign, tmp_path, payload_exe):
+        files = {**FILES, "payload.exe": payload_exe.read_bytes()}
+        unsigned = pack(files, name="unsigned.exe")
         signed = sign(unsigned, tmp_path / "signed.exe")
         data = signed.read_bytes()
         cert = certificate_size(data)
@@ -96,27 +85,30 @@ class TestBuiltByTheTool:
         # Signing appended the table right after the trailer, with no padding in between.
         assert len(data) == len(unsigned.read_bytes()) + cert
 
-        code, _ = wine.run(signed, *keep_folder("block1024.bin"))
-        assert code == 0
+        assert wine.extract_and_look(signed) == FILES
         offset = package_writer.first_header_offset(unsigned.read_bytes())
         assert_lines(extraction_messages(wine.messages()),
-                     expected_extraction(wine, signed, cert, offset, FILES))
-        assert extracted(wine) == FILES
+                     expected_extraction(wine, signed, cert, offset, files))
 
-    def test_large_payload_is_extracted_intact(self, wine, pack):
+    def test_large_payload_and_a_tree_are_extracted_intact(self, wine, pack, payload_exe,
+                                                            tmp_path):
         big = bytes((i * 7919) % 251 for i in range(3 * 1024 * 1024 + 17))
-        stub = pack({"big.bin": big})
-        wine.run(stub, *keep_folder("big.bin"))
-        assert extracted(wine) == {"big.bin": big}
+        (tmp_path / "tree" / "data" / "lang").mkdir(parents=True)
+        (tmp_path / "tree" / "data" / "big.bin").write_bytes(big)
+        (tmp_path / "tree" / "data" / "lang" / "de.txt").write_bytes(b"Hallo")
+        stub = pack({"payload.exe": payload_exe.read_bytes()},
+                    options=[str(tmp_path / "tree" / "data")])
+        assert wine.extract_and_look(stub) == {"data\\big.bin": big,
+                                               "data\\lang\\de.txt": b"Hallo"}
 
 
 class TestDamagedPackages:
-    def run_crafted(self, wine, tmp_path, data, keep="a.txt"):
+    def run_crafted(self, wine, tmp_path, data):
         """The lines of the extraction, after the one saying that another tool's package
         carries no digest."""
         stub = tmp_path / "crafted.exe"
         stub.write_bytes(data)
-        code, boxes = wine.run(stub, *keep_folder(keep))
+        code, boxes = wine.run(stub, "a.txt", "x")
         assert (code, boxes) == (0, 0)
         lines = extraction_messages(wine.messages())
         assert lines.count(UNVERIFIED) <= 1
@@ -127,7 +119,7 @@ class TestDamagedPackages:
         lines = self.run_crafted(wine, tmp_path, stub_image + bytes(284))
         assert lines[1:] == ["[CUnPack::FindHeader] Sign Size:0",
                              "[CUnPack::FindHeader] Header offset:0"]
-        assert extracted(wine) == {}
+        assert not wine.run_folders()
 
     def test_stub_without_package_ending_in_text_extracts_nothing(self, wine, tmp_path,
                                                                   stub_image):
@@ -140,7 +132,7 @@ class TestDamagedPackages:
         assert lines[1:] == ["[CUnPack::FindHeader] Sign Size:0",
                              f"[CUnPack::FindHeader] Header offset:{low32}",
                              "[CUnPack::UnPackFiles] UnPack total 0 files."]
-        assert extracted(wine) == {}
+        assert not wine.run_folders()
 
     def test_header_offset_beyond_the_end_extracts_nothing(self, wine, tmp_path, stub_image):
         data = bytearray(package_writer.build(stub_image, [("a.txt", b"a")]))
@@ -155,22 +147,28 @@ class TestDamagedPackages:
             data = package_writer.build(stub_image, [("a.txt", b"abc")], count=count)
             lines = self.run_crafted(wine, tmp_path, data)
             assert lines[-1] == "[CUnPack::UnPackFiles] UnPack total 0 files."
-            assert extracted(wine) == {}
+            assert not wine.run_folders()
 
-    def test_end_marker_and_trailer_are_never_read_as_entries(self, wine, tmp_path, stub_image):
-        data = package_writer.build(stub_image, [("a.txt", b"abc"), ("b.txt", b"")])
-        lines = self.run_crafted(wine, tmp_path, data)
-        assert lines[-1] == "[CUnPack::UnPackFiles] UnPack total 2 files."
-        assert extracted(wine) == {"a.txt": b"abc", "b.txt": b""}
+    def test_end_marker_and_trailer_are_never_read_as_entries(self, wine, tmp_path, stub_image,
+                                                               payload_exe):
+        data = package_writer.build(stub_image, [("a.txt", b"abc"), ("b.txt", b""),
+                                                 ("payload.exe", payload_exe.read_bytes())])
+        stub = tmp_path / "crafted.exe"
+        stub.write_bytes(data)
+        assert wine.extract_and_look(stub) == {"a.txt": b"abc", "b.txt": b""}
+        assert extraction_messages(wine.messages())[-1] == \
+            "[CUnPack::UnPackFiles] UnPack total 3 files."
 
-    def test_payload_running_past_the_end_stops_before_writing(self, wine, tmp_path, stub_image):
+    def test_payload_running_past_the_end_keeps_nothing(self, wine, tmp_path, stub_image):
         good = package_writer.build(stub_image, [("a.txt", b"first"), ("b.bin", b"x" * 5000)])
         # Cut the second payload short, keeping end marker and trailer at the end.
         cut = good[:len(good) - 292 - 4000] + good[-292:]
         lines = self.run_crafted(wine, tmp_path, cut)
         assert lines[-1].startswith(
             "[CUnPack::UnPackFiles] (2/2)Package damaged: b.bin needs 5000 bytes, ")
-        assert extracted(wine) == {"a.txt": b"first"}
+        assert not wine.run_folders()
+        assert "[CUnPackFileApp::InitInstance] execute skipped: the package is not the one the " \
+            "stub was signed with" in wine.messages()
 
     def test_size_field_far_beyond_the_file_is_refused(self, wine, tmp_path, stub_image):
         data = bytearray(package_writer.build(stub_image, [("huge.bin", b"tiny")]))
@@ -179,7 +177,7 @@ class TestDamagedPackages:
         lines = self.run_crafted(wine, tmp_path, bytes(data))
         assert lines[-1].startswith(
             f"[CUnPack::UnPackFiles] (1/1)Package damaged: huge.bin needs {1 << 50} bytes, ")
-        assert extracted(wine) == {}
+        assert not wine.run_folders()
 
     def test_short_header_at_the_end_of_the_file_is_reported(self, wine, tmp_path, stub_image):
         # The trailer points 100 bytes before the end, where its own name field holds a count.
@@ -189,23 +187,28 @@ class TestDamagedPackages:
         struct.pack_into("<i", data, start, 1)
         lines = self.run_crafted(wine, tmp_path, bytes(data))
         assert lines[-1] == "[CUnPack::UnPackFiles] Package damaged: header 1 has 100 of 284 bytes"
-        assert extracted(wine) == {}
+        assert not wine.run_folders()
 
-    def test_names_that_leave_the_folder_are_skipped(self, wine, tmp_path, stub_image):
-        # Names with a folder, drive or stream in them would write outside the folder; device
-        # names, a trailing dot or blank and control characters would not make the file named.
-        hostile = ["..\\escaped.txt", "../escaped2.txt", "C:escaped3.txt", "..", ".", "",
-                   "sub\\inner.txt", "safe.txt:stream", "CON", "nul.txt", "com1.log",
-                   "trailing.", "blank ", "bell\x07.txt"]
-        entries = [(name, b"bad") for name in hostile] + [("fine.txt", b"good")]
-        data = package_writer.build(stub_image, entries)
-        lines = self.run_crafted(wine, tmp_path, data, keep="fine.txt")
-
-        n = len(entries)
-        skipped = [line for line in lines if "Unsafe file name skipped:" in line]
-        assert skipped == [f"[CUnPack::UnPackFiles] ({i}/{n})Unsafe file name skipped:{name} (3)"
-                           for i, name in enumerate(hostile, start=1)]
-        assert lines[-1] == f"[CUnPack::UnPackFiles] UnPack total {n} files."
-        assert extracted(wine) == {"fine.txt": b"good"}
-        assert not (wine.temp / "escaped.txt").exists()
-        assert not (wine.temp / "escaped2.txt").exists()
+    def test_names_that_leave_the_folder_write_nothing_anywhere_and_start_nothing(
+            self, wine, tmp_path, stub_image):
+        # Names with a drive, "..", an empty component or a stream would write outside the folder;
+        # device names, a trailing dot or blank and control characters would not make the file
+        # named. Each refuses the package it is in.
+        hostile = ["..\\escaped.txt", "data\\..\\..\\escaped.txt", "../escaped.txt",
+                   "C:escaped.txt", "C:\\escaped.txt", "\\escaped.txt", "data\\\\x.txt",
+                   "data\\", "..", ".", "", "safe.txt:stream", "CON", "data\\nul.txt",
+                   "com1.log", "trailing.", "data.\\x.txt", "blank ", "bell\x07.txt"]
+        for name in hostile:
+            wine.clean()
+            data = package_writer.build(stub_image, [("run.bat", b"@echo off\r\n"),
+                                                     (name, b"bad")])
+            lines = self.run_crafted(wine, tmp_path, data)
+            shown = name.replace("\x07", "\\x07")
+            assert lines[-1] == (f"[CUnPack::UnPackFiles] (2/2)Package refused: {shown} is no name "
+                                 "the extraction folder can hold; nothing of it is kept"), name
+            assert not wine.run_folders(), name
+            assert not any(path.name.startswith("escaped")
+                           for folder in (wine.temp, wine.installer_temp, wine.prefix / "drive_c")
+                           for path in folder.iterdir()), name
+            assert not any(m.startswith("[CUnPackFileApp::InitInstance] execute succ")
+                           for m in wine.messages()), name

@@ -65,14 +65,14 @@ class TestDefaultMode:
 
         lines = launch_lines(wine.messages())
         assert re.fullmatch(
-            rf"\{INIT} dir:{re.escape(wine.windows_temp)}unpack\\"
+            rf"\{INIT} dir:{re.escape(wine.windows_folder)}"
             rf" file:{re.escape(default_command_file())}"
             rf" param:/D /E:ON /V:OFF /c run\.bat", lines[0]), lines[0]
         # The script's own exit code is logged and changes nothing else.
         assert_waited_launch(lines, 3)
 
         output = (wine.temp / "unpack.log.txt").read_bytes().decode("ascii")
-        assert "script ran in C:\\users\\" in output and "\\Temp\\unpack" in output
+        assert f"script ran in {wine.windows_folder[:-1]}" in output, output
         assert "Name=sample" in output
         assert not wine.folder.exists(), "the extraction folder is deleted after the run"
 
@@ -105,7 +105,7 @@ class TestNamedFileMode:
         assert logged_parameters(wine) == '/q "two words"  --exit 7'
         record = payload_record(wine)
         assert record["args"] == ["/q", "two words", "--exit", "7"]
-        assert record["cwd"].rstrip("\\").lower() == (wine.windows_temp + "unpack").lower()
+        assert record["cwd"].rstrip("\\").lower() == wine.windows_folder[:-1].lower()
 
         lines = launch_lines(wine.messages())
         assert lines[0].startswith(f"{INIT} dir:") and " file:payload.exe param:" in lines[0]
@@ -128,21 +128,13 @@ class TestNamedFileMode:
         assert_waited_launch(launch_lines(wine.messages()), 259)
         assert not wine.folder.exists()
 
-    def test_a_file_without_an_association_fails_and_the_folder_waits_for_the_next_run(
-            self, wine, pack, payload_exe):
-        # Wine registers no class for .bin: the shell has nothing to open it with.
+    def test_a_file_without_an_association_fails_and_nothing_of_it_stays(self, wine, pack,
+                                                                         payload_exe):
+        # Wine registers no class for .bin: there is nothing to open it with.
         stub = pack({"payload.exe": payload_exe.read_bytes(), "data.bin": SETUP_INI})
         assert wine.run(stub, "data.bin", "/q") == (0, 0)
-
         assert launch_lines(wine.messages())[1:] == [f"{INIT} execute fail"]
-        assert sorted(p.name for p in wine.folder.iterdir()) == ["data.bin", "payload.exe"]
-
-        # The next run clears the stale folder before it extracts its own package.
-        stale = wine.folder / "left-over.txt"
-        stale.write_bytes(b"stale")
-        other = pack({"run.bat": RUN_BAT, "other.bin": b""}, name="other.exe")
-        assert wine.run(other, "other.bin", "/q") == (0, 0)
-        assert sorted(p.name for p in wine.folder.iterdir()) == ["other.bin", "run.bat"]
+        assert not wine.run_folders()
 
 
 class TestSingleInstance:

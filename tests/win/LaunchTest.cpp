@@ -473,7 +473,7 @@ TEST_F(Bootstrapper, WhatTheInstallerStartedIsWaitedForBeforeTheFolderGoes) {
         EXPECT_TRUE(Exists(SecondStageMark())) << "the run ended before the second stage";
         EXPECT_FALSE(Exists(folder));
         const std::vector<std::wstring> messages = LogMessages();
-        EXPECT_TRUE(Contains(messages, L"[CUnPackFileApp::InitInstance] execute wait for the "
+        EXPECT_TRUE(Contains(messages, L"[CUnPackFileApp::InitInstance] execute wait for 1 "
                                        L"processes the installer started, up to 60 s"))
             << LogText();
         EXPECT_EQ(messages.back(), L"[CUnPackFileApp::InitInstance] execute done code:3");
