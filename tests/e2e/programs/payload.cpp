@@ -2,12 +2,17 @@
 // %TEMP%\payload-record.txt (UTF-8: the raw command line, then one argument per line), then
 // optionally waits and exits with a chosen code:
 //   payload.exe [--hold PATH] [--hold-shared PATH] [--mutex NAME] [--rewrite PATH] [--sleep MS]
-//               [--exit CODE] [anything else]
+//               [--exit CODE] [--read-after MS NAME] [--spawn [--elsewhere] ARGUMENTS...]
+//               [anything else]
 // --hold keeps PATH open letting others read it only; --hold-shared lets them read and write it
 // too, but not delete or rename it. --mutex creates a mutex of that name, with the default
 // security a program without administrator rights would give it. --rewrite polls PATH for up to
 // --sleep's time and puts a script of its own in it the first moment it may open it for writing,
-// as a program of the user's can where no access-control list protects a file.
+// as a program of the user's can where no access-control list protects a file. --read-after waits,
+// then reads NAME beside its own program and writes "read:" and what it read, or "missing", into
+// %TEMP%\second-stage.txt. --spawn starts its own program again with the ARGUMENTS that follow, in
+// its own current directory (in C:\ with --elsewhere), and exits at once without waiting for it:
+// a bootstrapper and its second stage.
 #include <windows.h>
 
 #include <cwchar>
@@ -63,14 +68,71 @@ void Rewrite(const wchar_t* path, DWORD milliseconds) {
     }
 }
 
+std::wstring OwnFolder() {
+    wchar_t self[MAX_PATH + 1] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring folder = self;
+    return folder.substr(0, folder.rfind(L'\\') + 1);
+}
+
+void ReadAfter(DWORD milliseconds, const wchar_t* name) {
+    ::Sleep(milliseconds);
+    std::string text = "missing";
+    const HANDLE file = ::CreateFileW((OwnFolder() + name).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        char content[256] = {};
+        DWORD read = 0;
+        ::ReadFile(file, content, sizeof content, &read, nullptr);
+        ::CloseHandle(file);
+        text = "read:" + std::string(content, read);
+    }
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const HANDLE out = ::CreateFileW((std::wstring(temp) + L"second-stage.txt").c_str(),
+                                     GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    ::CloseHandle(out);
+}
+
+// Starts this program again with argv[first...], without waiting for it.
+void Spawn(int argc, wchar_t** argv, int first) {
+    bool elsewhere = first < argc && std::wcscmp(argv[first], L"--elsewhere") == 0;
+    if (elsewhere)
+        ++first;
+    wchar_t self[MAX_PATH + 1] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring line = L"\"" + std::wstring(self) + L"\"";
+    for (int i = first; i < argc; ++i)
+        line += L" \"" + std::wstring(argv[i]) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (::CreateProcessW(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                         elsewhere ? L"C:\\" : nullptr, &startup, &started)) {
+        ::CloseHandle(started.hThread);
+        ::CloseHandle(started.hProcess);
+    }
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     Record(argc, argv);
     int exitCode = 0;
     const wchar_t* rewrite = nullptr;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::wcscmp(argv[i], L"--hold") == 0)
+    for (int i = 1; i < argc; ++i) {
+        if (std::wcscmp(argv[i], L"--spawn") == 0) {
+            Spawn(argc, argv, i + 1);
+            break;
+        }
+        if (i + 1 == argc)
+            break;
+        if (std::wcscmp(argv[i], L"--read-after") == 0 && i + 2 < argc)
+            ReadAfter(static_cast<DWORD>(std::wcstoul(argv[i + 1], nullptr, 10)), argv[i + 2]);
+        else if (std::wcscmp(argv[i], L"--hold") == 0)
             ::CreateFileW(argv[i + 1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
         else if (std::wcscmp(argv[i], L"--hold-shared") == 0)

@@ -1,0 +1,128 @@
+"""The installer's whole life, as installers really live it, under Wine with the packed and signed
+stub: a bootstrapper whose second stage runs on from the folder, a script's `start`, a helper left
+running, a disk that fills; and the outcome the caller is told."""
+
+import os
+import subprocess
+
+import pytest
+
+from conftest import run_wine, wait_for
+
+INIT = "[CUnPackFileApp::InitInstance]"
+SESSION_MANAGER = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager"
+
+
+@pytest.fixture
+def signed(pack, sign, tmp_path):
+    """signed(files, options=()) packs with the tool's defaults and `options`, and signs."""
+    def make(files, options=(), name="Setup.exe"):
+        unsigned = pack(files, name="unsigned-" + name, options=options)
+        return sign(unsigned, tmp_path / name)
+    return make
+
+
+def second_stage(wine):
+    path = wine.installer_temp / "second-stage.txt"
+    return path.read_bytes() if path.exists() else None
+
+
+def pending_renames():
+    """What PendingFileRenameOperations lists, one path a line."""
+    done = run_wine(["reg", "query", SESSION_MANAGER, "/v", "PendingFileRenameOperations"],
+                    text=True)
+    return done.stdout if done.returncode == 0 else ""
+
+
+@pytest.fixture(autouse=True)
+def no_second_stage(wine):
+    (wine.installer_temp / "second-stage.txt").unlink(missing_ok=True)
+    yield
+    run_wine(["taskkill", "/f", "/im", "payload.exe"])
+    (wine.installer_temp / "second-stage.txt").unlink(missing_ok=True)
+
+
+class TestWhatTheInstallerStarts:
+    @pytest.mark.parametrize("where", [(), ("--elsewhere",)])
+    def test_a_bootstrappers_second_stage_finds_its_files(self, wine, signed, payload_exe, where):
+        # The bootstrapper ends at once; its second stage reads its data two seconds later, its
+        # current directory in the folder or elsewhere.
+        stub = signed({"payload.exe": payload_exe.read_bytes(), "data.txt": b"the data"})
+        code, boxes = wine.run_for_code(stub, "payload.exe", "--exit", "5", "--spawn", *where,
+                                        "--read-after", "2000", "data.txt")
+        assert (code, boxes) == (5, 0)
+        assert second_stage(wine) == b"read:the data", "the stub ended before the second stage"
+        assert not wine.run_folders(), "something of the run stayed"
+        assert wine.messages()[-2] == f"{INIT} execute done code:5"
+
+    def test_a_scripts_start_is_waited_for(self, wine, signed, payload_exe):
+        run_bat = b'@echo off\r\nstart "" payload.exe --read-after 2000 data.txt\r\n'
+        stub = signed({"run.bat": run_bat, "payload.exe": payload_exe.read_bytes(),
+                       "data.txt": b"started"})
+        assert wine.run_for_code(stub) == (0, 0)
+        assert second_stage(wine) == b"read:started"
+        assert not wine.run_folders()
+
+
+def test_a_helper_left_running_is_named_left_for_the_restart_and_blocks_no_later_run(
+        wine, signed, payload_exe):
+    stub = signed({"payload.exe": payload_exe.read_bytes(), "data.txt": b"x"},
+                  options=("--wait-children", "5"))
+    started = wine.start(stub, "payload.exe", "--spawn", "--sleep", "120000")
+    try:
+        assert wait_for(lambda: started.poll() is not None, timeout=60), "the run never ended"
+        messages = wine.messages()
+        assert f"{INIT} execute wait for 1 processes the installer started, up to 5 s" in messages
+        assert any(m.startswith(f"{INIT} Still running, left to run on: pid:") and
+                   m.endswith("\\unpack\\payload.exe") for m in messages), messages
+        assert f"{INIT} Left until the next restart:{wine.windows_folder}payload.exe" in messages
+        pending = pending_renames()
+        assert "unpack\\payload.exe" in pending, pending
+
+        # The next run is not blocked: it extracts beside what stays, and ends.
+        (wine.installer_temp / "payload-record.txt").unlink(missing_ok=True)
+        other = signed({"payload.exe": payload_exe.read_bytes()}, name="Next.exe")
+        wine.log.unlink()
+        code, _ = wine.run_for_code(other, "payload.exe", "--exit", "0")
+        assert code == 0
+        assert f"{INIT} execute done code:0" in wine.messages()
+    finally:
+        run_wine(["taskkill", "/f", "/im", "payload.exe"])
+        started.wait(timeout=60)
+
+    # A restart carries the deletions out.
+    assert wine.folder.exists()
+    run_wine(["wineboot", "-r"])
+    assert wait_for(lambda: not wine.folder.exists(), timeout=30), "the restart left the folder"
+    assert "unpack" not in pending_renames()
+
+
+@pytest.fixture
+def small_disk(wine):
+    """The machine's temporary directory on a volume of 4 MiB, for real (tmpfs, as root)."""
+    if os.geteuid() != 0:
+        pytest.skip("mounting a small volume needs root")
+    temp = wine.installer_temp
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", str(temp)], check=True)
+    try:
+        yield temp
+    finally:
+        subprocess.run(["umount", "-l", str(temp)], check=True)
+
+
+def test_a_disk_without_room_where_the_folder_lies_starts_nothing(wine, signed, payload_exe,
+                                                                 small_disk):
+    stub = signed({"payload.exe": payload_exe.read_bytes(), "big.bin": bytes(6 * 1024 * 1024)})
+    code, boxes = wine.run_for_code(stub, "payload.exe")
+    assert (code, boxes) == (112, 1)
+    messages = wine.messages()
+    assert "[CUnPack::UnPackFiles] There is not enough disk space to install ." in messages
+    assert f"{INIT} execute skipped: the extraction did not complete" in messages
+    assert not any("execute succ" in m for m in messages)
+    assert not wine.run_folders()
+    assert not (small_disk / "payload-record.txt").exists(), "the installer started"
+
+
+def test_the_tools_default_passes_the_installers_failure_on(wine, signed, payload_exe):
+    stub = signed({"payload.exe": payload_exe.read_bytes()})
+    assert wine.run_for_code(stub, "payload.exe", "--exit", "1603") == (1603, 0)
