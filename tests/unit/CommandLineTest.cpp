@@ -34,6 +34,14 @@ TEST(BatchCommand, TextCmdWouldRunAsACommandIsFound) {
     EXPECT_EQ(BatchOperatorIn(L"\"x\" \"y"), L'"');
 }
 
+// A script reads its own folder's path as text: with delayed expansion, "!" is read too.
+TEST(BatchCommand, AScriptsFolderMayHoldNoOperatorNorExpansion) {
+    EXPECT_EQ(ScriptFolderCharacterIn(L"C:\\Windows\\Temp\\unpack.0123456789abcdef\\"), L'\0');
+    EXPECT_EQ(ScriptFolderCharacterIn(L"C:\\Users\\u\\y!\\unpack\\"), L'!');
+    EXPECT_EQ(ScriptFolderCharacterIn(L"C:\\tmp a&b!\\unpack\\"), L'&');
+    EXPECT_EQ(ScriptFolderCharacterIn(L"C:\\Users\\%OS%\\unpack\\"), L'%');
+}
+
 TEST(FileExtension, IsWhatFollowsTheLastDotOfTheName) {
     EXPECT_EQ(FileExtension(L"setup.msi"), L".msi");
     EXPECT_EQ(FileExtension(L"my.setup.EXE"), L".EXE");

@@ -24,12 +24,16 @@ TEST(ExitCode, RefusalsGiveTheCodesEnginesKnow) {
     EXPECT_EQ(code(RunEnd::anotherInstallation), 1618u);
     EXPECT_EQ(code(RunEnd::systemTooOld), 1150u);
     EXPECT_EQ(code(RunEnd::packageRefused), 1620u);
+    EXPECT_EQ(code(RunEnd::diskFull), 112u);
+    EXPECT_EQ(code(RunEnd::extractionFailed), 1603u);
     EXPECT_EQ(code(RunEnd::nothingStarted), 1603u);
 }
 
 TEST(ExitCode, TheZeroChoiceAlwaysExitsZero) {
-    for (const RunEnd end : {RunEnd::installerEnded, RunEnd::anotherInstallation,
-                             RunEnd::systemTooOld, RunEnd::packageRefused, RunEnd::nothingStarted})
+    for (const RunEnd end :
+         {RunEnd::installerEnded, RunEnd::anotherInstallation, RunEnd::systemTooOld,
+          RunEnd::packageRefused, RunEnd::diskFull, RunEnd::extractionFailed,
+          RunEnd::nothingStarted})
         EXPECT_EQ(ProcessExitCode(ExitCodeChoice::zero, RunOutcome{end, 1603, true}), 0u);
 }
 

@@ -1,3 +1,4 @@
+#include "package/FolderName.h"
 #include "package/PackageFormat.h"
 
 #include "tests/support/FakeStub.h"
@@ -339,6 +340,32 @@ TEST(PlainFileNames, NamesWindowsWouldNotCreateAsGivenAreNot) {
           std::wstring(L"line\n"), std::wstring(L"del\x7F"), std::wstring(L"\x1F"),
           std::wstring(L"a\x01z")})
         EXPECT_FALSE(package::IsPlainFileName(name)) << "accepted, length " << name.size();
+}
+
+// ---- Entry paths and the extraction folder's names -------------------------------------------------
+
+// A tree below the folder: plain names joined by single backslashes, nothing that leaves it.
+TEST(EntryPaths, PlainNamesJoinedByBackslashes) {
+    for (const wchar_t* path : {L"setup.msi", L"data\\a.cab", L"data\\lang\\de\\readme.txt"})
+        EXPECT_TRUE(package::IsSafeEntryPath(path)) << path;
+    for (const wchar_t* path :
+         {L"", L"\\x", L"x\\", L"a\\\\b", L"..\\x", L"data\\..\\..\\x", L"data\\.\\x",
+          L"C:\\x", L"C:x", L"data/x", L"data\\x:stream", L"data\\nul.txt", L"data.\\x",
+          L"data \\x"})
+        EXPECT_FALSE(package::IsSafeEntryPath(path)) << "accepted: " << path;
+    EXPECT_EQ(package::EntryPathComponents(L"a\\b\\c"),
+              (std::vector<std::wstring>{L"a", L"b", L"c"}));
+}
+
+TEST(FolderNames, AFreshNameIsSixteenHexDigitsAfterTheBase) {
+    EXPECT_EQ(package::FreshFolderName(0x0123456789abcdefULL), L"unpack.0123456789abcdef");
+    EXPECT_EQ(package::FreshFolderName(0), L"unpack.0000000000000000");
+    for (const wchar_t* name : {L"unpack", L"UNPACK", L"unpack.0123456789ABCDEF"})
+        EXPECT_TRUE(package::IsRunFolderName(name)) << name;
+    for (const wchar_t* name : {L"unpack.", L"unpack.log", L"unpack.0123456789abcde",
+                                L"unpack.0123456789abcdefa", L"unpack.0123456789abcdeg",
+                                L"unpackx", L"xunpack"})
+        EXPECT_FALSE(package::IsRunFolderName(name)) << name;
 }
 
 } // namespace
