@@ -3,6 +3,9 @@ enable_language(RC)
 
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 add_compile_options(-municode)
+# Each function and object in a section of its own, so that the stub's link keeps only the code it
+# reaches: the libraries it links serve the tests and the packing tool as well.
+add_compile_options(-ffunction-sections -fdata-sections)
 # No link time in the PE header: the same sources give the same bytes.
 add_link_options(-municode -Wl,--no-insert-timestamp)
 
@@ -59,7 +62,8 @@ add_executable(UnPackFile WIN32
     framework/WinMain.cpp
 )
 target_link_libraries(UnPackFile PRIVATE stubcore stubresources)
-target_link_options(UnPackFile PRIVATE -s -mwindows -Wl,-Map=${CMAKE_CURRENT_BINARY_DIR}/UnPackFile.map)
+target_link_options(UnPackFile PRIVATE -s -mwindows -Wl,--gc-sections
+                   -Wl,-Map=${CMAKE_CURRENT_BINARY_DIR}/UnPackFile.map)
 unpack_warnings(UnPackFile)
 
 # stubpack.exe, the packing tool for Windows build machines: a console program, static like the
