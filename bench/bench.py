@@ -132,6 +132,8 @@ class Bench:
         self.env = dict(os.environ)
         prefix = Path(os.environ["WINEPREFIX"])
         self.temp = prefix / "drive_c" / "users" / getpass.getuser() / "Temp"
+        # Where the elevated stub extracts (a build from before extracted into self.temp).
+        self.machine_temp = prefix / "drive_c" / "windows" / "temp"
         self.work = Path(tempfile.mkdtemp(prefix="unpack-bench-"))
         # The stub timed, and with --baseline an earlier build timed beside it, run for run.
         self.stubs = [("", args.stub)]
@@ -141,8 +143,9 @@ class Bench:
 
     def pack(self, name, files, stub):
         out = self.work / name
-        done = subprocess.run([self.args.stubpack, "create", "--stub", stub, "--output",
-                               str(out), *map(str, files)], capture_output=True, text=True)
+        done = subprocess.run([self.args.stubpack, "create", "--exit-code", "zero", "--stub", stub,
+                               "--output", str(out), *map(str, files)], capture_output=True,
+                              text=True)
         if done.returncode != 0 and "has no digest slot" in done.stderr:
             # A build from before the digest slot, timed as a baseline: the same layout, written
             # by the tests' own writer, streamed so that a payload of a gigabyte is never held.
@@ -152,34 +155,41 @@ class Bench:
         return out
 
     def clear_extraction(self):
-        shutil.rmtree(self.temp / "unpack", ignore_errors=True)
+        for temp in (self.temp, self.machine_temp):
+            for folder in temp.glob("unpack*"):
+                if folder.is_dir():
+                    shutil.rmtree(folder, ignore_errors=True)
         (self.temp / "unpack.log").unlink(missing_ok=True)
 
-    def extraction_vs_copy(self, label, files, goal):
-        source = files[0].parent
-        stubs = [self.pack(f"{name}-{label.replace(' ', '-')}.exe", files, stub)
-                 for name, stub in self.stubs]
-        target = self.temp / "bench-copy"
+    def logged_total(self):
+        log = self.temp / "unpack.log"
+        text = log.read_bytes().decode("utf-16-le") if log.exists() else ""
+        match = re.search(r"UnPack total (\d+) files\.", text)
+        return int(match.group(1)) if match else -1
+
+    def extraction_vs_copy(self, label, files, goal, sources=None, stubs=None):
+        """Extraction and removal of `files` (packed from `sources`, the files themselves unless
+        given) against CopyFileW of the same tree and its removal."""
+        source = files[0].parent if sources is None else Path(sources[0]).parent
+        stubs = stubs or self.stubs
+        packed = [self.pack(f"{name}-{label.replace(' ', '-')}.exe", sources or files, stub)
+                  for name, stub in stubs]
         copy = ([self.args.wine, self.args.copyfiles, windows_path(source),
-                 "C:\\users\\" + getpass.getuser() + "\\Temp\\bench-copy"],
-                lambda: shutil.rmtree(target, ignore_errors=True))
-        # Named-file mode with a packaged file the machine has no association for (Wine has none
-        # for .bin): the launch fails at once and the extracted files stay, so the run is
-        # start-up plus extraction.
-        keep = files[0].name
-        jobs = [([self.args.wine, str(stub), keep, "x"], self.clear_extraction)
-                for stub in stubs]
+                 "C:\\users\\" + getpass.getuser() + "\\Temp\\bench-copy"], None)
+        # Named-file mode with a name the package does not hold: the stub extracts and checks
+        # every file, starts nothing and removes what it extracted, as the copy removes its own.
+        jobs = [([self.args.wine, str(stub), "absent.exe", "x"], self.clear_extraction)
+                for stub in packed]
         *stub_times, copy_time = interleaved(jobs + [copy], self.env, self.args.runs)
-        shutil.rmtree(target, ignore_errors=True)
-        for stub in stubs:
+        for stub in packed:
             self.clear_extraction()
-            run_quietly([self.args.wine, str(stub), keep, "x"], self.env)
-            extracted = sum(1 for _ in (self.temp / "unpack").iterdir())
-            if extracted != len(files):
-                raise SystemExit(f"{label}: {stub.name} extracted {extracted} of {len(files)}")
+            run_quietly([self.args.wine, str(stub), "absent.exe", "x"], self.env)
+            if self.logged_total() != len(files):
+                raise SystemExit(f"{label}: {stub.name} extracted {self.logged_total()} of "
+                                 f"{len(files)}")
         self.clear_extraction()
         rows = []
-        for (name, _), stub_time in zip(self.stubs, stub_times):
+        for (name, _), stub_time in zip(stubs, stub_times):
             ratio = stub_time.median / copy_time.median
             rows.append(f"| {label}{name and ', ' + name} | {stub_time.seconds()} "
                         f"| {copy_time.seconds()} | {ratio:.2f} | ≤ {goal} "
@@ -266,12 +276,11 @@ class Bench:
             self.clear_extraction()
             settle()
             start = time.perf_counter()
-            out = run_quietly([self.args.wine, self.args.peakmem, str(stub), "payload.bin", "x"],
+            out = run_quietly([self.args.wine, self.args.peakmem, str(stub), "absent.exe", "x"],
                               self.env, capture=True).stdout
             elapsed = time.perf_counter() - start
-            written = (self.temp / "unpack" / "payload.bin").stat().st_size
-            if written != mib * 1024 * 1024:
-                raise SystemExit(f"{label}: the stub wrote {written} bytes")
+            if self.logged_total() != 1:
+                raise SystemExit(f"{label}: the stub did not extract the payload")
             stub.unlink()
             self.clear_extraction()
             match = re.search(r"peak_working_set=(\d+)", out)
@@ -342,6 +351,17 @@ class Bench:
         (huge / "payload.bin").unlink()
         print(self.extraction_vs_copy("one 64 MiB file", [big / "payload.bin"], BIG_RATIO_GOAL))
         print(self.extraction_vs_copy("1,000 files of 4 KiB", files, MANY_RATIO_GOAL))
+        # A tree: a build from before trees cannot hold one, and is left out.
+        tree = self.work / "tree" / "data"
+        tree_files = []
+        for folder in range(100):
+            (tree / f"folder{folder:03}").mkdir(parents=True)
+            for i in range(30):
+                path = tree / f"folder{folder:03}" / f"file{i:02}.bin"
+                path.write_bytes(os.urandom(4096))
+                tree_files.append(path)
+        print(self.extraction_vs_copy("3,000 files of 4 KiB in 100 folders", tree_files,
+                                      MANY_RATIO_GOAL, sources=[tree], stubs=self.stubs[-1:]))
         print()
         print("\n".join(self.overhead()))
         print()
