@@ -96,3 +96,37 @@ class TestWhatEachModeStarts:
         assert wine.run(stub, "PAYLOAD.EXE", "--exit", "4") == (0, 0)
         assert f"{INIT} execute done code:4" in wine.messages()
         assert (wine.installer_temp / "payload-record.txt").exists()
+
+
+class TestAPackageThatHoldsAFolderTree:
+    """Packed by the tool from a folder and signed: run.bat reads a file two folders down and
+    starts a program in a subfolder; named-file mode starts that program by its path."""
+
+    @pytest.fixture
+    def stub(self, pack, sign, payload_exe, tmp_path):
+        data = tmp_path / "tree" / "data"
+        (data / "bin").mkdir(parents=True)
+        (data / "lang" / "de").mkdir(parents=True)
+        (data / "bin" / "tool.exe").write_bytes(payload_exe.read_bytes())
+        (data / "lang" / "de" / "readme.txt").write_bytes(b"Hallo")
+        run_bat = (b"@echo off\r\ncopy data\\lang\\de\\readme.txt \"%TEMP%\\tree-read.txt\"\r\n"
+                   b"data\\bin\\tool.exe --exit 0\r\n")
+        unsigned = pack({"run.bat": run_bat}, name="unsigned.exe", options=[str(data)])
+        return sign(unsigned, tmp_path / "Setup.exe")
+
+    def test_the_default_script_reads_and_starts_from_the_tree(self, wine, stub):
+        try:
+            assert wine.run_for_code(stub) == (0, 0)
+            assert (wine.installer_temp / "tree-read.txt").read_bytes() == b"Hallo"
+            record = (wine.installer_temp / "payload-record.txt").read_text(encoding="utf-8")
+            assert "data\\bin\\tool.exe" in record.splitlines()[0], record
+            assert not wine.run_folders(), "something of the tree stayed"
+        finally:
+            (wine.installer_temp / "tree-read.txt").unlink(missing_ok=True)
+
+    def test_named_file_mode_starts_a_program_by_its_path(self, wine, stub):
+        assert wine.run_for_code(stub, "DATA\\bin\\Tool.exe", "--exit", "4") == (4, 0)
+        record = (wine.installer_temp / "payload-record.txt").read_text(encoding="utf-8")
+        assert record.splitlines()[1:3] == ["arg:--exit", "arg:4"], record
+        assert f"{INIT} execute done code:4" in wine.messages()
+        assert not wine.run_folders()
