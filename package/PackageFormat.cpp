@@ -29,9 +29,13 @@ PackageEntryHeader DecodeHeader(const std::uint8_t* bytes) {
     return header;
 }
 
+std::size_t HeaderNameLength(const PackageEntryHeader& header) {
+    return static_cast<std::size_t>(
+        std::find(header.name.begin(), header.name.end(), '\0') - header.name.begin());
+}
+
 std::string HeaderName(const PackageEntryHeader& header) {
-    const auto end = std::find(header.name.begin(), header.name.end(), '\0');
-    return std::string(header.name.begin(), end);
+    return std::string(header.name.data(), HeaderNameLength(header));
 }
 
 bool SetHeaderName(PackageEntryHeader& header, const std::string& name) {

@@ -41,6 +41,8 @@ PackageEntryHeader DecodeHeader(const std::uint8_t* bytes); // reads kHeaderSize
 
 // The name as stored: up to the first zero byte, never past the 260-byte field.
 std::string HeaderName(const PackageEntryHeader& header);
+// Its length in bytes.
+std::size_t HeaderNameLength(const PackageEntryHeader& header);
 // False (and the header unchanged) when the name does not fit 259 bytes.
 bool SetHeaderName(PackageEntryHeader& header, const std::string& name);
 

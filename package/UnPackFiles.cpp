@@ -49,15 +49,16 @@ bool HasRoomFor(const std::wstring& folder, ULONGLONG size, ULONGLONG& freeBytes
     return false;
 }
 
+// The name in the thread's ANSI code page, read in its field (no narrow string: the stub needs
+// none, and the runtime's would weigh some 30 KB in the image).
 std::wstring DecodeName(const package::PackageEntryHeader& header) {
-    const std::string ansi = package::HeaderName(header);
-    if (ansi.empty())
+    const int bytes = static_cast<int>(package::HeaderNameLength(header));
+    if (bytes == 0)
         return std::wstring();
-    const int length = ::MultiByteToWideChar(CP_THREAD_ACP, 0, ansi.data(),
-                                             static_cast<int>(ansi.size()), nullptr, 0);
+    const char* ansi = header.name.data();
+    const int length = ::MultiByteToWideChar(CP_THREAD_ACP, 0, ansi, bytes, nullptr, 0);
     std::wstring name(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-    ::MultiByteToWideChar(CP_THREAD_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), name.data(),
-                          length);
+    ::MultiByteToWideChar(CP_THREAD_ACP, 0, ansi, bytes, name.data(), length);
     return name;
 }
 
