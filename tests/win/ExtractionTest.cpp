@@ -248,6 +248,7 @@ TEST_F(Extraction, FreeSpaceIsTheFoldersAndTooLittleOfItKeepsNothing) {
     EXPECT_EQ(SpawnChildFrom(PackedCopy({{"one.txt", "x"}}), L"extract-asking-free-space"), 1);
     EXPECT_TRUE(Contains(LogMessages(), L"[Test::FreeSpace] of " + folder));
     ::DeleteFileW(LogPath().c_str());
+    RemoveExtractionFolders();
 
     const std::wstring child =
         PackedCopy({{"small.txt", "tiny"}, {"big.bin", std::string(100, 'b')}});
