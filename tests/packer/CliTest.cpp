@@ -228,23 +228,6 @@ TEST_F(CliFiles, CheckAndListReportTheSlots) {
     }
 }
 
-// A stub older than the exit-code slot cannot do what create does by default.
-TEST_F(CliFiles, CreateNamesTheWayToPackAStubWithoutTheExitCodeSlot) {
-    fake::Bytes stub = fake::PeImage(1001);
-    stub[fake::kExitCodeSlotOffset] = 0;
-    WriteBytes(folder_ / "old.exe", stub);
-    Outcome run = Stubpack(
-        {"create", "--stub", Path("old.exe"), "--output", Path("setup.exe"), Path("run.bat")});
-    EXPECT_EQ(run.status, packer::kExitFailed);
-    EXPECT_EQ(run.err, "stubpack create: stub '" + Path("old.exe") +
-                           "' has no exit-code slot, so it cannot pass the installer's exit code "
-                           "on; give --exit-code zero to pack this older stub, which always exits "
-                           "0, or use the stub built with this tool\n");
-    run = Stubpack({"create", "--exit-code", "zero", "--stub", Path("old.exe"), "--output",
-                    Path("setup.exe"), Path("run.bat")});
-    EXPECT_EQ(run.status, packer::kExitOk) << run.err;
-}
-
 // "--option=value" is "--option value", and packs the same bytes.
 TEST_F(CliFiles, AnOptionsValueMayFollowAnEqualsSign) {
     fs::create_directories(folder_ / "a");

@@ -97,16 +97,6 @@ TEST(ResponseFiles, OnePathALine) {
     EXPECT_EQ(packer::ResponseFileLines(""), std::vector<std::string>{});
 }
 
-TEST(ResponseFiles, PathsAreRelativeToTheListsFolder) {
-    TempFolder folder;
-    fs::create_directories(folder / "lists");
-    const std::string text = "data\n../setup.msi\n/abs/file\n";
-    WriteBytes(folder / "lists" / "files.txt", fake::Bytes(text.begin(), text.end()));
-    EXPECT_EQ(packer::ReadResponseFile(folder / "lists" / "files.txt"),
-              (std::vector<fs::path>{folder / "lists" / "data", folder / "lists" / "../setup.msi",
-                                     "/abs/file"}));
-}
-
 // ---- Operands -----------------------------------------------------------------------------------
 
 TEST(Operands, ResponseFilesAlwaysWildcardsWhereAsked) {
