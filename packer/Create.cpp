@@ -64,7 +64,7 @@ std::vector<Input> CheckInputs(const std::vector<PackSource>& sources) {
     for (std::size_t i = 0; i < sources.size(); ++i) {
         const PackSource& source = sources[i];
         Input input{source.path, JoinEntryPath(source.parts), 0};
-        const std::string problem = PartsProblem(source.parts);
+        const std::string problem = StoredNameProblem(source.parts);
         if (!problem.empty())
             throw PackError("cannot pack " + QuotedPath(source.path) + " under the name '" +
                             ShownName(input.name) + "': " + problem);

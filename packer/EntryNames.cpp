@@ -52,7 +52,7 @@ std::string NameProblem(const std::string& name) {
     return {};
 }
 
-std::string PartsProblem(const std::vector<std::string>& parts) {
+std::string StoredNameProblem(const std::vector<std::string>& parts) {
     if (parts.size() == 1)
         return NameProblem(parts.front());
     const std::string path = JoinEntryPath(parts);
@@ -74,7 +74,7 @@ std::string PartsProblem(const std::vector<std::string>& parts) {
 }
 
 std::string EntryPathProblem(const std::string& path) {
-    return PartsProblem(SplitEntryPath(path));
+    return StoredNameProblem(SplitEntryPath(path));
 }
 
 std::vector<std::string> SplitEntryPath(const std::string& path) {

@@ -15,9 +15,9 @@ std::string NameProblem(const std::string& name);
 
 // Why the stored name made of `parts` (folders, then the file) cannot name a packed file, or an
 // empty string when it can: every part a name NameProblem accepts, the whole fitting a header.
-std::string PartsProblem(const std::vector<std::string>& parts);
+std::string StoredNameProblem(const std::vector<std::string>& parts);
 
-// PartsProblem of a stored name as read from a package.
+// StoredNameProblem of a stored name as read from a package.
 std::string EntryPathProblem(const std::string& path);
 
 // A stored name's parts, split at each backslash, and back.

@@ -267,7 +267,7 @@ TEST_F(CliFiles, AResponseFileStandsForThePathsItLists) {
 }
 
 // The shell expands wildcards on Linux; what it leaves is a name.
-TEST_F(CliFiles, TheLinuxToolTakesAWildcardAsPartOfAName) {
+TEST_F(CliFiles, TheLinuxToolTakesAWildcardLiterally) {
     const Outcome run = Stubpack(
         {"create", "--stub", Path("stub.exe"), "--output", Path("setup.exe"), Path("*.bat")});
     EXPECT_EQ(run.status, packer::kExitFailed);

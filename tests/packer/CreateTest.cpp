@@ -252,7 +252,7 @@ TEST_F(Packing, KeepsAFolderUnderItsOwnNameAndAFileUnderItsBaseName) {
 
 // However the folder is named, its files are stored under its own name; and the same tree gives
 // the same bytes, whatever order its files were made in.
-TEST_F(Packing, AFoldersOwnNameIsItsLastPart) {
+TEST_F(Packing, AFolderIsStoredUnderItsOwnNameHoweverItIsSpelt) {
     AddStub(fake::PeImage(1000));
     AddTree("tree/data", {"z.txt", "a.txt"});
     request_.existingOutput = packer::Existing::replace;

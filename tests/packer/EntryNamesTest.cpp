@@ -12,7 +12,7 @@ namespace {
 
 using packer::EntryPathProblem;
 using packer::NameProblem;
-using packer::PartsProblem;
+using packer::StoredNameProblem;
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -94,13 +94,13 @@ TEST(EntryNames, NoNameTheStubWouldSkipIsAccepted) {
 }
 
 TEST(EntryPaths, FolderNamesAndTheFilesNameMakeOneStoredName) {
-    EXPECT_EQ(PartsProblem({"data", "lang", "de", "readme.txt"}), "");
+    EXPECT_EQ(StoredNameProblem({"data", "lang", "de", "readme.txt"}), "");
     EXPECT_EQ(EntryPathProblem("data\\lang\\de\\readme.txt"), "");
     std::vector<std::string> longest(43, "abcde"); // 43 * 6 - 1 = 257 bytes, then "\\x"
     longest.push_back("x");
-    EXPECT_EQ(PartsProblem(longest), "") << packer::JoinEntryPath(longest).size();
+    EXPECT_EQ(StoredNameProblem(longest), "") << packer::JoinEntryPath(longest).size();
     longest.back() = "xy";
-    EXPECT_EQ(PartsProblem(longest), "the path is 260 bytes long; at most 259 fit a header");
+    EXPECT_EQ(StoredNameProblem(longest), "the path is 260 bytes long; at most 259 fit a header");
 }
 
 TEST(EntryPaths, EveryRefusalNamesItsCause) {
@@ -123,7 +123,7 @@ TEST(EntryPaths, EveryRefusalNamesItsCause) {
             << "path '" << packer::ShownName(path) << "': got '" << problem << "'";
     }
     // A part that holds a backslash itself (a Linux file name) is no folder.
-    EXPECT_TRUE(Contains(PartsProblem({"data", "a\\b.txt"}),
+    EXPECT_TRUE(Contains(StoredNameProblem({"data", "a\\b.txt"}),
                          "its part 'a\\x5Cb.txt': the name holds the path separator '\\'"));
 }
 
