@@ -48,9 +48,14 @@ add_library(stubcore STATIC
 target_link_libraries(stubcore PUBLIC portable shell32 advapi32 user32)
 unpack_warnings(stubcore)
 
-# The string table and the manifest; the tests link them too, for the message texts.
+# The string table, the manifest and the version resource; the tests link them too, for the
+# message texts. The version is the project's, which `stubpack --version` reports too.
+configure_file(res/Version.h.in ${CMAKE_CURRENT_BINARY_DIR}/generated/res/Version.h @ONLY)
 add_library(stubresources OBJECT res/UnPackFile.rc)
-target_include_directories(stubresources PRIVATE ${CMAKE_SOURCE_DIR}/res)
+target_include_directories(stubresources PRIVATE
+    ${CMAKE_SOURCE_DIR}/res ${CMAKE_CURRENT_BINARY_DIR}/generated/res)
+set_source_files_properties(res/UnPackFile.rc PROPERTIES OBJECT_DEPENDS
+    "${CMAKE_CURRENT_BINARY_DIR}/generated/res/Version.h;${CMAKE_SOURCE_DIR}/res/resource.h;${CMAKE_SOURCE_DIR}/res/UnPackFile.manifest")
 
 # The stub itself. -s leaves nothing after the image but what is appended to it later. The map
 # beside it tells what makes up the image (bench/image_map.py sums it).

@@ -1,13 +1,16 @@
 #include "packer/Check.h"
 
 #include "packer/EntryNames.h"
+#include "packer/NameClashes.h"
 #include "packer/PackError.h"
 #include "packer/StubPe.h"
 
 #include "package/EntryWalk.h"
 #include "package/LittleEndian.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace packer {
 
@@ -105,12 +108,49 @@ std::uint64_t CheckTrailer(package::ByteSource& file, std::uint64_t tableStart,
 }
 
 std::string EntryLabel(std::int32_t index, const package::PackageEntryHeader& header) {
-    return "entry " + to_string(index) + " ('" + Printable(package::HeaderName(header)) + "')";
+    return "entry " + to_string(index) + " ('" + ShownName(package::HeaderName(header)) + "')";
 }
 
-// Walks the entries strictly between the first header and the end marker.
-void CheckEntries(package::ByteSource& file, std::uint64_t first, std::uint64_t marker,
-                  CheckSummary& summary) {
+// Names the stub extracts one after the other into one folder: each must stay in it, be created
+// as given, and be neither an earlier entry's file nor its folder.
+void CheckName(std::int32_t index, const package::PackageEntryHeader& header, StoredNames& names,
+               std::vector<std::string>& entryNames) {
+    const std::string name = package::HeaderName(header);
+    const std::string problem = EntryPathProblem(name);
+    if (!problem.empty())
+        throw PackError(EntryLabel(index, header) + ": " + problem);
+    const std::optional<NameClash> clash = names.Add(SplitEntryPath(name), entryNames.size());
+    if (clash && clash->sameFile)
+        throw PackError(EntryLabel(index, header) + ": entry " + to_string(clash->earlier + 1) +
+                        " ('" + ShownName(clash->earlierName) +
+                        "') names the same file when case is ignored");
+    if (clash)
+        throw PackError(EntryLabel(index, header) + ": '" + ShownName(clash->path) +
+                        "' would be a file and a folder, as entry " +
+                        to_string(clash->earlier + 1) + " is '" + ShownName(clash->earlierName) +
+                        "'");
+    entryNames.push_back(name);
+}
+
+// A stub built before folder trees refuses a package that holds one.
+void CheckPathsTaken(const std::vector<std::string>& names, const OptionsStatus& options) {
+    if (TakesEntryPaths(options))
+        return;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i].find('\\') != std::string::npos)
+            throw PackError("entry " + to_string(i + 1) + " ('" + ShownName(names[i]) +
+                            "') lies in a folder, but the stub " +
+                            (options.slot ? "takes no folders (its options slot lacks the feature)"
+                                          : "has no options slot: it was built before folders "
+                                            "could be packed") +
+                            ", and would refuse the package");
+}
+
+// Walks the entries strictly between the first header and the end marker; returns their names.
+std::vector<std::string> CheckEntries(package::ByteSource& file, std::uint64_t first,
+                                      std::uint64_t marker, CheckSummary& summary) {
+    StoredNames names;
+    std::vector<std::string> entryNames;
     std::int32_t count = 0;
     std::uint64_t offset = first;
     while (offset < marker) {
@@ -149,9 +189,7 @@ void CheckEntries(package::ByteSource& file, std::uint64_t first, std::uint64_t 
         if (header.runningTotal != summary.payloadBytes)
             throw PackError(label + ": running total " + to_string(header.runningTotal) +
                             ", expected " + to_string(summary.payloadBytes));
-        const std::string problem = NameProblem(package::HeaderName(header));
-        if (!problem.empty())
-            throw PackError(label + ": " + problem);
+        CheckName(index, header, names, entryNames);
         ++summary.entries;
         offset = at.payloadOffset + header.size;
     }
@@ -160,6 +198,7 @@ void CheckEntries(package::ByteSource& file, std::uint64_t first, std::uint64_t 
     if (summary.entries < count)
         throw PackError("the headers announce " + to_string(count) + " entries, but only " +
                         to_string(summary.entries) + " lie before the end marker");
+    return entryNames;
 }
 
 void CheckEndMarker(package::ByteSource& file, std::uint64_t marker) {
@@ -194,7 +233,7 @@ CheckSummary CheckPackage(package::ByteSource& file) {
         throw PackError("the trailer's first header offset " + to_string(trailer.size) +
                         " lies outside " + to_string(pe.headersEnd) + ".." + to_string(marker) +
                         ", the room between the PE headers and the end marker");
-    CheckEntries(file, trailer.size, marker, summary);
+    const std::vector<std::string> names = CheckEntries(file, trailer.size, marker, summary);
     CheckEndMarker(file, marker);
     if (tableStart % kAlignment != 0)
         throw PackError("image plus package is " + to_string(tableStart) +
@@ -202,6 +241,8 @@ CheckSummary CheckPackage(package::ByteSource& file) {
                         "away from the certificate table");
     summary.digest = VerifyDigest(file, trailer.size, tableStart);
     summary.exitCode = ReadExitCodeSlot(file, trailer.size);
+    summary.options = ReadOptionsSlot(file, trailer.size);
+    CheckPathsTaken(names, summary.options);
     return summary;
 }
 

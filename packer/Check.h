@@ -1,8 +1,9 @@
 // Validating a built stub, signed or not, against the layout the stub and signing rely on:
 // image, entries, end marker, trailer and certificate table back to back, image plus package a
 // multiple of 8 bytes, every header consistent with its neighbours, and the package the one the
-// image's digest slot vouches for, when the slot is filled. The exit-code slot's choice is read
-// on the way.
+// image's digest slot vouches for, when the slot is filled; names the stub extracts, each where it
+// alone is written, and in folders only for a stub that takes them. The exit-code and options
+// slots are read on the way.
 #pragma once
 
 #include "packer/Reading.h"
@@ -21,6 +22,7 @@ struct CheckSummary {
     bool pe32Plus = false;
     DigestStatus digest = DigestStatus::noSlot;
     ExitCodeStatus exitCode;
+    OptionsStatus options;
 };
 
 // Throws PackError with the first problem found, in one line.

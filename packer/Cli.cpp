@@ -1,20 +1,24 @@
 #include "packer/Cli.h"
 
+#include "packer/Arguments.h"
 #include "packer/Check.h"
 #include "packer/Create.h"
 #include "packer/EntryNames.h"
 #include "packer/Extract.h"
 #include "packer/FileIo.h"
 #include "packer/List.h"
+#include "packer/Operands.h"
 #include "packer/PackError.h"
+#include "packer/Reading.h"
+
+#include "package/OptionsSlot.h"
 
 #include "packer/BuildInfo.h" // generated
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <filesystem>
-#include <map>
-#include <stdexcept>
 #include <string>
 
 namespace packer {
@@ -23,9 +27,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// What check says after its summary: the command that checks what it does not, on this platform.
+#ifdef _WIN32
+const char kSignatureNote[] =
+    "note: the signature is not checked; signtool verify /pa FILE checks it\n";
+#else
+const char kSignatureNote[] =
+    "note: the signature is not checked; osslsigncode verify -CAfile CERT -in FILE checks it\n";
+#endif
+
 const char kUsage[] =
-    "usage: stubpack create [--force] [--exit-code zero|installer] --stub STUB.exe\n"
-    "                       --output OUT.exe FILE...\n"
+    "usage: stubpack create [--force] [--quiet] [--exit-code installer|zero]\n"
+    "                       [--wait-children SECONDS] --stub STUB.exe --output OUT.exe\n"
+    "                       FILE|FOLDER|@LIST...\n"
     "       stubpack list FILE\n"
     "       stubpack extract [--force] FILE DIR\n"
     "       stubpack check FILE\n"
@@ -33,97 +47,53 @@ const char kUsage[] =
     "       stubpack --version\n";
 
 const char kCreateHelp[] =
-    "usage: stubpack create [--force] [--exit-code zero|installer] --stub STUB.exe\n"
-    "                       --output OUT.exe [--] FILE...\n"
-    "Appends FILE... (in this order, under their base names) to the unsigned stub STUB.exe\n"
-    "(PE32 or PE32+) and writes the result to OUT.exe, ready for signing. Names must be\n"
-    "printable ASCII plain file names of at most 259 bytes, distinct when case is ignored.\n"
+    "usage: stubpack create [--force] [--quiet] [--exit-code installer|zero]\n"
+    "                       [--wait-children SECONDS] --stub STUB.exe --output OUT.exe\n"
+    "                       [--] FILE|FOLDER|@LIST...\n"
+    "Appends the files to the unsigned stub STUB.exe (PE32 or PE32+) and writes the result to\n"
+    "OUT.exe, ready for signing. A FILE is stored under its base name; a FOLDER with\n"
+    "everything below it under the folder's own name (data\\lang\\de.txt), sorted by name, empty\n"
+    "folders left out, links inside it refused. @LIST stands for the paths listed in the file\n"
+    "LIST, one a line, each relative to LIST's folder. stubpack.exe expands '*' and '?' in\n"
+    "the last part of a path itself, as cmd leaves them to it, to the files and folders of\n"
+    "that name; a pattern that matches nothing is refused.\n"
+    "Every folder's and file's name must be printable ASCII that Windows creates as given, the\n"
+    "stored name at most 259 bytes, and no two stored names equal when case is ignored.\n"
     "An existing OUT.exe is refused unless --force is given. Nothing is written when anything\n"
-    "is refused. Warns when no FILE is named run.bat, the file the stub runs when started\n"
-    "without arguments.\n"
-    "--exit-code installer records in the stub's image, which signing then covers, that the\n"
-    "stub ends with the installer's exit code (and failure codes of its own when it refuses\n"
-    "to run), for deployment engines; zero, the default, keeps the exit code 0.\n";
+    "is refused. Warns when no file is stored as run.bat, the file the stub runs when started\n"
+    "without arguments; --quiet (-q) leaves out warnings.\n"
+    "--exit-code installer, the default, records in the stub's image, which signing then\n"
+    "covers, that the stub ends with the installer's exit code (and failure codes of its own\n"
+    "when it refuses to run), for deployment engines; zero keeps the exit code 0, and packs a\n"
+    "stub older than that choice.\n"
+    "--wait-children SECONDS (0 to 604800, 600 by default) records how long the stub waits,\n"
+    "after the installer has ended, for the processes it started.\n"
+    "An option's value may also be given as --option=VALUE.\n";
 const char kListHelp[] =
     "usage: stubpack list FILE\n"
-    "Prints 'image S bytes, certificate table C bytes', the state of the digest and the\n"
-    "exit-code choice, then one line per entry: index, name, size and payload offset,\n"
-    "separated by tabs.\n";
+    "Prints 'image S bytes, certificate table C bytes', the state of the digest, the\n"
+    "exit-code choice and the wait for children, then one line per entry: index, stored name\n"
+    "(folders separated by '\\'), size and payload offset, separated by tabs.\n";
 const char kExtractHelp[] =
     "usage: stubpack extract [--force] FILE DIR\n"
-    "Writes the entries of FILE into DIR (created if needed) in the order the stub extracts\n"
-    "them, skipping and reporting names that are not safe plain names, and stopping at a\n"
-    "truncated entry. Unless --force is given, nothing is written when a file of an entry's\n"
+    "Writes the entries of FILE into DIR (created if needed), their folders created inside\n"
+    "it, in the order the stub extracts them, skipping and reporting names that would leave\n"
+    "DIR or are not safe names, and stopping at a truncated entry. Nothing is written through\n"
+    "a link in DIR. Unless --force is given, nothing is written when a file of an entry's\n"
     "name is already in DIR, or two entries name the same file when case is ignored.\n";
 const char kCheckHelp[] =
     "usage: stubpack check FILE\n"
     "Validates the package layout of FILE, signed or not, and prints 'ok' with a summary\n"
-    "ending in the state of the digest and the exit-code choice, or one line saying what is\n"
-    "wrong.\n";
-
-// Wrong arguments: the message, then the subcommand's usage, exit status 2.
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// A command's arguments with its options taken out.
-struct Arguments {
-    std::map<std::string, std::string> values; // an option that takes a value -> its value
-    bool force = false;
-    std::vector<std::string> operands;
-};
-
-// An option that takes the next argument as its value.
-struct ValueOption {
-    std::string name;
-    const char* value; // what it takes, for the message when it is missing
-};
+    "ending in the state of the digest, the exit-code choice and the wait for children, or\n"
+    "one line saying what is wrong. The signature itself is not checked: osslsigncode\n"
+    "verify -CAfile CERT -in FILE checks it on Linux, signtool verify /pa FILE on Windows.\n";
 
 struct Command {
     const char* name;
     const char* help;
-    std::vector<ValueOption> valueOptions;
-    bool takesForce;
+    OptionSet options;
     void (*run)(const Arguments& args, std::ostream& out, std::ostream& err);
 };
-
-// Returns true when help is asked for, which wins over anything wrong with the other arguments.
-// Options and operands may come in any order until "--"; the argument after an option that takes
-// a value is that value, whatever it looks like, so `--output -h` names a file called "-h".
-bool ParseArguments(const Command& command, const std::vector<std::string>& args,
-                    Arguments& parsed) {
-    std::string problem; // the first, reported once no help is asked for
-    const auto note = [&problem](const std::string& text) {
-        if (problem.empty())
-            problem = text;
-    };
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const auto option =
-            std::find_if(command.valueOptions.begin(), command.valueOptions.end(),
-                         [&arg](const ValueOption& known) { return known.name == arg; });
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            parsed.operands.push_back(arg);
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "-h" || arg == "--help") {
-            return true;
-        } else if (arg == "--force" && command.takesForce) {
-            parsed.force = true;
-        } else if (option == command.valueOptions.end()) {
-            note("unknown option '" + Printable(arg) + "'");
-        } else if (i + 1 == args.size()) {
-            note(arg + " needs " + option->value);
-        } else if (!parsed.values.emplace(arg, args[++i]).second) {
-            note(arg + " is given twice");
-        }
-    }
-    if (!problem.empty())
-        throw UsageError(problem);
-    return false;
-}
 
 void RequireCount(const Arguments& args, std::size_t count, const char* what) {
     if (args.operands.size() != count)
@@ -140,24 +110,42 @@ fs::path PathOption(const Arguments& args, const std::string& option) {
 
 package::ExitCodeChoice ExitCodeOption(const Arguments& args) {
     const auto found = args.values.find("--exit-code");
-    if (found == args.values.end() || found->second == "zero")
-        return package::ExitCodeChoice::zero;
-    if (found->second == "installer")
+    if (found == args.values.end() || found->second == "installer")
         return package::ExitCodeChoice::installer;
-    throw UsageError("--exit-code must be zero or installer, not '" + Printable(found->second) +
+    if (found->second == "zero")
+        return package::ExitCodeChoice::zero;
+    throw UsageError("--exit-code must be installer or zero, not '" + Printable(found->second) +
                      "'");
 }
 
+std::uint32_t WaitChildrenOption(const Arguments& args) {
+    const auto found = args.values.find("--wait-children");
+    if (found == args.values.end())
+        return package::kDefaultWaitChildrenSeconds;
+    const std::string& text = found->second;
+    std::uint64_t seconds = 0;
+    for (const char digit : text) {
+        if (digit < '0' || digit > '9' || seconds > package::kMaxWaitChildrenSeconds)
+            break;
+        seconds = seconds * 10 + static_cast<std::uint64_t>(digit - '0');
+    }
+    if (text.find_first_not_of("0123456789") != std::string::npos ||
+        seconds > package::kMaxWaitChildrenSeconds)
+        throw UsageError("--wait-children must be a whole number of seconds from 0 to " +
+                         std::to_string(package::kMaxWaitChildrenSeconds) + ", not '" +
+                         Printable(text) + "'");
+    return static_cast<std::uint32_t>(seconds);
+}
+
 Existing ExistingFiles(const Arguments& args) {
-    return args.force ? Existing::replace : Existing::refuse;
+    return args.Has("--force") ? Existing::replace : Existing::refuse;
 }
 
 // The stub started without arguments runs run.bat from its extraction folder, where Windows
-// finds it whatever the case of its name.
-bool HasRunBat(const std::vector<fs::path>& files) {
-    return std::any_of(files.begin(), files.end(), [](const fs::path& file) {
-        return FoldCase(file.filename().u8string()) == "run.bat";
-    });
+// finds it whatever the case of its name; one in a folder below is not found.
+bool HasRunBat(const std::vector<std::string>& names) {
+    return std::any_of(names.begin(), names.end(),
+                       [](const std::string& name) { return FoldCase(name) == "run.bat"; });
 }
 
 void RunCreate(const Arguments& args, std::ostream& out, std::ostream& err) {
@@ -165,16 +153,16 @@ void RunCreate(const Arguments& args, std::ostream& out, std::ostream& err) {
     request.stub = PathOption(args, "--stub");
     request.output = PathOption(args, "--output");
     request.exitCode = ExitCodeOption(args);
+    request.waitChildrenSeconds = WaitChildrenOption(args);
     if (args.operands.empty())
         throw UsageError("no files to pack");
-    for (const std::string& file : args.operands)
-        request.files.push_back(fs::u8path(file));
+    request.files = ExpandOperands(args.operands, kOperandWildcards);
     request.existingOutput = ExistingFiles(args);
     const CreateSummary summary = CreatePackage(request);
     out << "wrote " << request.output.u8string() << ": " << summary.entries << " entries, "
         << summary.payloadBytes << " payload bytes, image " << summary.imageSize << " bytes ("
         << summary.padding << " of padding), " << summary.fileSize << " bytes in all\n";
-    if (!HasRunBat(request.files))
+    if (!args.Has("--quiet") && !HasRunBat(summary.names))
         err << "stubpack create: warning: the package has no run.bat, which the stub runs when "
                "started without arguments\n";
 }
@@ -207,18 +195,25 @@ void RunCheck(const Arguments& args, std::ostream& out, std::ostream&) {
         out << "certificate table " << summary.certificateSize << " bytes, ";
     else
         out << "unsigned, ";
-    out << DigestReport(summary.digest) << ", " << ExitCodeReport(summary.exitCode) << '\n';
+    out << DigestReport(summary.digest) << ", " << ExitCodeReport(summary.exitCode) << ", "
+        << OptionsReport(summary.options) << '\n'
+        << kSignatureNote;
 }
+
+const FlagOption kForce = {"--force", ""};
 
 const Command kCommands[] = {
     {"create",
      kCreateHelp,
-     {{"--stub", "a path"}, {"--output", "a path"}, {"--exit-code", "zero or installer"}},
-     true,
+     {{{"--stub", "a path"},
+       {"--output", "a path"},
+       {"--exit-code", "installer or zero"},
+       {"--wait-children", "a number of seconds"}},
+      {kForce, {"--quiet", "-q"}}},
      RunCreate},
-    {"list", kListHelp, {}, false, RunList},
-    {"extract", kExtractHelp, {}, true, RunExtract},
-    {"check", kCheckHelp, {}, false, RunCheck},
+    {"list", kListHelp, {}, RunList},
+    {"extract", kExtractHelp, {{}, {kForce}}, RunExtract},
+    {"check", kCheckHelp, {}, RunCheck},
 };
 
 } // namespace
@@ -241,8 +236,8 @@ int RunStubpack(const std::vector<std::string>& args, std::ostream& out, std::os
             continue;
         try {
             Arguments parsed;
-            if (ParseArguments(command, std::vector<std::string>(args.begin() + 1, args.end()),
-                               parsed)) {
+            if (ParseArguments(command.options,
+                               std::vector<std::string>(args.begin() + 1, args.end()), parsed)) {
                 out << command.help;
                 return kExitOk;
             }

@@ -4,15 +4,19 @@
 #include "packer/EntryNames.h"
 #include "packer/ExitCodeSlotFill.h"
 #include "packer/FileIo.h"
+#include "packer/NameClashes.h"
 #include "packer/PackError.h"
+#include "packer/PackSources.h"
 #include "packer/StubPe.h"
+#include "packer/StubSlots.h"
 
 #include "package/DigestSlot.h"
 #include "package/LittleEndian.h"
+#include "package/OptionsSlot.h"
 #include "package/PackageFormat.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -35,74 +39,60 @@ std::uint64_t CheckedAdd(std::uint64_t a, std::uint64_t b) {
     return a + b;
 }
 
-std::vector<Input> CheckInputs(const std::vector<fs::path>& files) {
-    if (files.empty())
+// The refusal of `sources[index]`, whose name clashes with one packed before it.
+std::string ClashRefusal(const std::vector<PackSource>& sources, std::size_t index,
+                         const NameClash& clash) {
+    const std::string name = JoinEntryPath(sources[index].parts);
+    const std::string earlier = QuotedPath(sources[clash.earlier].path) + " is packed as '" +
+                                ShownName(clash.earlierName) + "'";
+    const std::string refusal =
+        "cannot pack " + QuotedPath(sources[index].path) + " as '" + ShownName(name) + "': ";
+    if (clash.sameFile)
+        return refusal + earlier +
+               ", the same name when case is ignored, and Windows would overwrite one with the "
+               "other";
+    return refusal + "'" + ShownName(clash.path) + "' would be a file and a folder, as " + earlier;
+}
+
+std::vector<Input> CheckInputs(const std::vector<PackSource>& sources) {
+    if (sources.empty())
         throw PackError("no files to pack");
-    if (files.size() > static_cast<std::size_t>(INT32_MAX))
+    if (sources.size() > static_cast<std::size_t>(INT32_MAX))
         throw PackError("too many files for one package");
     std::vector<Input> inputs;
-    std::map<std::string, std::string> folded; // folded name -> name as given
-    for (const fs::path& path : files) {
-        Input input{path, path.filename().u8string(), 0};
-        const std::string problem = NameProblem(input.name);
+    StoredNames names;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        const PackSource& source = sources[i];
+        Input input{source.path, JoinEntryPath(source.parts), 0};
+        const std::string problem = StoredNameProblem(source.parts);
         if (!problem.empty())
-            throw PackError("cannot pack " + QuotedPath(path) + " under the name '" +
-                            Printable(input.name) + "': " + problem);
-        const auto [it, added] = folded.emplace(FoldCase(input.name), input.name);
-        if (!added)
-            throw PackError(
-                "cannot pack " + QuotedPath(path) + ": its name '" + input.name + "' matches '" +
-                it->second +
-                "' when case is ignored, and Windows would overwrite one with the other");
-        input.size = InputFile(path).Length();
+            throw PackError("cannot pack " + QuotedPath(source.path) + " under the name '" +
+                            ShownName(input.name) + "': " + problem);
+        if (const std::optional<NameClash> clash = names.Add(source.parts, i))
+            throw PackError(ClashRefusal(sources, i, *clash));
+        input.size = InputFile(source.path).Length();
         inputs.push_back(input);
     }
     return inputs;
 }
 
-// The one slot a search found in the stub, named `what` in the refusals: two markers are no stub
-// this tool knows, and a slot must lie within the file. `missing` is the refusal for none.
-std::uint64_t OneSlot(const SlotSearch& slot, std::uint64_t slotSize, InputFile& stub,
-                      const fs::path& path, const std::string& what, const std::string& missing) {
-    if (slot.found == 0)
-        throw PackError("stub " + QuotedPath(path) + " has no " + what + ", " + missing +
-                        "; use the stub built with this tool");
-    if (slot.found > 1)
-        throw PackError("stub " + QuotedPath(path) + " holds " + std::to_string(slot.found) + " " +
-                        what + " markers; it is not a stub this tool knows");
-    if (slot.offset + slotSize > stub.Length())
-        throw PackError("stub " + QuotedPath(path) + ": its " + what +
-                        " is cut off by the end of the file");
-    return slot.offset;
-}
-
-// Where the stub keeps its digest slot: exactly one, or the stub cannot vouch for its package.
-std::uint64_t FindSlot(InputFile& stub, const fs::path& path) {
-    return OneSlot(FindDigestSlot(stub, stub.Length()), package::kDigestSlotSize, stub, path,
-                   "digest slot", "so it could not check its package");
-}
-
-// Where the stub keeps its exit-code slot, if it has one as built: a stub older than the slot
-// packs as before, but only with the zero choice it always had.
-std::optional<std::uint64_t> FindChoiceSlot(InputFile& stub, const fs::path& path,
-                                            package::ExitCodeChoice choice) {
-    const SlotSearch slot = FindExitCodeSlot(stub, stub.Length());
-    if (slot.found == 0 && choice == package::ExitCodeChoice::zero)
-        return std::nullopt;
-    const std::uint64_t offset =
-        OneSlot(slot, package::kExitCodeSlotSize, stub, path, "exit-code slot",
-                "so it cannot pass the installer's exit code on");
-    std::uint8_t bytes[package::kExitCodeSlotSize] = {};
-    if (stub.ReadAt(offset, bytes, sizeof bytes) != sizeof bytes)
-        throw PackError("stub " + QuotedPath(path) +
-                        ": its exit-code slot is cut off by the end of the file");
-    // The stub as built holds zero; anything else, left as it is for zero, would pass outcomes on
-    // unasked.
-    const std::uint32_t value = ExitCodeSlotValue(bytes);
-    if (value != 0)
-        throw PackError("stub " + QuotedPath(path) + ": its exit-code slot already holds " +
-                        std::to_string(value) + "; pack the stub as built");
-    return offset;
+// A stub built before folder trees refuses a package that holds one.
+void RequireTreesTaken(const std::vector<Input>& inputs, const StubSlots& slots,
+                       const fs::path& stub) {
+    if ((slots.builtOptions.features & package::kFeatureEntryPaths) != 0)
+        return;
+    const auto inFolder = std::find_if(inputs.begin(), inputs.end(), [](const Input& input) {
+        return input.name.find('\\') != std::string::npos;
+    });
+    if (inFolder == inputs.end())
+        return;
+    const std::string why = slots.options ? "takes no folders in its package (its options slot "
+                                            "lacks the feature)"
+                                          : "has no options slot: it was built before folders "
+                                            "could be packed";
+    throw PackError("stub " + QuotedPath(stub) + " " + why + ", and would refuse '" +
+                    ShownName(inFolder->name) + "' from " + QuotedPath(inFolder->path) +
+                    "; pack files alone, or use the stub built with this tool");
 }
 
 void CheckStub(InputFile& stub, const fs::path& path) {
@@ -144,7 +134,7 @@ bool SameFile(const fs::path& a, const fs::path& b) {
     return fs::equivalent(a, b, error) && !error;
 }
 
-void CheckOutput(const CreateRequest& request) {
+void CheckOutput(const CreateRequest& request, const std::vector<Input>& inputs) {
     const std::string name = request.output.filename().u8string();
     if (name.empty() || name == "." || name == "..")
         throw PackError("output " + QuotedPath(request.output) + " does not name a file");
@@ -154,10 +144,10 @@ void CheckOutput(const CreateRequest& request) {
                         " fit the trailer");
     if (SameFile(request.output, request.stub))
         throw PackError("output " + QuotedPath(request.output) + " is the stub itself");
-    for (const fs::path& file : request.files)
-        if (SameFile(request.output, file))
+    for (const Input& input : inputs)
+        if (SameFile(request.output, input.path))
             throw PackError("output " + QuotedPath(request.output) + " is the input " +
-                            QuotedPath(file));
+                            QuotedPath(input.path));
 }
 
 void WriteHeader(PendingOutput& out, const package::PackageEntryHeader& header) {
@@ -168,18 +158,23 @@ void WriteHeader(PendingOutput& out, const package::PackageEntryHeader& header) 
 } // namespace
 
 CreateSummary CreatePackage(const CreateRequest& request) {
-    const std::vector<Input> inputs = CheckInputs(request.files);
+    if (request.waitChildrenSeconds > package::kMaxWaitChildrenSeconds)
+        throw PackError("the wait for children is " + std::to_string(request.waitChildrenSeconds) +
+                        " s; at most " + std::to_string(package::kMaxWaitChildrenSeconds) +
+                        " s are taken");
+    const std::vector<Input> inputs = CheckInputs(CollectSources(request.files));
     InputFile stub(request.stub);
     CheckStub(stub, request.stub);
-    const std::uint64_t slotOffset = FindSlot(stub, request.stub);
-    const std::optional<std::uint64_t> choiceOffset =
-        FindChoiceSlot(stub, request.stub, request.exitCode);
-    CheckOutput(request);
+    const StubSlots slots =
+        FindStubSlots(stub, request.stub, request.exitCode, request.waitChildrenSeconds);
+    RequireTreesTaken(inputs, slots, request.stub);
+    CheckOutput(request, inputs);
 
     CreateSummary summary;
     summary.entries = inputs.size();
     std::uint64_t packageSize = package::kEndMarkerSize + package::kHeaderSize;
     for (const Input& input : inputs) {
+        summary.names.push_back(input.name);
         summary.payloadBytes = CheckedAdd(summary.payloadBytes, input.size);
         packageSize = CheckedAdd(packageSize, CheckedAdd(package::kHeaderSize, input.size));
     }
@@ -227,12 +222,20 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     slot.length = summary.fileSize - summary.imageSize;
     slot.digest = digest.Final();
     const DigestSlotBytes slotBytes = EncodeDigestSlot(slot);
-    out.Overwrite(slotOffset, slotBytes.data(), slotBytes.size());
+    out.Overwrite(slots.digest, slotBytes.data(), slotBytes.size());
     summary.digest = slot.digest;
     if (request.exitCode != package::ExitCodeChoice::zero) {
         std::uint8_t value[4];
         package::Put32(value, ExitCodeValue(request.exitCode));
-        out.Overwrite(*choiceOffset + package::kExitCodeSlotMarkerSize, value, sizeof value);
+        out.Overwrite(*slots.exitCode + package::kExitCodeSlotMarkerSize, value, sizeof value);
+    }
+    if (slots.options) {
+        package::StubOptions options = slots.builtOptions; // the features as built
+        options.waitChildrenSeconds = request.waitChildrenSeconds;
+        std::uint8_t bytes[package::kOptionsSlotSize] = {};
+        stub.ReadAt(*slots.options, bytes, sizeof bytes);
+        package::EncodeOptionsSlot(options, bytes);
+        out.Overwrite(*slots.options, bytes, sizeof bytes);
     }
 
     out.Commit();

@@ -3,17 +3,19 @@
 // trailer, where the stub looks for it), one header and payload per file, the end marker and the
 // trailer. The stub's digest slot gets the length and SHA-256 of the package, from the first header
 // to the end of the trailer; its exit-code slot gets the choice asked for, unless that is zero,
-// which the stub as built carries already. Every refusal, an existing output's included, happens
-// before the output is written.
+// which the stub as built carries already; its options slot gets the wait asked for. Every
+// refusal, an existing output's included, happens before the output is written.
 #pragma once
 
 #include "packer/FileIo.h"
 
 #include "package/ExitCodeSlot.h"
+#include "package/OptionsSlot.h"
 #include "package/Sha256.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace packer {
@@ -21,9 +23,12 @@ namespace packer {
 struct CreateRequest {
     std::filesystem::path stub;
     std::filesystem::path output;
-    std::vector<std::filesystem::path> files; // packed in this order, under their base names
+    // Files and folders, packed in this order: a file under its base name, a folder with
+    // everything below it under the folder's own name (PackSources.h).
+    std::vector<std::filesystem::path> files;
     Existing existingOutput = Existing::refuse;
-    package::ExitCodeChoice exitCode = package::ExitCodeChoice::zero;
+    package::ExitCodeChoice exitCode = package::ExitCodeChoice::installer;
+    std::uint32_t waitChildrenSeconds = package::kDefaultWaitChildrenSeconds;
 };
 
 struct CreateSummary {
@@ -33,6 +38,7 @@ struct CreateSummary {
     std::uint64_t payloadBytes = 0;
     std::uint64_t fileSize = 0;
     package::Sha256Digest digest{}; // of the package, as recorded in the stub's digest slot
+    std::vector<std::string> names; // the stored names, in the package's order
 };
 
 // Throws PackError, leaving no output file behind, when the request is refused or writing fails.

@@ -39,7 +39,7 @@ std::string NameProblem(const std::string& name) {
     const std::size_t separator = name.find_first_of("\\/");
     if (separator != std::string::npos)
         return std::string("the name holds the path separator '") + name[separator] +
-               "'; the stub writes every entry straight into its extraction folder";
+               "', which a file's or folder's own name cannot hold";
     if (name.find(':') != std::string::npos)
         return "the name holds ':', which names a drive or an alternate data stream on Windows";
     const std::size_t reserved = name.find_first_of("<>\"|?*");
@@ -50,6 +50,47 @@ std::string NameProblem(const std::string& name) {
     if (package::IsReservedDeviceName(name))
         return "'" + name + "' is a reserved device name on Windows";
     return {};
+}
+
+std::string StoredNameProblem(const std::vector<std::string>& parts) {
+    if (parts.size() == 1)
+        return NameProblem(parts.front());
+    const std::string path = JoinEntryPath(parts);
+    if (path.size() > package::kMaxNameBytes)
+        return "the path is " + std::to_string(path.size()) + " bytes long; at most " +
+               std::to_string(package::kMaxNameBytes) + " fit a header";
+    for (const std::string& part : parts) {
+        if (part.empty())
+            return "the path has an empty part (a leading, trailing or doubled backslash)";
+        if (part == "..")
+            return "the path holds '..', which would lead out of its folder";
+        if (part == ".")
+            return "the path holds '.', which names the folder it is in";
+        const std::string problem = NameProblem(part);
+        if (!problem.empty())
+            return "its part '" + Printable(part) + "': " + problem;
+    }
+    return {};
+}
+
+std::string EntryPathProblem(const std::string& path) {
+    return StoredNameProblem(SplitEntryPath(path));
+}
+
+std::vector<std::string> SplitEntryPath(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t end; (end = path.find('\\', start)) != std::string::npos; start = end + 1)
+        parts.push_back(path.substr(start, end - start));
+    parts.push_back(path.substr(start));
+    return parts;
+}
+
+std::string JoinEntryPath(const std::vector<std::string>& parts) {
+    std::string path;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        path += (i == 0 ? "" : "\\") + parts[i];
+    return path;
 }
 
 std::string FoldCase(const std::string& name) {
@@ -70,6 +111,13 @@ std::string Printable(const std::string& name) {
             shown += HexByte(byte);
     }
     return shown;
+}
+
+std::string ShownName(const std::string& name) {
+    std::vector<std::string> parts = SplitEntryPath(name);
+    for (std::string& part : parts)
+        part = Printable(part);
+    return JoinEntryPath(parts);
 }
 
 std::string QuotedPath(const std::filesystem::path& path) {

@@ -2,14 +2,17 @@
 
 #include "packer/EntryNames.h"
 #include "packer/FileIo.h"
+#include "packer/FolderListing.h"
+#include "packer/NameClashes.h"
 #include "packer/PackError.h"
 #include "packer/Reading.h"
 
 #include "package/EntryWalk.h"
 
-#include <map>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace packer {
 
@@ -17,29 +20,73 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The first `count` parts of a stored name, as a path inside `folder`.
+fs::path PathIn(const fs::path& folder, const std::vector<std::string>& parts, std::size_t count) {
+    fs::path path = folder;
+    for (std::size_t i = 0; i < count; ++i)
+        path /= fs::u8path(parts[i]);
+    return path;
+}
+
+// The entry's folders below `folder` are folders or not there yet: never a link, which would
+// lead the file somewhere else, and never a file, which is not replaced by a folder. Named apart
+// from `folder`, the message reads the same from the Windows tool.
+void RequireFoldersWritable(const fs::path& folder, const std::vector<std::string>& parts) {
+    for (std::size_t count = 1; count < parts.size(); ++count) {
+        const PathKind kind = KindAt(PathIn(folder, parts, count));
+        const std::string shown = "'" + JoinEntryPath({parts.begin(), parts.begin() + count}) +
+                                  "' in " + QuotedPath(folder);
+        if (kind == PathKind::link)
+            throw PackError(shown + " is a link; nothing is written through one");
+        if (kind != PathKind::missing && kind != PathKind::folder)
+            throw PackError(shown + " is not a folder, so '" + JoinEntryPath(parts) +
+                            "' cannot be written");
+    }
+}
+
 // Walks the entries once before anything is written, so that a refusal leaves the folder as it
 // was. Entries that extraction skips are skipped here too.
-void RequireNothingReplaced(package::ByteSource& file, std::uint64_t headerOffset,
-                            const fs::path& folder) {
-    std::map<std::string, package::Entry> named; // folded name -> the first entry of that name
+void CheckTargets(package::ByteSource& file, std::uint64_t headerOffset, const fs::path& folder,
+                  Existing existing) {
+    StoredNames names;
     package::WalkEntries(file, headerOffset, [&](const package::Entry& entry) {
         const std::string name = package::HeaderName(entry.header);
-        if (!NameProblem(name).empty())
+        if (!EntryPathProblem(name).empty())
             return true;
-        const auto [first, added] = named.emplace(FoldCase(name), entry);
-        if (!added)
-            throw PackError("entries " + std::to_string(first->second.index) + " '" +
-                            package::HeaderName(first->second.header) + "' and " +
-                            std::to_string(entry.index) + " '" + name +
-                            "' name the same file when case is ignored; give --force to let the "
-                            "later replace the earlier");
-        // Named apart from the folder, the message reads the same from the Windows tool.
-        std::error_code error;
-        if (fs::exists(fs::symlink_status(folder / name, error)))
+        const std::vector<std::string> parts = SplitEntryPath(name);
+        const std::optional<NameClash> clash =
+            names.Add(parts, static_cast<std::size_t>(entry.index));
+        if (clash) {
+            const std::string both = "entries " + std::to_string(clash->earlier) + " '" +
+                                     clash->earlierName + "' and " + std::to_string(entry.index) +
+                                     " '" + name + "'";
+            if (!clash->sameFile)
+                throw PackError(both + " need '" + clash->path + "' as a file and as a folder");
+            if (existing == Existing::refuse)
+                throw PackError(both + " name the same file when case is ignored; give --force "
+                                       "to let the later replace the earlier");
+        }
+        RequireFoldersWritable(folder, parts);
+        if (existing == Existing::refuse &&
+            KindAt(PathIn(folder, parts, parts.size())) != PathKind::missing)
             throw PackError("'" + name + "' already exists in " + QuotedPath(folder) +
                             "; give --force to replace it");
         return true;
     });
+}
+
+// Creates the entry's folders below `folder` that are not there yet, checking each again right
+// before the file is written.
+void MakeFolders(const fs::path& folder, const std::vector<std::string>& parts) {
+    RequireFoldersWritable(folder, parts);
+    for (std::size_t count = 1; count < parts.size(); ++count) {
+        const fs::path path = PathIn(folder, parts, count);
+        std::error_code error;
+        if (!fs::create_directory(path, error) && KindAt(path) != PathKind::folder)
+            throw PackError("cannot create the folder '" +
+                            JoinEntryPath({parts.begin(), parts.begin() + count}) + "' in " +
+                            QuotedPath(folder));
+    }
 }
 
 } // namespace
@@ -47,8 +94,7 @@ void RequireNothingReplaced(package::ByteSource& file, std::uint64_t headerOffse
 ExtractSummary ExtractPackage(package::ByteSource& file, const fs::path& folder, Existing existing,
                               std::ostream& out, std::ostream& err) {
     const package::PackageLocation location = FindPackage(file);
-    if (existing == Existing::refuse)
-        RequireNothingReplaced(file, location.headerOffset, folder);
+    CheckTargets(file, location.headerOffset, folder, existing);
     std::error_code error;
     fs::create_directories(folder, error);
     if (!fs::is_directory(folder))
@@ -58,14 +104,16 @@ ExtractSummary ExtractPackage(package::ByteSource& file, const fs::path& folder,
     const package::WalkResult result =
         package::WalkEntries(file, location.headerOffset, [&](const package::Entry& entry) {
             const std::string name = package::HeaderName(entry.header);
-            const std::string problem = NameProblem(name);
+            const std::string problem = EntryPathProblem(name);
             if (!problem.empty()) {
-                err << "skipped entry " << entry.index << " '" << Printable(name)
+                err << "skipped entry " << entry.index << " '" << ShownName(name)
                     << "': " << problem << '\n';
                 ++summary.skipped;
                 return true;
             }
-            PendingOutput output(folder / name, existing);
+            const std::vector<std::string> parts = SplitEntryPath(name);
+            MakeFolders(folder, parts);
+            PendingOutput output(PathIn(folder, parts, parts.size()), existing);
             CopyRange(file, entry.payloadOffset, entry.header.size, output,
                       "entry " + std::to_string(entry.index));
             output.Commit();

@@ -14,11 +14,13 @@ void ListPackage(package::ByteSource& file, std::ostream& out) {
     const std::uint64_t end = file.Length() - static_cast<std::uint64_t>(certificateSize);
     const DigestStatus digest = VerifyDigest(file, location.headerOffset, end);
     const ExitCodeStatus exitCode = ReadExitCodeSlot(file, location.headerOffset);
+    const OptionsStatus options = ReadOptionsSlot(file, location.headerOffset);
     out << "image " << location.headerOffset << " bytes, certificate table " << certificateSize
-        << " bytes, " << DigestReport(digest) << ", " << ExitCodeReport(exitCode) << '\n';
+        << " bytes, " << DigestReport(digest) << ", " << ExitCodeReport(exitCode) << ", "
+        << OptionsReport(options) << '\n';
     const package::WalkResult result =
         package::WalkEntries(file, location.headerOffset, [&](const package::Entry& entry) {
-            out << entry.index << '\t' << Printable(package::HeaderName(entry.header)) << '\t'
+            out << entry.index << '\t' << ShownName(package::HeaderName(entry.header)) << '\t'
                 << entry.header.size << '\t' << entry.payloadOffset << '\n';
             return true;
         });

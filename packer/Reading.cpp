@@ -3,15 +3,36 @@
 #include "packer/DigestSlotFill.h"
 #include "packer/EntryNames.h"
 #include "packer/ExitCodeSlotFill.h"
+#include "packer/OptionsSlotFill.h"
 #include "packer/PackError.h"
 
 #include "package/DigestSlot.h"
 #include "package/ExitCodeSlot.h"
+#include "package/OptionsSlot.h"
 #include "package/PackageStream.h"
 
 #include <string>
 
 namespace packer {
+
+namespace {
+
+// Reads the one slot `search` found in the image before `start` into `bytes`; false when the
+// image has none.
+bool ReadOneSlot(package::ByteSource& file, std::uint64_t start, const SlotSearch& search,
+                 const std::string& what, std::uint8_t* bytes, std::size_t size) {
+    if (search.found == 0)
+        return false;
+    if (search.found > 1)
+        throw PackError("the image holds " + std::to_string(search.found) + " " + what +
+                        " markers, so the slot the stub reads cannot be told");
+    if (file.ReadAt(search.offset, bytes, size) != size || search.offset + size > start)
+        throw PackError("the " + what + " at offset " + std::to_string(search.offset) +
+                        " is cut off by the package");
+    return true;
+}
+
+} // namespace
 
 package::PackageLocation FindPackage(package::ByteSource& file) {
     const package::PackageLocation location = package::LocatePackage(file);
@@ -30,17 +51,10 @@ package::PackageLocation FindPackage(package::ByteSource& file) {
 }
 
 DigestStatus VerifyDigest(package::ByteSource& file, std::uint64_t start, std::uint64_t end) {
-    const SlotSearch search = FindDigestSlot(file, start);
-    if (search.found == 0)
-        return DigestStatus::noSlot;
-    if (search.found > 1)
-        throw PackError("the image holds " + std::to_string(search.found) +
-                        " digest slot markers, so the slot the stub reads cannot be told");
     DigestSlotBytes bytes{};
-    if (file.ReadAt(search.offset, bytes.data(), bytes.size()) != bytes.size() ||
-        search.offset + bytes.size() > start)
-        throw PackError("the digest slot at offset " + std::to_string(search.offset) +
-                        " is cut off by the package");
+    if (!ReadOneSlot(file, start, FindDigestSlot(file, start), "digest slot", bytes.data(),
+                     bytes.size()))
+        return DigestStatus::noSlot;
     const package::DigestSlot slot = package::DecodeDigestSlot(bytes.data());
     if (!slot.Filled())
         return DigestStatus::empty;
@@ -78,18 +92,11 @@ const char* DigestReport(DigestStatus status) {
 }
 
 ExitCodeStatus ReadExitCodeSlot(package::ByteSource& file, std::uint64_t start) {
-    const SlotSearch search = FindExitCodeSlot(file, start);
     ExitCodeStatus status;
-    if (search.found == 0)
-        return status;
-    if (search.found > 1)
-        throw PackError("the image holds " + std::to_string(search.found) +
-                        " exit-code slot markers, so the slot the stub reads cannot be told");
     std::uint8_t bytes[package::kExitCodeSlotSize] = {};
-    if (file.ReadAt(search.offset, bytes, sizeof bytes) != sizeof bytes ||
-        search.offset + sizeof bytes > start)
-        throw PackError("the exit-code slot at offset " + std::to_string(search.offset) +
-                        " is cut off by the package");
+    if (!ReadOneSlot(file, start, FindExitCodeSlot(file, start), "exit-code slot", bytes,
+                     sizeof bytes))
+        return status;
     status.slot = true;
     status.choice = package::DecodeExitCodeSlot(bytes);
     status.value = ExitCodeSlotValue(bytes);
@@ -105,6 +112,27 @@ std::string ExitCodeReport(const ExitCodeStatus& status) {
     if (status.value == package::kExitCodeInstallerValue)
         return "exit code: installer";
     return "exit code: installer (value " + std::to_string(status.value) + ")";
+}
+
+OptionsStatus ReadOptionsSlot(package::ByteSource& file, std::uint64_t start) {
+    OptionsStatus status;
+    std::uint8_t bytes[package::kOptionsSlotSize] = {};
+    if (!ReadOneSlot(file, start, FindOptionsSlot(file, start), "options slot", bytes,
+                     sizeof bytes))
+        return status;
+    status.slot = true;
+    status.options = package::DecodeOptionsSlot(bytes);
+    return status;
+}
+
+std::string OptionsReport(const OptionsStatus& status) {
+    if (!status.slot)
+        return "no options slot";
+    return "wait for children: " + std::to_string(status.options.waitChildrenSeconds) + " s";
+}
+
+bool TakesEntryPaths(const OptionsStatus& status) {
+    return status.slot && (status.options.features & package::kFeatureEntryPaths) != 0;
 }
 
 void RequireCompleteWalk(const package::WalkResult& result, package::ByteSource& file) {

@@ -5,6 +5,7 @@
 
 #include "package/EntryWalk.h"
 #include "package/ExitCodeSlot.h"
+#include "package/OptionsSlot.h"
 #include "package/PackageFormat.h"
 
 #include <cstdint>
@@ -41,6 +42,23 @@ ExitCodeStatus ReadExitCodeSlot(package::ByteSource& file, std::uint64_t start);
 
 // How list and check report the choice, after the digest.
 std::string ExitCodeReport(const ExitCodeStatus& status);
+
+// The image's options slot, as the stub reads it.
+struct OptionsStatus {
+    bool slot = false; // false: a stub older than the slot, which waits for the installer's own
+                       // process only and takes plain names only
+    package::StubOptions options;
+};
+
+// Reads the options slot in the image before `start` (the first header); throws PackError when
+// the image holds more than one or the slot runs into the package.
+OptionsStatus ReadOptionsSlot(package::ByteSource& file, std::uint64_t start);
+
+// How list and check report the options, after the exit-code choice.
+std::string OptionsReport(const OptionsStatus& status);
+
+// Whether the stub takes entry names that are paths ("data\\a.cab").
+bool TakesEntryPaths(const OptionsStatus& status);
 
 // Throws PackError unless the walk visited every entry the counts announce.
 void RequireCompleteWalk(const package::WalkResult& result, package::ByteSource& file);

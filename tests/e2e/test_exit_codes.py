@@ -1,6 +1,7 @@
 """Deployment engines decide from the exit code alone. A stub packed with `--exit-code
-installer` and signed passes the installer's exit code on and reports its own refusals with the
-Windows Installer codes engines know; the same packages packed without it exit 0 every time."""
+installer` (the default) and signed passes the installer's exit code on and reports its own
+refusals with the Windows Installer codes engines know; the same packages packed with
+`--exit-code zero` exit 0 every time."""
 
 from pathlib import Path
 
@@ -20,10 +21,10 @@ def choice(request):
 
 @pytest.fixture
 def packed(pack, sign, tmp_path, choice):
-    """packed(files, name) packs with the choice under test (the default for "zero") and signs."""
+    """packed(files, name) packs with the choice under test and signs."""
 
     def make(files, name="setup.exe"):
-        options = ("--exit-code", "installer") if choice == "installer" else ()
+        options = ("--exit-code", choice)
         unsigned = pack(files, name=name, folder=tmp_path / name, options=options)
         (tmp_path / "signed").mkdir(exist_ok=True)
         return sign(unsigned, tmp_path / "signed" / name)

@@ -1,7 +1,8 @@
 """stubpack.exe, the packing tool for Windows, under Wine: every command gives the same exit
 status, messages and bytes as the Linux tool, whose behaviour the packer tests pin down. Both
 run with the same relative paths from the same kind of folder, so their messages can be
-compared as they stand."""
+compared as they stand. What differs by design: the Windows tool expands wildcards itself, as
+cmd leaves them to it, and names signtool where the Linux tool names osslsigncode."""
 
 import random
 import re
@@ -18,6 +19,18 @@ INPUTS = {
     "data.bin": random.Random(11).randbytes(70001),
     "empty.ini": b"",
 }
+# A folder tree beside them, made in an order other than the one it is packed in.
+TREE = {
+    "tree/lang/fr/readme.txt": b"Bonjour\r\n",
+    "tree/b.cab": random.Random(12).randbytes(3000),
+    "tree/A.cab": b"A",
+    "tree/lang/de.txt": b"Hallo\r\n",
+}
+SIGNATURE_NOTES = {
+    "linux": "note: the signature is not checked; osslsigncode verify -CAfile CERT -in FILE "
+             "checks it\n",
+    "windows": "note: the signature is not checked; signtool verify /pa FILE checks it\n",
+}
 
 
 @pytest.fixture(scope="session")
@@ -31,8 +44,11 @@ def tools(stubpack, stubpack_exe, tmp_path):
     stub and the inputs at ../UnPackFile.exe and ../in/."""
     shutil.copyfile(required_env("STUB"), tmp_path / "UnPackFile.exe")
     (tmp_path / "in").mkdir()
-    for name, content in INPUTS.items():
+    for name, content in {**INPUTS, **TREE}.items():
+        (tmp_path / "in" / name).parent.mkdir(parents=True, exist_ok=True)
         (tmp_path / "in" / name).write_bytes(content)
+    (tmp_path / "in" / "tree" / "empty").mkdir()
+
     def run(tool, *args):
         folder = tmp_path / tool
         folder.mkdir(exist_ok=True)
@@ -45,8 +61,13 @@ def tools(stubpack, stubpack_exe, tmp_path):
     return run
 
 
-def outcome(done):
-    return done.returncode, done.stdout, done.stderr
+def outcome(done, tool=None):
+    """Exit status, output and messages; with `tool`, check's note on the signature, which names
+    that platform's command, taken out."""
+    out = done.stdout
+    if tool and out.endswith(SIGNATURE_NOTES[tool]):
+        out = out[:-len(SIGNATURE_NOTES[tool])]
+    return done.returncode, out, done.stderr
 
 
 CREATE = ["create", "--stub", "../UnPackFile.exe", "--output", "setup.exe",
@@ -77,9 +98,60 @@ def test_create_list_check_and_extract_match_the_linux_tool(tools, tmp_path):
                             (0, extract), (1, extract), (0, ["extract", "--force", *extract[1:]])):
         windows = tools("windows", *command)
         assert windows.returncode == status, (command, windows.stderr)
-        assert outcome(windows) == outcome(tools("linux", *command)), command
+        assert outcome(windows, "windows") == outcome(tools("linux", *command), "linux"), command
     extracted = {p.name: p.read_bytes() for p in (tmp_path / "windows" / "out").iterdir()}
     assert extracted == INPUTS
+    check = tools("windows", "check", "setup.exe").stdout
+    assert check.endswith(", exit code: installer, wait for children: 600 s\n"
+                          + SIGNATURE_NOTES["windows"]), check
+
+
+def test_a_folder_tree_and_a_response_file_match_the_linux_tool(tools, tmp_path):
+    """A folder is stored under its own name with everything below it, sorted, whatever order the
+    file system lists it in; a response file's paths are relative to its folder."""
+    (tmp_path / "in" / "list.txt").write_bytes(b"\xef\xbb\xbfrun.bat\r\n\r\ntree\r\n")
+    create = ["create", "--stub=../UnPackFile.exe", "--output=tree.exe", "--wait-children=30",
+              "@../in/list.txt"]
+    linux = tools("linux", *create)
+    assert linux.returncode == 0, linux.stderr
+    assert outcome(tools("windows", *create)) == outcome(linux)
+    packed = (tmp_path / "windows" / "tree.exe").read_bytes()
+    assert packed == (tmp_path / "linux" / "tree.exe").read_bytes()
+
+    listed = tools("windows", "list", "tree.exe")
+    assert outcome(listed) == outcome(tools("linux", "list", "tree.exe"))
+    assert [line.split("\t")[1] for line in listed.stdout.splitlines()[1:]] == [
+        "run.bat", "tree\\A.cab", "tree\\b.cab", "tree\\lang\\de.txt", "tree\\lang\\fr\\readme.txt"]
+    assert listed.stdout.splitlines()[0].endswith("wait for children: 30 s")
+
+    extract = ["extract", "tree.exe", "out"]
+    assert outcome(tools("windows", *extract)) == outcome(tools("linux", *extract))
+    out = tmp_path / "windows" / "out"
+    extracted = {"/".join(p.relative_to(out).parts): p.read_bytes()
+                 for p in out.rglob("*") if p.is_file()}
+    assert extracted == {"run.bat": INPUTS["run.bat"], **TREE}
+
+
+def test_the_windows_tool_expands_wildcards_as_the_linux_shell_does(tools, tmp_path):
+    """cmd hands "*.bin" to the program as typed: stubpack.exe expands it, sorted by name, to what
+    the Linux shell gives the Linux tool, folders included."""
+    patterns = ["../in/*.ini", "../in/R?N.*", "../in/*.bin", "../in/tr*"]
+    expanded = ["../in/empty.ini", "../in/run.bat", "../in/data.bin", "../in/tree"]
+    common = ["create", "--stub", "../UnPackFile.exe", "--output", "wild.exe"]
+    linux = tools("linux", *common, *expanded)
+    assert linux.returncode == 0, linux.stderr
+    assert outcome(tools("windows", *common, *patterns)) == outcome(linux)
+    packed = [(tmp_path / tool / "wild.exe").read_bytes() for tool in ("windows", "linux")]
+    assert packed[0] == packed[1]
+
+    nothing = tools("windows", "create", "--stub", "../UnPackFile.exe", "--output", "none.exe",
+                    "../in/run.bat", "../in/*.cab")
+    assert outcome(nothing) == (1, "", "stubpack create: '../in/*.cab' matches no file or "
+                                       "folder\n")
+    assert not (tmp_path / "windows" / "none.exe").exists()
+    # The Linux tool leaves what the shell left.
+    assert tools("linux", *common[:-1], "star.exe", "../in/*.cab").stderr == (
+        "stubpack create: '../in/*.cab' does not exist\n")
 
 
 def test_refusals_usage_and_help_match_the_linux_tool(tools, tmp_path):
@@ -100,7 +172,11 @@ def test_refusals_usage_and_help_match_the_linux_tool(tools, tmp_path):
         "exit code installer": (0, ["create", "--exit-code", "installer", "--stub",
                                     "../UnPackFile.exe", "--output", "exitcode.exe",
                                     "../in/run.bat"]),
-        "exit code reported": (0, ["check", "exitcode.exe"]),
+        "exit code reported": (0, ["list", "exitcode.exe"]),
+        "exit code zero": (0, ["create", "--exit-code=zero", "--quiet", "--stub",
+                               "../UnPackFile.exe", "--output", "zero.exe", "../in/data.bin"]),
+        "wait out of range": (2, ["create", "--wait-children", "604801", "--stub",
+                                  "../UnPackFile.exe", "--output", "never.exe", "../in/run.bat"]),
         "unknown exit code": (2, ["create", "--exit-code", "always", "--stub",
                                   "../UnPackFile.exe", "--output", "never.exe", "../in/run.bat"]),
         # Redirected, both write the same UTF-8 bytes.
@@ -118,8 +194,12 @@ def test_refusals_usage_and_help_match_the_linux_tool(tools, tmp_path):
     assert (tmp_path / "windows" / "-h").stat().st_size > 0
     packed = [(tmp_path / tool / "exitcode.exe").read_bytes() for tool in ("windows", "linux")]
     assert packed[0] == packed[1]
-    assert ran["exit code reported"].stdout.endswith(", exit code: installer\n")
+    assert ", exit code: installer, wait for children: 600 s\n" in ran["exit code reported"].stdout
     assert "warning: the package has no run.bat" in ran["no run.bat"].stderr
+    assert ran["exit code zero"].stderr == ""
+    # One help for both, saying what differs.
+    assert outcome(tools("windows", "check", "--help")) == outcome(
+        tools("linux", "check", "--help"))
 
 
 def test_version_names_the_commit_of_the_sources(tools):

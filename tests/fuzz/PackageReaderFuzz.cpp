@@ -28,9 +28,11 @@ namespace {
     std::abort();
 }
 
+// A plain name, or a path of plain names for a stub that takes folders: check accepts the latter
+// only when the image's options slot says so.
 bool StaysInFolder(const package::PackageEntryHeader& header) {
     const std::string name = package::HeaderName(header);
-    return package::IsPlainFileName(std::wstring(name.begin(), name.end()));
+    return package::IsSafeEntryPath(std::wstring(name.begin(), name.end()));
 }
 
 // What the stub would extract.

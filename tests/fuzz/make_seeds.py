@@ -1,5 +1,6 @@
 """Makes the fuzzer's seed corpus with the packing tool: small PE32 and PE32+ stubs carrying a few
-entries, one with a certificate table appended as signing would, and a bare stub. Every packed
+entries, one with a certificate table appended as signing would, one with a folder tree, and a
+bare stub. Every packed
 seed must pass stubpack check, so the fuzzer starts from files the stub reads to the end.
 
 usage: make_seeds.py STUBPACK SEEDS_DIR CORPUS_DIR (the corpus folder is emptied for the run)"""
@@ -16,16 +17,18 @@ import minimal_pe  # noqa: E402
 
 
 def pack(stubpack, work, stub, files, output):
-    paths = []
+    """Packs `files` ({name: bytes}); a name with "/" lies in a folder, packed with its folder."""
+    shutil.rmtree(work / "in", ignore_errors=True)
+    operands = []
     for name, content in files.items():
         path = work / "in" / name
-        path.parent.mkdir(exist_ok=True)
+        path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(content)
-        paths.append(str(path))
-    subprocess.run([stubpack, "create", "--stub", str(stub), "--output", str(output), *paths],
+        top = str(work / "in" / name.split("/")[0])
+        if top not in operands:
+            operands.append(top)
+    subprocess.run([stubpack, "create", "--stub", str(stub), "--output", str(output), *operands],
                    check=True, capture_output=True)
-    for path in paths:
-        Path(path).unlink()
     return output
 
 
@@ -53,6 +56,8 @@ def main(stubpack, seeds, corpus):
                                           "empty.ini": b""}, seeds / "pe32-three.exe"),
             pack(stubpack, work, stub64, {"setup.ini": b"[Setup]\r\n"}, seeds / "pe32plus-one.exe"),
             pack(stubpack, work, stub32, {"a.txt": b"a", "b.txt": b"bb"}, seeds / "pe32-signed.exe"),
+            pack(stubpack, work, stub32, {"run.bat": b"x", "data/a.cab": b"cab",
+                                          "data/lang/de.txt": b"de"}, seeds / "pe32-tree.exe"),
         ]
         append_certificate_table(seeds / "pe32-signed.exe")
         shutil.copy(stub32, seeds / "bare-stub.exe")

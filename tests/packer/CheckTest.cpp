@@ -149,11 +149,15 @@ TEST(CheckLayout, CertificateRecordLongerThanTheTable) {
     EXPECT_PROBLEM(file, "claims 1032 bytes, but 1024 are left");
 }
 
-TEST(CheckLayout, TwoExitCodeSlots) {
+TEST(CheckLayout, TwoMarkersOfOneSlot) {
     fake::Bytes file = AlignedPackage();
     std::copy(package::kExitCodeSlotMarker.begin(), package::kExitCodeSlotMarker.end(),
               file.begin() + 800);
     EXPECT_PROBLEM(file, "the image holds 2 exit-code slot markers");
+    file = AlignedPackage();
+    std::copy(package::kOptionsSlotMarker.begin(), package::kOptionsSlotMarker.end(),
+              file.begin() + 800);
+    EXPECT_PROBLEM(file, "the image holds 2 options slot markers");
 }
 
 TEST(CheckLayout, NotAPeImage) {
@@ -235,7 +239,47 @@ TEST(CheckHeaders, SizeRunningIntoTheEndMarker) {
 
 TEST(CheckHeaders, HostileNameInside) {
     const fake::Bytes file = AlignedPackage({{"..\\evil.exe", fake::Pattern(4)}});
-    EXPECT_PROBLEM(file, "entry 1 ('..\\x5Cevil.exe'): the name holds the path separator");
+    EXPECT_PROBLEM(file, "entry 1 ('..\\evil.exe'): the path holds '..'");
+}
+
+// ---- Names the stub extracts one after the other ------------------------------------------------
+
+const std::vector<fake::Entry> kTree = {{"run.bat", fake::Pattern(3)},
+                                        {"data\\a.cab", fake::Pattern(5)},
+                                        {"data\\lang\\de.txt", fake::Pattern(7)}};
+
+TEST(CheckNames, FoldersForAStubThatTakesThem) {
+    const fake::Bytes file = AlignedPackage(kTree);
+    MemoryByteSource source(file);
+    const packer::CheckSummary summary = CheckPackage(source);
+    EXPECT_EQ(summary.entries, 3);
+    EXPECT_TRUE(summary.options.slot);
+    EXPECT_EQ(summary.options.options.waitChildrenSeconds, 600u);
+}
+
+TEST(CheckNames, FoldersForAStubBuiltBeforeThem) {
+    fake::Bytes file = AlignedPackage(kTree);
+    const std::size_t features = fake::kOptionsSlotOffset + package::kOptionsSlotMarkerSize + 4;
+    fake::Put32(file, features, 0);
+    EXPECT_PROBLEM(file, "entry 2 ('data\\a.cab') lies in a folder, but the stub takes no folders "
+                         "(its options slot lacks the feature), and would refuse the package");
+    file[fake::kOptionsSlotOffset] = 0;
+    EXPECT_PROBLEM(file, "entry 2 ('data\\a.cab') lies in a folder, but the stub has no options "
+                         "slot: it was built before folders could be packed");
+    // Plain names it takes.
+    file = AlignedPackage();
+    file[fake::kOptionsSlotOffset] = 0;
+    MemoryByteSource source(file);
+    EXPECT_FALSE(CheckPackage(source).options.slot);
+}
+
+TEST(CheckNames, TwoEntriesWhereOneFileGoes) {
+    EXPECT_PROBLEM(AlignedPackage({{"data\\a.cab", {}}, {"b", {}}, {"DATA\\A.CAB", {}}}),
+                   "entry 3 ('DATA\\A.CAB'): entry 1 ('data\\a.cab') names the same file when "
+                   "case is ignored");
+    EXPECT_PROBLEM(AlignedPackage({{"data", {}}, {"data\\a.cab", {}}}),
+                   "entry 2 ('data\\a.cab'): 'data' would be a file and a folder, as entry 1 is "
+                   "'data'");
 }
 
 } // namespace

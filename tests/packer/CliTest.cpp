@@ -31,6 +31,19 @@ Outcome Stubpack(const std::vector<std::string>& args) {
     return run;
 }
 
+// The stored names `stubpack list` shows, in order.
+std::vector<std::string> ListedNames(const std::string& file) {
+    std::istringstream lines(Stubpack({"list", file}).out);
+    std::vector<std::string> names;
+    std::string line;
+    std::getline(lines, line); // the summary
+    while (std::getline(lines, line)) {
+        const std::size_t name = line.find('\t') + 1;
+        names.push_back(line.substr(name, line.find('\t', name) - name));
+    }
+    return names;
+}
+
 bool StartsWith(const std::string& text, const std::string& start) {
     return text.compare(0, start.size(), start) == 0;
 }
@@ -94,8 +107,16 @@ TEST(CliUsage, WrongArgumentsSayWhatIsWrong) {
         {{"create", "--stub", "a", "--stub", "b"}, "stubpack create: --stub is given twice\n"},
         {{"create", "--sign", "x"}, "stubpack create: unknown option '--sign'\n"},
         {{"create", "--exit-code", "always", "--stub", "s.exe", "--output", "o.exe", "a.txt"},
-         "stubpack create: --exit-code must be zero or installer, not 'always'\n"},
-        {{"create", "--exit-code"}, "stubpack create: --exit-code needs zero or installer\n"},
+         "stubpack create: --exit-code must be installer or zero, not 'always'\n"},
+        {{"create", "--exit-code"}, "stubpack create: --exit-code needs installer or zero\n"},
+        {{"create", "--exit-code=", "a.txt"},
+         "stubpack create: --exit-code needs installer or zero\n"},
+        {{"create", "--stub=s.exe", "--stub", "t.exe"}, "stubpack create: --stub is given twice\n"},
+        {{"create", "--force=yes", "a.txt"}, "stubpack create: --force takes no value\n"},
+        {{"create", "--sign=x", "a.txt"}, "stubpack create: unknown option '--sign'\n"},
+        {{"list", "-q", "a.exe"}, "stubpack list: unknown option '-q'\n"},
+        {{"create", "--wait-children"},
+         "stubpack create: --wait-children needs a number of seconds\n"},
         {{"extract", "--stub", "a", "b"}, "stubpack extract: unknown option '--stub'\n"},
         {{"list", "--force", "a"}, "stubpack list: unknown option '--force'\n"},
         {{"list"}, "stubpack list: expected FILE, got 0 arguments\n"},
@@ -107,6 +128,19 @@ TEST(CliUsage, WrongArgumentsSayWhatIsWrong) {
         EXPECT_EQ(run.status, packer::kExitUsage) << message;
         EXPECT_TRUE(StartsWith(run.err, message)) << run.err;
         EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST(CliUsage, TheWaitForChildrenIsAWholeNumberOfSecondsUpToAWeek) {
+    for (const char* wait :
+         {"-1", "+5", "1e3", "10s", " 10", "604801", "99999999999999999999999"}) {
+        const Outcome run = Stubpack(
+            {"create", "--wait-children", wait, "--stub", "s.exe", "--output", "o.exe", "a.txt"});
+        EXPECT_EQ(run.status, packer::kExitUsage) << wait;
+        EXPECT_TRUE(StartsWith(run.err, "stubpack create: --wait-children must be a whole number "
+                                        "of seconds from 0 to 604800, not '" +
+                                            std::string(wait) + "'\n"))
+            << run.err;
     }
 }
 
@@ -137,12 +171,14 @@ TEST_F(CliFiles, CreateThenCheckListAndExtract) {
     run = Stubpack({"check", Path("setup.exe")});
     EXPECT_EQ(run.status, packer::kExitOk) << run.err;
     EXPECT_EQ(run.out, "ok: 2 entries, 3015 payload bytes, image 1005 bytes (PE32), unsigned, "
-                       "digest verified, exit code: zero\n");
+                       "digest verified, exit code: installer, wait for children: 600 s\n"
+                       "note: the signature is not checked; osslsigncode verify -CAfile CERT -in "
+                       "FILE checks it\n");
 
     run = Stubpack({"list", Path("setup.exe")});
     EXPECT_EQ(run.status, packer::kExitOk) << run.err;
     EXPECT_EQ(run.out, "image 1005 bytes, certificate table 0 bytes, digest verified, exit code: "
-                       "zero\n"
+                       "installer, wait for children: 600 s\n"
                        "1\tsetup.msi\t3000\t1289\n"
                        "2\trun.bat\t15\t4573\n");
 
@@ -152,37 +188,90 @@ TEST_F(CliFiles, CreateThenCheckListAndExtract) {
     EXPECT_EQ(ReadBytes(folder_ / "out" / "run.bat"), fake::Pattern(15));
 }
 
-// The choice as the stub reads it: any value but 0 passes outcomes on.
-TEST_F(CliFiles, CheckAndListReportTheExitCodeChoice) {
-    for (const char* choice : {"zero", "installer"}) {
-        const Outcome run =
-            Stubpack({"create", "--exit-code", choice, "--stub", Path("stub.exe"), "--output",
-                      Path(std::string(choice) + ".exe"), Path("run.bat")});
+// The slots as the stub reads them: any exit-code value but 0 passes outcomes on.
+TEST_F(CliFiles, CheckAndListReportTheSlots) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> packed = {
+        {"zero.exe", {"--exit-code", "zero"}},
+        {"installer.exe", {}},
+        {"wait.exe", {"--wait-children", "0"}}};
+    for (const auto& [name, options] : packed) {
+        std::vector<std::string> args = {"create",   "--stub",   Path("stub.exe"),
+                                         "--output", Path(name), Path("run.bat")};
+        args.insert(args.begin() + 1, options.begin(), options.end());
+        const Outcome run = Stubpack(args);
         ASSERT_EQ(run.status, packer::kExitOk) << run.err;
     }
     const std::size_t value = fake::kExitCodeSlotOffset + package::kExitCodeSlotMarkerSize;
     fake::Bytes file = ReadBytes(folder_ / "installer.exe");
     fake::Put32(file, value, 7);
     WriteBytes(folder_ / "seven.exe", file);
-    file[fake::kExitCodeSlotOffset] = 0; // the marker gone: a stub older than the slot
+    file[fake::kExitCodeSlotOffset] = 0; // the markers gone: a stub older than the slots
+    file[fake::kOptionsSlotOffset] = 0;
     WriteBytes(folder_ / "none.exe", file);
 
     const std::pair<const char*, const char*> cases[] = {
-        {"zero.exe", "exit code: zero"},
-        {"installer.exe", "exit code: installer"},
-        {"seven.exe", "exit code: installer (value 7)"},
-        {"none.exe", "no exit-code slot"}};
+        {"zero.exe", "exit code: zero, wait for children: 600 s"},
+        {"installer.exe", "exit code: installer, wait for children: 600 s"},
+        {"seven.exe", "exit code: installer (value 7), wait for children: 600 s"},
+        {"wait.exe", "exit code: installer, wait for children: 0 s"},
+        {"none.exe", "no exit-code slot, no options slot"}};
     for (const auto& [name, report] : cases) {
         Outcome run = Stubpack({"check", Path(name)});
-        EXPECT_EQ(run.out, "ok: 1 entries, 15 payload bytes, image 1001 bytes (PE32), unsigned, "
-                           "digest verified, " +
-                               std::string(report) + "\n")
-            << run.err;
+        EXPECT_TRUE(StartsWith(run.out, "ok: 1 entries, 15 payload bytes, image 1001 bytes (PE32), "
+                                        "unsigned, digest verified, " +
+                                            std::string(report) + "\n"))
+            << run.out << run.err;
         run = Stubpack({"list", Path(name)});
         EXPECT_EQ(run.out, "image 1001 bytes, certificate table 0 bytes, digest verified, " +
                                std::string(report) + "\n1\trun.bat\t15\t1285\n")
             << run.err;
     }
+}
+
+// "--option=value" is "--option value", and packs the same bytes.
+TEST_F(CliFiles, AnOptionsValueMayFollowAnEqualsSign) {
+    fs::create_directories(folder_ / "a");
+    fs::create_directories(folder_ / "b");
+    Outcome run = Stubpack({"create", "--stub", Path("stub.exe"), "--output", Path("a/setup.exe"),
+                            "--exit-code", "zero", "--wait-children", "30", Path("run.bat")});
+    ASSERT_EQ(run.status, packer::kExitOk) << run.err;
+    run = Stubpack({"create", "--stub=" + Path("stub.exe"), "--output=" + Path("b/setup.exe"),
+                    "--exit-code=zero", "--wait-children=30", Path("run.bat")});
+    ASSERT_EQ(run.status, packer::kExitOk) << run.err;
+    EXPECT_EQ(ReadBytes(folder_ / "b" / "setup.exe"), ReadBytes(folder_ / "a" / "setup.exe"));
+    EXPECT_NE(Stubpack({"list", Path("b/setup.exe")})
+                  .out.find("exit code: zero, wait for children: 30 s"),
+              std::string::npos);
+}
+
+// Each line a path, relative to the list's folder; the list's own "@" lines are names.
+TEST_F(CliFiles, AResponseFileStandsForThePathsItLists) {
+    fs::create_directories(folder_ / "lists" / "data");
+    WriteBytes(folder_ / "lists" / "data" / "a.cab", fake::Pattern(9));
+    WriteBytes(folder_ / "lists" / "@odd", fake::Pattern(4));
+    const std::string list = "\xEF\xBB\xBF"
+                             "data\r\n\r\n   \n@odd\n" +
+                             Path("run.bat") + "\n";
+    WriteBytes(folder_ / "lists" / "files.txt", fake::Bytes(list.begin(), list.end()));
+    Outcome run = Stubpack({"create", "--stub", Path("stub.exe"), "--output", Path("setup.exe"),
+                            Path("setup.msi"), "@" + Path("lists/files.txt")});
+    ASSERT_EQ(run.status, packer::kExitOk) << run.err;
+    EXPECT_EQ(ListedNames(Path("setup.exe")),
+              (std::vector<std::string>{"setup.msi", "data\\a.cab", "@odd", "run.bat"}));
+
+    run = Stubpack({"create", "--stub", Path("stub.exe"), "--output", Path("other.exe"),
+                    "@" + Path("absent.txt")});
+    EXPECT_EQ(run.status, packer::kExitFailed);
+    EXPECT_EQ(run.err,
+              "stubpack create: response file '" + Path("absent.txt") + "' does not exist\n");
+}
+
+// The shell expands wildcards on Linux; what it leaves is a name.
+TEST_F(CliFiles, TheLinuxToolTakesAWildcardLiterally) {
+    const Outcome run = Stubpack(
+        {"create", "--stub", Path("stub.exe"), "--output", Path("setup.exe"), Path("*.bat")});
+    EXPECT_EQ(run.status, packer::kExitFailed);
+    EXPECT_EQ(run.err, "stubpack create: '" + Path("*.bat") + "' does not exist\n");
 }
 
 TEST_F(CliFiles, AFailureIsOneLineAndExitStatus1) {
@@ -231,12 +320,23 @@ TEST_F(CliFiles, CreateWarnsWhenThePackageHasNoRunBat) {
     EXPECT_EQ(run.err, warning);
     EXPECT_EQ(ReadBytes(folder_ / "a.exe").size(), 1008u + 284 + 3000 + 8 + 284); // 7 padding
 
-    // Windows finds it whatever the case of its name.
+    // Windows finds it whatever the case of its name, but only where the stub looks.
     WriteBytes(folder_ / "Run.Bat", fake::Pattern(2));
     run = Stubpack(
         {"create", "--stub", Path("stub.exe"), "--output", Path("b.exe"), Path("Run.Bat")});
     EXPECT_EQ(run.status, packer::kExitOk);
     EXPECT_EQ(run.err, "");
+    fs::create_directories(folder_ / "data");
+    WriteBytes(folder_ / "data" / "run.bat", fake::Pattern(2));
+    run = Stubpack({"create", "--stub", Path("stub.exe"), "--output", Path("c.exe"), Path("data")});
+    EXPECT_EQ(run.err, warning);
+
+    for (const char* quiet : {"-q", "--quiet"}) {
+        run = Stubpack({"create", quiet, "--force", "--stub", Path("stub.exe"), "--output",
+                        Path("a.exe"), Path("setup.msi")});
+        EXPECT_EQ(run.status, packer::kExitOk);
+        EXPECT_EQ(run.err, "") << quiet;
+    }
 }
 
 TEST_F(CliFiles, ExtractRefusesToWriteOverAFileUnlessForced) {

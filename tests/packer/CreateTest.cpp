@@ -1,10 +1,12 @@
 #include "packer/Create.h"
 
+#include "packer/EntryNames.h"
 #include "packer/FileIo.h"
 #include "packer/PackError.h"
 
 #include "package/DigestSlot.h"
 #include "package/ExitCodeSlot.h"
+#include "package/OptionsSlot.h"
 #include "package/Sha256.h"
 
 #include "tests/packer/TempFolder.h"
@@ -12,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -45,6 +48,17 @@ protected:
         return request_.output;
     }
 
+    // A folder of files under in/, each holding its own path as text.
+    fs::path AddTree(const std::string& folder, const std::vector<std::string>& files) {
+        for (const std::string& file : files) {
+            const fs::path path = folder_ / "in" / folder / file;
+            fs::create_directories(path.parent_path());
+            WriteBytes(path, fake::Bytes(file.begin(), file.end()));
+        }
+        request_.files.push_back(folder_ / "in" / folder);
+        return folder_ / "in" / folder;
+    }
+
     // The refusal's text; fails the test when nothing was refused.
     std::string Refusal() {
         try {
@@ -59,6 +73,16 @@ protected:
     TempFolder folder_;
     CreateRequest request_;
 };
+
+// What the tool writes for `entries` on `image` with its defaults: the package, the digest that
+// vouches for it and the installer choice in the exit-code slot.
+fake::Bytes Packed(const fake::Bytes& image, const std::vector<fake::Entry>& entries,
+                   const std::string& output = "setup.exe") {
+    fake::Bytes file = fake::Package(image, entries, output);
+    fake::FillDigestSlot(file, image.size(), file.size());
+    fake::Put32(file, fake::kExitCodeSlotOffset + package::kExitCodeSlotMarkerSize, 1);
+    return file;
+}
 
 // ---- The layout written -------------------------------------------------------------------------
 
@@ -75,9 +99,8 @@ TEST_F(Packing, WritesImageEntriesMarkerAndTrailerByteForByte) {
     const packer::CreateSummary summary = CreatePackage(request_);
 
     // 1000 + 3 * 284 + 1040 payload + 8 + 284 = 3184, a multiple of 8: no padding needed. The
-    // image differs from the stub in its digest slot alone.
-    fake::Bytes expected = fake::Package(image, entries, "inst.exe");
-    fake::FillDigestSlot(expected, 1000, expected.size());
+    // image differs from the stub in its digest and exit-code slots alone.
+    const fake::Bytes expected = Packed(image, entries, "inst.exe");
     EXPECT_EQ(ReadBytes(folder_ / "inst.exe"), expected);
     EXPECT_EQ(summary.padding, 0u);
     EXPECT_EQ(summary.imageSize, 1000u);
@@ -103,9 +126,8 @@ TEST_F(Packing, PadsTheImageSoThatImagePlusPackageIsAMultipleOf8) {
         // The padding belongs to the image: the trailer's S covers it, and it is zeros.
         fake::Bytes padded = image;
         padded.resize(imageSize + summary.padding, 0);
-        fake::Bytes expected = fake::Package(padded, {{"a.txt", fake::Pattern(5)}}, "setup.exe");
-        fake::FillDigestSlot(expected, padded.size(), expected.size());
-        EXPECT_EQ(written, expected) << "image of " << imageSize << " bytes";
+        EXPECT_EQ(written, Packed(padded, {{"a.txt", fake::Pattern(5)}}))
+            << "image of " << imageSize << " bytes";
     }
 }
 
@@ -117,9 +139,7 @@ TEST_F(Packing, AcceptsA64BitStub) {
     CreatePackage(request_);
     fake::Bytes written = ReadBytes(request_.output);
     EXPECT_EQ(written.size() % 8, 0u);
-    fake::Bytes expected = fake::Package(image, {{"run.bat", fake::Pattern(16)}}, "setup.exe");
-    fake::FillDigestSlot(expected, 1024, expected.size());
-    EXPECT_EQ(written, expected);
+    EXPECT_EQ(written, Packed(image, {{"run.bat", fake::Pattern(16)}}));
 }
 
 // The slot vouches for the package, from the first header to the end of the trailer: the same
@@ -146,20 +166,40 @@ TEST_F(Packing, FillsTheDigestSlotReproducibly) {
     EXPECT_NE(CreatePackage(request_).digest, first.digest);
 }
 
-// The choice goes into the image, which the signature covers, and nowhere else: the package and
-// its digest are the default's.
-TEST_F(Packing, TheInstallerExitCodeChangesTheChoiceInTheImageAlone) {
-    AddStub(fake::PeImage(1000));
-    AddFile("run.bat", fake::Pattern(15));
+// The choice goes into the image, which the signature covers, and nowhere else: zero leaves the
+// stub's slot as built, and the package and its digest are the same.
+TEST_F(Packing, TheExitCodeChoiceChangesTheImageAlone) {
+    const fake::Bytes image = fake::PeImage(1000);
+    AddStub(image);
+    AddFile("run.bat", fake::Pattern(16));
     Output();
     CreatePackage(request_);
-    fake::Bytes expected = ReadBytes(request_.output);
+    fake::Bytes expected = Packed(image, {{"run.bat", fake::Pattern(16)}});
+    EXPECT_EQ(ReadBytes(request_.output), expected);
     fs::remove(request_.output);
 
-    request_.exitCode = package::ExitCodeChoice::installer;
+    request_.exitCode = package::ExitCodeChoice::zero;
     CreatePackage(request_);
-    fake::Put32(expected, fake::kExitCodeSlotOffset + package::kExitCodeSlotMarkerSize, 1);
+    fake::Put32(expected, fake::kExitCodeSlotOffset + package::kExitCodeSlotMarkerSize, 0);
     EXPECT_EQ(ReadBytes(request_.output), expected);
+}
+
+// The wait goes into the options slot; the features the stub was built with stay as they are.
+TEST_F(Packing, TheWaitForChildrenChangesTheOptionsSlotAlone) {
+    const std::size_t wait = fake::kOptionsSlotOffset + package::kOptionsSlotMarkerSize;
+    fake::Bytes image = fake::PeImage(1000);
+    fake::Put32(image, wait + 4, 0xA5000001);
+    AddStub(image);
+    AddFile("run.bat", fake::Pattern(16));
+    request_.existingOutput = packer::Existing::replace;
+    Output();
+    for (const std::uint32_t seconds : {600u, 0u, 604800u}) {
+        request_.waitChildrenSeconds = seconds;
+        CreatePackage(request_);
+        fake::Bytes expected = Packed(image, {{"run.bat", fake::Pattern(16)}});
+        fake::Put32(expected, wait, seconds);
+        EXPECT_EQ(ReadBytes(request_.output), expected) << seconds;
+    }
 }
 
 TEST_F(Packing, AFileAppearingAtTheOutputWhileWritingIsNotReplaced) {
@@ -177,6 +217,108 @@ TEST_F(Packing, AFileAppearingAtTheOutputWhileWritingIsNotReplaced) {
     }
     EXPECT_EQ(ReadBytes(request_.output), fake::Pattern(5));
     EXPECT_EQ(folder_.Names(), std::set<std::string>{"setup.exe"}); // no temporary file left
+}
+
+// ---- Folder trees -------------------------------------------------------------------------------
+
+// A folder is stored under its own name with everything below it, sorted by name in each folder;
+// a file under its base name; empty folders give nothing.
+TEST_F(Packing, KeepsAFolderUnderItsOwnNameAndAFileUnderItsBaseName) {
+    const fake::Bytes image = fake::PeImage(1000);
+    AddStub(image);
+    AddFile("run.bat", fake::Pattern(7));
+    AddTree("data", {"b.txt", "lang/de/readme.txt", "A.cab", "lang/Fr.txt", "c/d.txt"});
+    fs::create_directories(folder_ / "in" / "data" / "empty" / "deeper");
+    Output();
+    const packer::CreateSummary summary = CreatePackage(request_);
+
+    const std::vector<std::pair<std::string, std::string>> stored = {
+        {"data\\A.cab", "A.cab"},
+        {"data\\b.txt", "b.txt"},
+        {"data\\c\\d.txt", "c/d.txt"},
+        {"data\\lang\\de\\readme.txt", "lang/de/readme.txt"},
+        {"data\\lang\\Fr.txt", "lang/Fr.txt"}};
+    std::vector<std::string> names = {"run.bat"};
+    std::vector<fake::Entry> entries = {{"run.bat", fake::Pattern(7)}};
+    for (const auto& [name, source] : stored) {
+        names.push_back(name);
+        entries.push_back({name, fake::Bytes(source.begin(), source.end())});
+    }
+    EXPECT_EQ(summary.names, names);
+    fake::Bytes image8 = image;
+    image8.resize(1000 + summary.padding, 0);
+    EXPECT_EQ(ReadBytes(request_.output), Packed(image8, entries));
+}
+
+// However the folder is named, its files are stored under its own name; and the same tree gives
+// the same bytes, whatever order its files were made in.
+TEST_F(Packing, AFolderIsStoredUnderItsOwnNameHoweverItIsSpelt) {
+    AddStub(fake::PeImage(1000));
+    AddTree("tree/data", {"z.txt", "a.txt"});
+    request_.existingOutput = packer::Existing::replace;
+    Output();
+    CreatePackage(request_);
+    const fake::Bytes first = ReadBytes(request_.output);
+
+    const fs::path here = fs::current_path();
+    fs::current_path(folder_ / "in" / "tree" / "data");
+    for (const char* spelling : {"../data/", "../../tree/./data", "."}) {
+        request_.files = {fs::path(spelling)};
+        CreatePackage(request_);
+        EXPECT_EQ(ReadBytes(request_.output), first) << spelling;
+    }
+    fs::current_path(here);
+
+    fs::remove_all(folder_ / "in");
+    request_.files.clear();
+    AddTree("tree/data", {"a.txt", "z.txt"});
+    CreatePackage(request_);
+    EXPECT_EQ(ReadBytes(request_.output), first);
+}
+
+// A link named on the command line is taken for what it points to; one found in a folder could
+// lead anywhere, and is refused.
+TEST_F(Packing, FollowsALinkItIsGivenButNoneInsideAFolder) {
+    AddStub(fake::PeImage(1000));
+    const fs::path data = AddTree("data", {"a.txt"});
+    fs::create_directory_symlink(data, folder_ / "in" / "alias");
+    request_.files = {folder_ / "in" / "alias"};
+    Output();
+    EXPECT_EQ(CreatePackage(request_).names, std::vector<std::string>{"alias\\a.txt"});
+
+    fs::create_symlink(folder_ / "in" / "data" / "a.txt", data / "b.txt");
+    request_.files = {data};
+    fs::remove(request_.output);
+    EXPECT_EQ(Refusal(), "cannot pack " + packer::QuotedPath(data / "b.txt") +
+                             ": links inside a folder are not followed; name what it points to "
+                             "on its own");
+    EXPECT_FALSE(fs::exists(request_.output));
+}
+
+// A stub built before folder trees would refuse the package; the files alone it takes.
+TEST_F(Packing, AStubWithoutEntryPathsTakesNoFolder) {
+    fake::Bytes image = fake::PeImage(1000);
+    const std::size_t features = fake::kOptionsSlotOffset + package::kOptionsSlotMarkerSize + 4;
+    fake::Put32(image, features, 0);
+    AddStub(image);
+    AddFile("run.bat", fake::Pattern(3));
+    AddTree("data", {"a.cab"});
+    Output();
+    std::string refusal = Refusal();
+    EXPECT_NE(refusal.find("takes no folders in its package (its options slot lacks the "
+                           "feature), and would refuse 'data\\a.cab' from"),
+              std::string::npos)
+        << refusal;
+    image[fake::kOptionsSlotOffset] = 0;
+    AddStub(image);
+    refusal = Refusal();
+    EXPECT_NE(refusal.find("has no options slot: it was built before folders could be packed"),
+              std::string::npos)
+        << refusal;
+    EXPECT_FALSE(fs::exists(request_.output));
+
+    request_.files.pop_back();
+    EXPECT_EQ(CreatePackage(request_).names, std::vector<std::string>{"run.bat"});
 }
 
 // ---- Refusals -----------------------------------------------------------------------------------
@@ -201,21 +343,17 @@ TEST_F(Refusing, AMissingInput) {
     ExpectNothingWritten();
 }
 
-TEST_F(Refusing, AFolderAsInput) {
-    fs::create_directories(folder_ / "in" / "sub");
-    request_.files.push_back(folder_ / "in" / "sub");
-    EXPECT_NE(Refusal().find("is not a regular file"), std::string::npos);
+TEST_F(Refusing, AnInputThatIsNeitherFileNorFolder) {
+    request_.files.push_back("/dev/null");
+    EXPECT_EQ(Refusal(), "'/dev/null' is neither a file nor a folder");
     ExpectNothingWritten();
 }
 
-TEST_F(Refusing, ANameOfMoreThan259Bytes) {
-    // Most Linux file systems stop at 255 bytes, so such a file cannot exist here; the name is
-    // refused before the file is looked at.
-    request_.files.push_back(folder_ / "in" / std::string(260, 'n'));
-    const std::string refusal = Refusal();
-    EXPECT_NE(refusal.find("the name is 260 bytes long; at most 259 fit a header"),
-              std::string::npos)
-        << refusal;
+TEST_F(Refusing, AStoredNameOfMoreThan259Bytes) {
+    // No file system here takes a name that long: a folder's path makes one.
+    AddTree(std::string(201, 'd'), {std::string(58, 'f')});
+    EXPECT_NE(Refusal().find("the path is 260 bytes long; at most 259 fit a header"),
+              std::string::npos);
     ExpectNothingWritten();
 }
 
@@ -248,9 +386,57 @@ TEST_F(Refusing, NamesThatDifferOnlyInCase) {
     const fs::path second = folder_ / "in" / "other" / "GOOD.TXT";
     WriteBytes(second, {});
     request_.files.push_back(second);
-    const std::string refusal = Refusal();
-    EXPECT_NE(refusal.find("matches 'good.txt' when case is ignored"), std::string::npos)
-        << refusal;
+    EXPECT_EQ(Refusal(), "cannot pack " + packer::QuotedPath(second) +
+                             " as 'GOOD.TXT': " + packer::QuotedPath(folder_ / "in" / "good.txt") +
+                             " is packed as 'good.txt', the same name when case is ignored, and "
+                             "Windows would overwrite one with the other");
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, TwoSourcesOfOneStoredName) {
+    AddTree("one/data", {"lang/de.txt"});
+    AddTree("two/Data", {"LANG/DE.TXT"});
+    const fs::path first = folder_ / "in" / "one" / "data" / "lang" / "de.txt";
+    const fs::path second = folder_ / "in" / "two" / "Data" / "LANG" / "DE.TXT";
+    EXPECT_EQ(Refusal(), "cannot pack " + packer::QuotedPath(second) +
+                             " as 'Data\\LANG\\DE.TXT': " + packer::QuotedPath(first) +
+                             " is packed as 'data\\lang\\de.txt', the same name when case is "
+                             "ignored, and Windows would overwrite one with the other");
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, AFileNamedAsAFolder) {
+    const fs::path data = AddTree("tree/data", {"a.cab"});
+    AddFile("DATA", fake::Pattern(1));
+    EXPECT_EQ(Refusal(), "cannot pack " + packer::QuotedPath(folder_ / "in" / "DATA") +
+                             " as 'DATA': 'DATA' would be a file and a folder, as " +
+                             packer::QuotedPath(data / "a.cab") + " is packed as 'data\\a.cab'");
+    ExpectNothingWritten();
+}
+
+// A name inside a folder is held to what the stub takes, part by part, whatever the file system
+// here allows.
+TEST_F(Refusing, HostileNamesInAFolder) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"con/a.txt", "its part 'con': 'con' is a reserved device name"},
+        {"a\\b.txt", "its part 'a\\x5Cb.txt': the name holds the path separator '\\'"},
+        {"caf\xC3\xA9.txt", "byte \\xC3 at position 3 is not printable ASCII"},
+    };
+    for (const auto& [name, cause] : cases) {
+        fs::remove_all(folder_ / "in" / "data");
+        request_.files.resize(1);
+        AddTree("data", {"ok.txt", name});
+        const std::string refusal = Refusal();
+        EXPECT_NE(refusal.find(cause), std::string::npos) << refusal;
+        EXPECT_EQ(refusal.find('\n'), std::string::npos) << refusal;
+        ExpectNothingWritten();
+    }
+}
+
+TEST_F(Refusing, FoldersThatHoldNoFiles) {
+    fs::create_directories(folder_ / "in" / "empty" / "deeper");
+    request_.files = {folder_ / "in" / "empty"};
+    EXPECT_EQ(Refusal(), "no files to pack");
     ExpectNothingWritten();
 }
 
@@ -297,16 +483,16 @@ TEST_F(Refusing, AStubWithTwoDigestSlots) {
     ExpectNothingWritten();
 }
 
-// A stub older than the slot packs as it always did, but cannot pass outcomes on.
+// A stub older than the slot packs as it always did when asked to, but cannot pass outcomes on,
+// which is what the tool does unless told otherwise.
 TEST_F(Refusing, TheInstallerExitCodeForAStubWithoutTheSlot) {
     fake::Bytes image = fake::PeImage(1000);
     image[fake::kExitCodeSlotOffset] = 0; // the marker's first byte
     WriteBytes(request_.stub, image);
-    request_.exitCode = package::ExitCodeChoice::installer;
-    const std::string refusal = Refusal();
-    EXPECT_NE(refusal.find("has no exit-code slot, so it cannot pass the installer's exit code on"),
-              std::string::npos)
-        << refusal;
+    EXPECT_EQ(Refusal(), "stub " + packer::QuotedPath(request_.stub) +
+                             " has no exit-code slot, so it cannot pass the installer's exit code "
+                             "on; give --exit-code zero to pack this older stub, which always "
+                             "exits 0, or use the stub built with this tool");
     ExpectNothingWritten();
 
     request_.exitCode = package::ExitCodeChoice::zero;
@@ -317,18 +503,49 @@ TEST_F(Refusing, TheInstallerExitCodeForAStubWithoutTheSlot) {
     EXPECT_EQ(ReadBytes(request_.output), expected);
 }
 
-TEST_F(Refusing, AStubWithTwoExitCodeSlotsOrAChoiceAlreadyMade) {
+// A stub older than the options slot waits for the installer's own process only: it packs with
+// the default wait, and the slot is left out of it.
+TEST_F(Refusing, AWaitForAStubWithoutTheOptionsSlot) {
     fake::Bytes image = fake::PeImage(1000);
-    std::copy(package::kExitCodeSlotMarker.begin(), package::kExitCodeSlotMarker.end(),
-              image.begin() + 800);
+    image[fake::kOptionsSlotOffset] = 0;
     WriteBytes(request_.stub, image);
-    EXPECT_NE(Refusal().find("holds 2 exit-code slot markers"), std::string::npos);
+    for (const std::uint32_t seconds : {0u, 601u}) {
+        request_.waitChildrenSeconds = seconds;
+        const std::string refusal = Refusal();
+        EXPECT_NE(refusal.find("has no options slot, so it waits for the installer's own process "
+                               "only and cannot wait " +
+                               std::to_string(seconds) + " s"),
+                  std::string::npos)
+            << refusal;
+        ExpectNothingWritten();
+    }
+    request_.waitChildrenSeconds = package::kDefaultWaitChildrenSeconds;
+    CreatePackage(request_);
+    image.resize(1006, 0);
+    EXPECT_EQ(ReadBytes(request_.output), Packed(image, {{"good.txt", fake::Pattern(10)}}));
+}
 
-    image = fake::PeImage(1000);
+TEST_F(Refusing, AStubWithTwoMarkersOfASlotOrAChoiceAlreadyMade) {
+    for (const auto& [marker, refusal] :
+         {std::pair(package::kExitCodeSlotMarker.data(), "holds 2 exit-code slot markers"),
+          std::pair(package::kOptionsSlotMarker.data(), "holds 2 options slot markers")}) {
+        fake::Bytes image = fake::PeImage(1000);
+        std::copy(marker, marker + 16, image.begin() + 800);
+        WriteBytes(request_.stub, image);
+        EXPECT_NE(Refusal().find(refusal), std::string::npos) << refusal;
+    }
+
+    fake::Bytes image = fake::PeImage(1000);
     fake::Put32(image, fake::kExitCodeSlotOffset + package::kExitCodeSlotMarkerSize, 1);
     WriteBytes(request_.stub, image);
     EXPECT_NE(Refusal().find("its exit-code slot already holds 1; pack the stub as built"),
               std::string::npos);
+    ExpectNothingWritten();
+}
+
+TEST_F(Refusing, AWaitBeyondAWeek) {
+    request_.waitChildrenSeconds = package::kMaxWaitChildrenSeconds + 1;
+    EXPECT_EQ(Refusal(), "the wait for children is 604801 s; at most 604800 s are taken");
     ExpectNothingWritten();
 }
 

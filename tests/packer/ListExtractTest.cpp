@@ -1,3 +1,4 @@
+#include "packer/EntryNames.h"
 #include "packer/Extract.h"
 #include "packer/List.h"
 #include "packer/PackError.h"
@@ -14,6 +15,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using packer::PackError;
 
 const std::vector<fake::Entry> kEntries = {
@@ -35,10 +37,20 @@ TEST(List, ShowsEveryEntryWithSizeAndPayloadOffset) {
     EXPECT_EQ(
         out.str(),
         "image 1000 bytes, certificate table 1544 bytes, digest slot empty (the stub extracts it "
-        "unverified), exit code: zero\n"
+        "unverified), exit code: zero, wait for children: 600 s\n"
         "1\tsetup.msi\t1024\t1284\n"
         "2\tempty.txt\t0\t2592\n"
         "3\trun.bat\t1025\t2876\n");
+}
+
+TEST(List, ShowsEachEntrysStoredPath) {
+    const fake::Bytes file = fake::Package(
+        fake::PeImage(1000), {{"run.bat", {}}, {"data\\lang\\de.txt", fake::Pattern(3)}});
+    MemoryByteSource source(file);
+    std::ostringstream out;
+    packer::ListPackage(source, out);
+    EXPECT_EQ(out.str().substr(out.str().find('\n') + 1), "1\trun.bat\t0\t1284\n"
+                                                          "2\tdata\\lang\\de.txt\t3\t1568\n");
 }
 
 TEST(List, NonPrintableNameBytesAreEscaped) {
@@ -49,7 +61,7 @@ TEST(List, NonPrintableNameBytesAreEscaped) {
     EXPECT_EQ(
         out.str(),
         "image 1000 bytes, certificate table 0 bytes, digest slot empty (the stub extracts it "
-        "unverified), exit code: zero\n"
+        "unverified), exit code: zero, wait for children: 600 s\n"
         "1\ta\\x09b\\x0A\t0\t1284\n");
 }
 
@@ -84,7 +96,7 @@ TEST(List, TruncatedPackageListsWhatItCanThenRefuses) {
     EXPECT_EQ(
         out.str(),
         "image 1000 bytes, certificate table 0 bytes, digest slot empty (the stub extracts it "
-        "unverified), exit code: zero\n"
+        "unverified), exit code: zero, wait for children: 600 s\n"
         "1\tsetup.msi\t1024\t1284\n"
         "2\tempty.txt\t0\t2592\n");
 }
@@ -108,23 +120,104 @@ TEST(Extract, WritesEveryEntryWithItsExactBytes) {
               (std::set<std::string>{"empty.txt", "run.bat", "setup.msi"}));
 }
 
-TEST(Extract, SkipsANameThatWouldLeaveTheFolder) {
+TEST(Extract, RebuildsTheTreeInsideTheFolder) {
     TempFolder folder;
-    const fake::Bytes file =
-        SignedPackage({{"..\\evil.exe", fake::Pattern(4)}, {"good.txt", fake::Pattern(6)}});
+    const std::vector<fake::Entry> entries = {{"run.bat", fake::Pattern(2)},
+                                              {"data\\a.cab", fake::Pattern(300, 1)},
+                                              {"data\\lang\\de\\readme.txt", fake::Pattern(7, 2)},
+                                              {"data\\lang\\fr.txt", fake::Pattern(5, 3)}};
+    const fake::Bytes file = SignedPackage(entries);
     MemoryByteSource source(file);
     std::ostringstream out;
     std::ostringstream err;
     const packer::ExtractSummary summary =
         packer::ExtractPackage(source, folder / "unpack", packer::Existing::refuse, out, err);
+    EXPECT_EQ(summary.written, 4);
+    EXPECT_EQ(err.str(), "");
+    EXPECT_EQ(out.str(), "1\trun.bat\t2\n2\tdata\\a.cab\t300\n3\tdata\\lang\\de\\readme.txt\t7\n"
+                         "4\tdata\\lang\\fr.txt\t5\n");
+    const fs::path unpack = folder / "unpack";
+    EXPECT_EQ(ReadBytes(unpack / "data" / "a.cab"), fake::Pattern(300, 1));
+    EXPECT_EQ(ReadBytes(unpack / "data" / "lang" / "de" / "readme.txt"), fake::Pattern(7, 2));
+    EXPECT_EQ(ReadBytes(unpack / "data" / "lang" / "fr.txt"), fake::Pattern(5, 3));
+    EXPECT_EQ(NamesIn(unpack), (std::set<std::string>{"data", "run.bat"}));
+}
+
+TEST(Extract, SkipsANameThatWouldLeaveTheFolder) {
+    TempFolder folder;
+    fs::create_directories(folder / "unpack");
+    const fake::Bytes file = SignedPackage({{"..\\evil.exe", fake::Pattern(4)},
+                                            {"data/../../evil.exe", fake::Pattern(4)},
+                                            {"\\evil.exe", fake::Pattern(4)},
+                                            {"C:\\evil.exe", fake::Pattern(4)},
+                                            {"good.txt", fake::Pattern(6)}});
+    MemoryByteSource source(file);
+    std::ostringstream out;
+    std::ostringstream err;
+    const packer::ExtractSummary summary = packer::ExtractPackage(
+        source, folder / "unpack" / "here", packer::Existing::refuse, out, err);
     EXPECT_EQ(summary.written, 1);
-    EXPECT_EQ(summary.skipped, 1);
-    EXPECT_NE(
-        err.str().find("skipped entry 1 '..\\x5Cevil.exe': the name holds the path separator"),
-        std::string::npos)
+    EXPECT_EQ(summary.skipped, 4);
+    EXPECT_NE(err.str().find("skipped entry 1 '..\\evil.exe': the path holds '..', which would "
+                             "lead out of its folder\n"),
+              std::string::npos)
         << err.str();
-    EXPECT_EQ(folder.Names(), std::set<std::string>{"unpack"});
-    EXPECT_EQ(ReadBytes(folder / "unpack" / "good.txt"), fake::Pattern(6));
+    EXPECT_NE(err.str().find("skipped entry 3 '\\evil.exe': the path has an empty part"),
+              std::string::npos)
+        << err.str();
+    EXPECT_EQ(NamesIn(folder / "unpack"), std::set<std::string>{"here"});
+    EXPECT_EQ(NamesIn(folder / "unpack" / "here"), std::set<std::string>{"good.txt"});
+}
+
+// A link planted where an entry's folder goes would send the file anywhere: nothing is written,
+// --force or not.
+TEST(Extract, NeverWritesThroughALinkInTheFolder) {
+    for (const packer::Existing existing : {packer::Existing::refuse, packer::Existing::replace}) {
+        TempFolder folder;
+        fs::create_directories(folder / "unpack");
+        fs::create_directories(folder / "elsewhere");
+        fs::create_directory_symlink(folder / "elsewhere", folder / "unpack" / "data");
+        const fake::Bytes file =
+            SignedPackage({{"run.bat", fake::Pattern(2)}, {"data\\a.cab", fake::Pattern(3)}});
+        MemoryByteSource source(file);
+        std::ostringstream out;
+        std::ostringstream err;
+        try {
+            packer::ExtractPackage(source, folder / "unpack", existing, out, err);
+            ADD_FAILURE() << "extracted: " << out.str();
+        } catch (const PackError& error) {
+            EXPECT_EQ(error.what(), "'data' in " + packer::QuotedPath(folder / "unpack") +
+                                        " is a link; nothing is written through one");
+        }
+        EXPECT_EQ(NamesIn(folder / "elsewhere"), std::set<std::string>{});
+        EXPECT_EQ(NamesIn(folder / "unpack"), std::set<std::string>{"data"});
+    }
+}
+
+TEST(Extract, RefusesWhatCannotBeWrittenBeforeWritingAnything) {
+    const std::vector<std::pair<std::vector<fake::Entry>, std::string>> cases = {
+        {{{"a.txt", {}}, {"data", fake::Pattern(1)}, {"DATA\\x.txt", {}}},
+         "entries 2 'data' and 3 'DATA\\x.txt' need 'DATA' as a file and as a folder"},
+        {{{"a.txt", {}}, {"old\\x.txt", {}}}, "'old\\x.txt' already exists in "},
+        {{{"a.txt", {}}, {"file\\x.txt", {}}}, "'file' in "},
+    };
+    for (const auto& [entries, refusal] : cases) {
+        TempFolder folder;
+        fs::create_directories(folder / "unpack" / "old");
+        WriteBytes(folder / "unpack" / "old" / "x.txt", {});
+        WriteBytes(folder / "unpack" / "file", {});
+        const fake::Bytes file = SignedPackage(entries);
+        MemoryByteSource source(file);
+        std::ostringstream out;
+        std::ostringstream err;
+        try {
+            packer::ExtractPackage(source, folder / "unpack", packer::Existing::refuse, out, err);
+            ADD_FAILURE() << "extracted: " << out.str();
+        } catch (const PackError& error) {
+            EXPECT_NE(std::string(error.what()).find(refusal), std::string::npos) << error.what();
+        }
+        EXPECT_EQ(NamesIn(folder / "unpack"), (std::set<std::string>{"file", "old"}));
+    }
 }
 
 TEST(Extract, StopsBeforeAPayloadCutOffByTheEndOfTheFile) {

@@ -21,6 +21,11 @@ PAYLOADS = {
     "empty.ini": b"",
     "block.bin": bytes(range(256)) * 4,  # exactly 1024 bytes
 }
+# A folder packed with everything below it: stored names as the stub reads them.
+TREE = {
+    "data\\a.cab": random.Random(8).randbytes(5000),
+    "data\\lang\\de.txt": b"Hallo\r\n",
+}
 
 
 def stubpack(*args, check=True):
@@ -65,6 +70,11 @@ def packed(request, tmp_path):
     for name, content in PAYLOADS.items():
         (sources / name).write_bytes(content)
         inputs.append(sources / name)
+    for name, content in TREE.items():
+        path = sources.joinpath(*name.split("\\"))
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(content)
+    inputs.append(sources / "data")
     output = tmp_path / "setup.exe"
     stubpack("create", "--stub", stub, "--output", output, *inputs)
     return stub, output, inputs
@@ -97,10 +107,14 @@ def test_check_accepts_the_signed_stub(packed, certificate, tmp_path):
     _, unsigned, _ = packed
     signed = sign(certificate, unsigned, tmp_path / "signed.exe")
     _, size = minimal_pe.security_directory(signed.read_bytes())
-    payload_bytes = sum(len(content) for content in PAYLOADS.values())
-    out = stubpack("check", signed).stdout
-    assert out.startswith(f"ok: {len(PAYLOADS)} entries, {payload_bytes} payload bytes, ")
-    assert out.endswith(f"certificate table {size} bytes, digest verified, exit code: zero\n")
+    entries = {**PAYLOADS, **TREE}
+    payload_bytes = sum(len(content) for content in entries.values())
+    summary, note = stubpack("check", signed).stdout.splitlines()
+    assert summary.startswith(f"ok: {len(entries)} entries, {payload_bytes} payload bytes, ")
+    assert summary.endswith(f"certificate table {size} bytes, digest verified, exit code: "
+                            "installer, wait for children: 600 s")
+    assert note == ("note: the signature is not checked; osslsigncode verify -CAfile CERT -in "
+                    "FILE checks it")
 
 
 def test_list_reads_the_same_entries_signed_or_not(packed, certificate, tmp_path):
@@ -108,16 +122,19 @@ def test_list_reads_the_same_entries_signed_or_not(packed, certificate, tmp_path
     signed = sign(certificate, unsigned, tmp_path / "signed.exe")
     entries = listed_entries(signed)
     assert entries == listed_entries(unsigned)
-    assert [line.split("\t")[1] for line in entries] == list(PAYLOADS)
-    assert [int(line.split("\t")[2]) for line in entries] == [len(p) for p in PAYLOADS.values()]
+    expected = {**PAYLOADS, **TREE}
+    assert [line.split("\t")[1] for line in entries] == list(expected)
+    assert [int(line.split("\t")[2]) for line in entries] == [len(p) for p in expected.values()]
 
 
 def test_extract_from_the_signed_stub_gives_the_same_bytes(packed, certificate, tmp_path):
     _, unsigned, _ = packed
     signed = sign(certificate, unsigned, tmp_path / "signed.exe")
-    stubpack("extract", signed, tmp_path / "out")
-    extracted = {path.name: path.read_bytes() for path in (tmp_path / "out").iterdir()}
-    assert extracted == PAYLOADS
+    out = tmp_path / "out"
+    stubpack("extract", signed, out)
+    extracted = {"\\".join(path.relative_to(out).parts): path.read_bytes()
+                 for path in out.rglob("*") if path.is_file()}
+    assert extracted == {**PAYLOADS, **TREE}
 
 
 # ---- What the tool refuses around signing -------------------------------------------------------

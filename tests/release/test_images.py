@@ -1,6 +1,7 @@
 """The shipped Windows programs, as built: two clean builds of one commit must give the same
 bytes, so nothing in an image may depend on when or where it was built; and they must run on a
-bare Windows, so they import nothing but system DLLs (the stub: Known DLLs only)."""
+bare Windows, so they import nothing but system DLLs (the stub: Known DLLs only). The stub's
+version resource names the project's version and the product, with no date."""
 
 import os
 import re
@@ -79,3 +80,127 @@ def test_the_stub_carries_its_slots_as_built_in_a_read_only_section():
         at = data.index(marker)
         assert raw_offset <= at and at + len(marker) + rest <= raw_offset + raw_size, marker
         assert data[at + len(marker):at + len(marker) + rest] == bytes(rest), f"{marker} not empty"
+
+
+# ---- The stub's version resource ----------------------------------------------------------------
+
+RT_STRING, RT_VERSION = 6, 16
+IDS_PRODUCT_NAME = 130
+
+
+class PeResources:
+    """The resource tree of a PE image, read through its section table."""
+
+    def __init__(self, data):
+        self.data = data
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        sections, optional = struct.unpack_from("<H12xH", data, pe + 6)
+        magic = struct.unpack_from("<H", data, pe + 24)[0]
+        directories = pe + 24 + (112 if magic == 0x20B else 96)
+        self.sections = [struct.unpack_from("<8xIIII", data, pe + 24 + optional + 40 * i)
+                         for i in range(sections)]
+        rva, size = struct.unpack_from("<II", data, directories + 8 * 2)
+        assert size > 0, "the image has no resources"
+        self.root = self.offset(rva)
+
+    def offset(self, rva):
+        for virtual_size, address, raw_size, raw_offset in self.sections:
+            if address <= rva < address + max(virtual_size, raw_size):
+                return raw_offset + rva - address
+        raise AssertionError(f"RVA {rva:#x} lies in no section")
+
+    def directory(self, at):
+        """(time stamp, [(id, target)]) of the IMAGE_RESOURCE_DIRECTORY at file offset `at`."""
+        stamp, named, ids = struct.unpack_from("<4xI4xHH", self.data, at)
+        entries = [struct.unpack_from("<II", self.data, at + 16 + 8 * i)
+                   for i in range(named + ids)]
+        return stamp, entries
+
+    def stamps(self, at=None):
+        """The time stamps of every directory in the tree."""
+        stamp, entries = self.directory(self.root if at is None else at)
+        found = [stamp]
+        for _, target in entries:
+            if target & 0x80000000:
+                found += self.stamps(self.root + (target & 0x7FFFFFFF))
+        return found
+
+    def get(self, kind, name):
+        """The bytes of resource `name` of type `kind`, in its first language."""
+        at = self.root
+        for wanted in (kind, name, None):
+            _, entries = self.directory(at)
+            target = next((t for i, t in entries if wanted is None or i == wanted), None)
+            assert target is not None, f"no resource {kind}/{name}"
+            at = self.root + (target & 0x7FFFFFFF)
+        rva, size = struct.unpack_from("<II", self.data, at)
+        return self.data[self.offset(rva):self.offset(rva) + size]
+
+
+def version_node(block, at=0):
+    """(key, value, children) of the VS_VERSIONINFO node at `at`: a length, a value length (in
+    characters for text), a type (1: text), a UTF-16 key, then the value and the children, each
+    aligned to 4 bytes."""
+    length, value_length, text = struct.unpack_from("<HHH", block, at)
+    key_end = at + 6
+    while block[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    key = block[at + 6:key_end].decode("utf-16-le")
+    value_at = (key_end + 2 + 3) & ~3
+    size = 2 * value_length if text else value_length
+    value = block[value_at:value_at + size]
+    if text:
+        value = value.decode("utf-16-le").rstrip("\0")
+    children, child = [], (value_at + size + 3) & ~3
+    while child < at + length:
+        children.append(version_node(block, child))
+        child = (child + struct.unpack_from("<H", block, child)[0] + 3) & ~3
+    return key, value, children
+
+
+def string_resource(resources, ident):
+    """String `ident` of the string table: block ident // 16 + 1 holds 16 counted strings."""
+    block, at = resources.get(RT_STRING, ident // 16 + 1), 0
+    for _ in range(ident % 16):
+        at += 2 + 2 * struct.unpack_from("<H", block, at)[0]
+    count = struct.unpack_from("<H", block, at)[0]
+    return block[at + 2:at + 2 + 2 * count].decode("utf-16-le")
+
+
+@pytest.fixture
+def stub_resources():
+    return PeResources(next(p for p in IMAGES if p.name == "UnPackFile.exe").read_bytes())
+
+
+def test_the_stubs_version_resource_names_the_project_version_and_the_product(stub_resources):
+    key, fixed, children = version_node(stub_resources.get(RT_VERSION, 1))
+    assert key == "VS_VERSION_INFO"
+    (signature, _, file_ms, file_ls, product_ms, product_ls, _, _, _, file_type, _, date_ms,
+     date_ls) = struct.unpack("<13I", fixed)
+    assert signature == 0xFEEF04BD
+    version = os.environ["PROJECT_VERSION"]
+    major, minor, patch = (int(part) for part in version.split("."))
+    assert (file_ms, file_ls) == (product_ms, product_ls) == (major << 16 | minor, patch << 16)
+    assert file_type == 1, "not VFT_APP"
+    assert (date_ms, date_ls) == (0, 0), "a build date makes the image differ from build to build"
+
+    string_info = next(child for child in children if child[0] == "StringFileInfo")
+    (table_key, _, strings), = string_info[2]
+    assert table_key.lower() == "040904b0"
+    fields = {name: value for name, value, _ in strings}
+    assert fields["FileVersion"] == fields["ProductVersion"] == version
+    assert fields["ProductName"] == string_resource(stub_resources, IDS_PRODUCT_NAME)
+    assert fields["OriginalFilename"] == "UnPackFile.exe"
+    assert fields["InternalName"] and fields["FileDescription"]
+    # The company whose key the stub writes its deployment details to.
+    key_path = "Software\\" + fields["CompanyName"] + "\\Tovari Remote Server"
+    assert key_path.encode("utf-16-le") in stub_resources.data
+
+    var_info = next(child for child in children if child[0] == "VarFileInfo")
+    (translation_key, translation, _), = var_info[2]
+    assert translation_key == "Translation"
+    assert struct.unpack("<HH", translation) == (0x409, 1200)
+
+
+def test_the_resource_tree_carries_no_time(stub_resources):
+    assert set(stub_resources.stamps()) == {0}

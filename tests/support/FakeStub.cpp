@@ -2,6 +2,7 @@
 
 #include "package/DigestSlot.h"
 #include "package/ExitCodeSlot.h"
+#include "package/OptionsSlot.h"
 #include "package/Sha256.h"
 
 #include <algorithm>
@@ -55,6 +56,13 @@ Bytes PeImage(std::size_t size, PeKind kind) {
         std::fill_n(image.begin() + kExitCodeSlotOffset, package::kExitCodeSlotSize, 0);
         std::copy(package::kExitCodeSlotMarker.begin(), package::kExitCodeSlotMarker.end(),
                   image.begin() + kExitCodeSlotOffset);
+    }
+    if (size >= kOptionsSlotOffset + package::kOptionsSlotSize) {
+        std::copy(package::kOptionsSlotMarker.begin(), package::kOptionsSlotMarker.end(),
+                  image.begin() + kOptionsSlotOffset);
+        const std::size_t options = kOptionsSlotOffset + package::kOptionsSlotMarkerSize;
+        Put32(image, options, 600);
+        Put32(image, options + 4, 1);
     }
     return image;
 }

@@ -17,16 +17,18 @@ struct Entry {
 };
 
 constexpr std::uint32_t kPeOffset = 0x80;
-// Where PeImage puts its empty digest slot, past the headers of either kind, and right after it
-// its exit-code slot with a zero choice.
+// Where PeImage puts its empty digest slot, past the headers of either kind, right after it its
+// exit-code slot with a zero choice, and then its options slot as the stub is built.
 constexpr std::size_t kDigestSlotOffset = 0x200;
 constexpr std::size_t kExitCodeSlotOffset = 0x240;
+constexpr std::size_t kOptionsSlotOffset = 0x260;
 
 enum class PeKind { pe32, pe32Plus };
 
 // "MZ", e_lfanew = kPeOffset, "PE\0\0", an i386 (or x86-64) file header and a PE32 (or PE32+)
-// optional header with 16 data directories, and the empty slots when the image is long enough;
-// the rest up to `size` is filler that is neither zero nor 0xFF.
+// optional header with 16 data directories, and the slots when the image is long enough (the
+// options slot with the default wait and the entry-paths feature); the rest up to `size` is
+// filler that is neither zero nor 0xFF.
 Bytes PeImage(std::size_t size = 1024, PeKind kind = PeKind::pe32);
 
 // Writes the length and SHA-256 of file[packageStart, packageEnd) into the slot at

@@ -8,6 +8,9 @@ FILE_ALIGNMENT = 0x200
 DIGEST_SLOT = b"\x89slot-sha256\r\n\x1a\n" + bytes(40)
 # And beside it the exit-code slot with a zero choice: its marker, the choice and a reserved word.
 EXIT_CODE_SLOT = b"\x89slot-exitcd\r\n\x1a\n" + bytes(8)
+# And the options slot: its marker, the default wait for children (600 s) and the features (1:
+# entry names may be paths).
+OPTIONS_SLOT = b"\x89slot-option\r\n\x1a\n" + struct.pack("<II", 600, 1)
 SECTION_ALIGNMENT = 0x1000
 PE_OFFSET = 0x80
 
@@ -33,7 +36,7 @@ def _optional_header(plus):
     return standard + windows + b"\0" * (16 * 8)
 
 
-def build(plus=False, code=b"\xc3" * 16 + DIGEST_SLOT + EXIT_CODE_SLOT):
+def build(plus=False, code=b"\xc3" * 16 + DIGEST_SLOT + EXIT_CODE_SLOT + OPTIONS_SLOT):
     """The image: headers padded to the file alignment, then one section of `code` (by default
     a return instruction's bytes and the slots as the stub is built with them)."""
     optional = _optional_header(plus)
