@@ -259,9 +259,10 @@ def signing_key(tmp_path_factory):
 def pack(stubpack, tmp_path):
     """pack(files, name="setup.exe", options=()) builds a stub carrying `files` ({name: bytes})
     with the packing tool (`options` added to its create command) and returns its path. The
-    scenarios read exit code 0 unless they ask for --exit-code installer."""
+    scenarios read exit code 0 unless they ask for --exit-code installer, or for the tool's own
+    defaults (`tool_defaults`)."""
 
-    def make(files, name="setup.exe", folder=None, options=()):
+    def make(files, name="setup.exe", folder=None, options=(), tool_defaults=False):
         folder = Path(folder or tmp_path)
         sources = folder / "sources"
         sources.mkdir(parents=True, exist_ok=True)
@@ -271,7 +272,7 @@ def pack(stubpack, tmp_path):
             path.write_bytes(content)
             paths.append(str(path))
         output = folder / name
-        if not any(option.startswith("--exit-code") for option in options):
+        if not tool_defaults and not any(option.startswith("--exit-code") for option in options):
             options = ("--exit-code", "zero", *options)
         subprocess.run([str(stubpack), "create", *options, "--stub", required_env("STUB"),
                         "--output", str(output), *paths], check=True, capture_output=True)

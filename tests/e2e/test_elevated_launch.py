@@ -111,7 +111,8 @@ class TestAPackageThatHoldsAFolderTree:
         (data / "lang" / "de" / "readme.txt").write_bytes(b"Hallo")
         run_bat = (b"@echo off\r\ncopy data\\lang\\de\\readme.txt \"%TEMP%\\tree-read.txt\"\r\n"
                    b"data\\bin\\tool.exe --exit 0\r\n")
-        unsigned = pack({"run.bat": run_bat}, name="unsigned.exe", options=[str(data)])
+        unsigned = pack({"run.bat": run_bat}, name="unsigned.exe", options=[str(data)],
+                        tool_defaults=True)
         return sign(unsigned, tmp_path / "Setup.exe")
 
     def test_the_default_script_reads_and_starts_from_the_tree(self, wine, stub):
