@@ -303,7 +303,10 @@ void DeleteFolder(CUnPack& unpack, bool processesLeftRunning) {
 
 // Follows what the installer leaves running, up to the bound, and names what still runs then.
 // True when something does. What ends within a moment (a console program's host) goes unsaid.
+// A bound of 0 follows nothing: the installer's own process is all that was waited for.
 bool WaitForWhatItLeft(InstallerJob& job, DWORD boundMs) {
+    if (boundMs == 0)
+        return false;
     const DWORD moment = boundMs < kMomentMs ? boundMs : kMomentMs;
     std::vector<DWORD> running = job.WaitForAll(moment);
     if (!running.empty() && boundMs > moment) {

@@ -15,8 +15,6 @@
 #include <sddl.h>
 #include <winternl.h>
 
-#include <algorithm>
-
 namespace {
 
 using logsource::kGetUnpackDir;
@@ -92,9 +90,11 @@ bool PinTimes(HANDLE writer) noexcept {
     return ::SetFileInformationByHandle(writer, FileBasicInfo, &pinned, sizeof pinned) != FALSE;
 }
 
-bool SamePath(const std::wstring& left, const std::wstring& right) {
-    return ::CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
-                                  static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
+// A path as Windows compares names, without case: two paths name one file when these are equal.
+std::wstring UpperCased(std::wstring path) {
+    if (!path.empty())
+        ::CharUpperBuffW(path.data(), static_cast<DWORD>(path.size()));
+    return path;
 }
 
 // Created by the very call that returns its handle, so that no rename can come between creating
@@ -166,10 +166,11 @@ HANDLE ExtractionFolder::FolderFor(const std::wstring& entryPath, std::wstring& 
     std::wstring path;
     for (size_t i = 0; i + 1 < components.size(); ++i) {
         path += (path.empty() ? L"" : L"\\") + components[i];
-        const auto made =
-            std::find_if(subfolders_.begin(), subfolders_.end(),
-                         [&path](const Subfolder& f) { return SamePath(f.path, path); });
-        if (made != subfolders_.end()) {
+        if (const Made* made = Find(path)) {
+            if (!made->isFolder) {
+                ::SetLastError(ERROR_ALREADY_EXISTS);
+                return nullptr;
+            }
             parent = made->held.get();
             continue;
         }
@@ -178,7 +179,7 @@ HANDLE ExtractionFolder::FolderFor(const std::wstring& entryPath, std::wstring& 
         if (!created)
             return nullptr;
         parent = created.get();
-        subfolders_.push_back(Subfolder{path, std::move(created)});
+        made_.emplace(UpperCased(path), Made{path, std::move(created), true});
     }
     name = components.back();
     return parent;
@@ -213,32 +214,31 @@ bool ExtractionFolder::Keep(CFile& written, const std::wstring& entryPath) {
     FileState found;
     if (!held || !ReadState(held.get(), found) || !(found == left) || found.links != 1)
         return false;
-    extracted_.push_back(Extracted{entryPath, std::move(held), found});
+    made_.emplace(UpperCased(entryPath), Made{entryPath, std::move(held), false});
     return true;
 }
 
+const ExtractionFolder::Made* ExtractionFolder::Find(const std::wstring& entryPath) const {
+    const auto found = made_.find(UpperCased(entryPath));
+    return found == made_.end() ? nullptr : &found->second;
+}
+
 bool ExtractionFolder::HasExtracted(const std::wstring& entryPath, std::wstring* written) const {
-    for (const Extracted& file : extracted_) {
-        if (SamePath(file.path, entryPath)) {
-            if (written != nullptr)
-                *written = file.path;
-            return true;
-        }
-    }
-    return false;
+    const Made* made = Find(entryPath);
+    if (made == nullptr || made->isFolder)
+        return false;
+    if (written != nullptr)
+        *written = made->path;
+    return true;
 }
 
 bool ExtractionFolder::HasMade(const std::wstring& entryPath) const {
-    return HasExtracted(entryPath) ||
-           std::any_of(subfolders_.begin(), subfolders_.end(),
-                       [&entryPath](const Subfolder& f) { return SamePath(f.path, entryPath); });
+    return Find(entryPath) != nullptr;
 }
 
 HANDLE ExtractionFolder::HeldFile(const std::wstring& entryPath) const {
-    for (const Extracted& file : extracted_)
-        if (SamePath(file.path, entryPath))
-            return file.held.get();
-    return nullptr;
+    const Made* made = Find(entryPath);
+    return made != nullptr && !made->isFolder ? made->held.get() : nullptr;
 }
 
 bool ExtractionFolder::Holds(HANDLE parent, const std::wstring& name) {
@@ -249,8 +249,7 @@ bool ExtractionFolder::Holds(HANDLE parent, const std::wstring& name) {
 }
 
 void ExtractionFolder::LetGo() noexcept {
-    extracted_.clear();
-    subfolders_.clear();
+    made_.clear();
     folder_.reset();
 }
 

@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -84,15 +85,14 @@ public:
     bool Delete(std::vector<std::wstring>* leftovers = nullptr);
 
 private:
-    struct Extracted {
+    // A file extracted or a folder made, held until the folder is deleted.
+    struct Made {
         std::wstring path; // as written
         UniqueFileHandle held;
-        FileState state;
+        bool isFolder = false;
     };
-    struct Subfolder {
-        std::wstring path; // as created
-        UniqueFileHandle held;
-    };
+    // Found by its path as Windows compares names, without case.
+    const Made* Find(const std::wstring& entryPath) const;
 
     bool CreateOwnFolder(const std::wstring& name, PSECURITY_DESCRIPTOR descriptor);
     void LetGo() noexcept;
@@ -100,8 +100,7 @@ private:
     ExtractionRoot root_;
     std::wstring name_; // the folder's name in the root
     std::wstring path_;
-    UniqueFileHandle folder_; // held from the folder's creation until it is deleted
-    FileState folderState_;   // the folder created, to know it again
-    std::vector<Subfolder> subfolders_;
-    std::vector<Extracted> extracted_;
+    UniqueFileHandle folder_;           // held from the folder's creation until it is deleted
+    FileState folderState_;             // the folder created, to know it again
+    std::map<std::wstring, Made> made_; // by the path upper-cased
 };
