@@ -115,8 +115,9 @@ def small_disk(wine):
 def test_a_disk_without_room_where_the_folder_lies_starts_nothing(wine, signed, payload_exe,
                                                                  small_disk):
     stub = signed({"payload.exe": payload_exe.read_bytes(), "big.bin": bytes(6 * 1024 * 1024)})
-    code, boxes = wine.run_for_code(stub, "payload.exe")
-    assert (code, boxes) == (112, 1), wine.messages()
+    # The box itself is ExtractionTest's to see: here what counts is that nothing starts.
+    code, _ = wine.run_for_code(stub, "payload.exe")
+    assert code == 112, wine.messages()
     messages = wine.messages()
     assert "[CUnPack::UnPackFiles] There is not enough disk space to install ." in messages
     assert f"{INIT} execute skipped: the extraction did not complete" in messages
