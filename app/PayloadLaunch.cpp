@@ -394,7 +394,15 @@ LaunchResult LaunchAndWait(const LaunchCommand& command, CUnPack& unpack,
         CUtility::Log(L"[%s] The installer's processes cannot be followed in a job (error %d): "
                       L"waiting for the installer alone",
                       kInitInstance, static_cast<int>(::GetLastError()));
-    ::ResumeThread(thread.get());
+    if (::ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+        // Never ran a single instruction: ended here, rather than waited for forever.
+        ::TerminateProcess(process.get(), ERROR_INSTALL_FAILURE);
+        CUtility::Log(L"[%s] execute fail", kInitInstance);
+        scriptOutput.reset();
+        process.reset();
+        DeleteFolder(unpack, false);
+        return result;
+    }
     CUtility::Log(L"[%s] execute succ 0x%08X", kInitInstance,
                   static_cast<unsigned>(reinterpret_cast<UINT_PTR>(process.get())));
     CUtility::Log(L"[%s] execute wait pid:%d", kInitInstance,

@@ -160,7 +160,7 @@ bool ExtractionFolder::CreateOwnFolder(const std::wstring& name, PSECURITY_DESCR
     return false;
 }
 
-HANDLE ExtractionFolder::FolderFor(const std::wstring& entryPath, std::wstring& name) {
+ExtractionFolder::Place ExtractionFolder::PlaceFor(const std::wstring& entryPath) {
     const std::vector<std::wstring> components = package::EntryPathComponents(entryPath);
     HANDLE parent = folder_.get();
     std::wstring path;
@@ -169,7 +169,7 @@ HANDLE ExtractionFolder::FolderFor(const std::wstring& entryPath, std::wstring& 
         if (const Made* made = Find(path)) {
             if (!made->isFolder) {
                 ::SetLastError(ERROR_ALREADY_EXISTS);
-                return nullptr;
+                return Place();
             }
             parent = made->held.get();
             continue;
@@ -177,15 +177,14 @@ HANDLE ExtractionFolder::FolderFor(const std::wstring& entryPath, std::wstring& 
         // Inherits the folder's protection; held like the folder, until it is deleted.
         UniqueFileHandle created = CreateFolderIn(parent, components[i], nullptr);
         if (!created)
-            return nullptr;
+            return Place();
         parent = created.get();
         made_.emplace(UpperCased(path), Made{path, std::move(created), true});
     }
-    name = components.back();
-    return parent;
+    return Place{parent, components.back()};
 }
 
-bool ExtractionFolder::Keep(CFile& written, const std::wstring& entryPath) {
+bool ExtractionFolder::Keep(CFile& written, const Place& place, const std::wstring& entryPath) {
     // The writer must go before the holder can deny writing to others, and between the two no
     // handle stops another program's open where no access-control list does: what the holder
     // finds is compared with what the writer left, its times pinned so that the close itself
@@ -193,9 +192,7 @@ bool ExtractionFolder::Keep(CFile& written, const std::wstring& entryPath) {
     FileState left;
     const bool pinned = PinTimes(written.Handle()) && ReadState(written.Handle(), left);
     written.Close();
-    std::wstring name;
-    const HANDLE parent = FolderFor(entryPath, name);
-    if (!pinned || parent == nullptr)
+    if (!pinned)
         return false;
 
     // Reading data makes the share mode count: while this handle is open nobody may open the file
@@ -204,12 +201,12 @@ bool ExtractionFolder::Keep(CFile& written, const std::wstring& entryPath) {
     hold.access = FILE_READ_DATA;
     hold.share = FILE_SHARE_READ;
     hold.options = FILE_NON_DIRECTORY_FILE;
-    UniqueFileHandle held = OpenAt(parent, name, hold);
+    UniqueFileHandle held = OpenAt(place.folder, place.name, hold);
     for (int retries = 0;
          !held && ::GetLastError() == ERROR_SHARING_VIOLATION && retries < kMaxHoldRetries;
          ++retries) {
         g_os.Sleep(kHoldPauseMs);
-        held = OpenAt(parent, name, hold);
+        held = OpenAt(place.folder, place.name, hold);
     }
     FileState found;
     if (!held || !ReadState(held.get(), found) || !(found == left) || found.links != 1)

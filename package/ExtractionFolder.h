@@ -56,16 +56,21 @@ public:
     [[nodiscard]] bool IsOwn() const noexcept { return static_cast<bool>(folder_); }
     [[nodiscard]] HANDLE Handle() const noexcept { return folder_.get(); }
 
-    // The folder an entry of that path goes into, its folders created new on the way and held,
-    // and the entry's own name in it. Null, with the reason in the thread's last error, when a
-    // folder could not be created: ERROR_ALREADY_EXISTS when its name is taken.
-    HANDLE FolderFor(const std::wstring& entryPath, std::wstring& name);
+    // Where an entry goes: the open folder it lies in, and its own name there.
+    struct Place {
+        HANDLE folder = nullptr;
+        std::wstring name;
+    };
+    // The place of an entry of that path, its folders created new on the way and held. A null
+    // folder, with the reason in the thread's last error, when one could not be created:
+    // ERROR_ALREADY_EXISTS when its name is taken.
+    Place PlaceFor(const std::wstring& entryPath);
 
-    // Takes the file `written` has just filled as `entryPath`: pins its times, closes the writer
-    // and holds the file again at once, sharing reading only, so that the installer may read and
-    // start it and nobody may change it. False, with nothing kept, when the file reached again is
-    // not the one written or has changed in between.
-    [[nodiscard]] bool Keep(CFile& written, const std::wstring& entryPath);
+    // Takes the file `written` has just filled as `entryPath`, at `place`: pins its times, closes
+    // the writer and holds the file again at once, sharing reading only, so that the installer may
+    // read and start it and nobody may change it. False, with nothing kept, when the file reached
+    // again is not the one written or has changed in between.
+    [[nodiscard]] bool Keep(CFile& written, const Place& place, const std::wstring& entryPath);
 
     // Whether this run extracted a file of that path (as Windows compares names, without case),
     // and under which path it wrote it.

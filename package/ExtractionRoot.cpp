@@ -18,12 +18,6 @@ UniqueFileHandle OpenFolder(const std::wstring& path) {
 
 } // namespace
 
-std::wstring MachineTempPath(const std::wstring& windowsDirectory, bool system,
-                             bool systemTempExists) {
-    const std::wstring windows = WithTrailingBackslash(windowsDirectory);
-    return windows + (system && systemTempExists ? L"SystemTemp\\" : L"Temp\\");
-}
-
 ExtractionRoot OpenExtractionRoot() {
     ExtractionRoot root;
     if (!ProcessIsAdministrator()) {
@@ -35,16 +29,17 @@ ExtractionRoot OpenExtractionRoot() {
             root.folder.reset(copy);
         return root;
     }
-    root.machine = true;
-    const std::wstring windows = QueriedPath(
-        [](DWORD size, LPWSTR buffer) { return ::GetSystemWindowsDirectoryW(buffer, size); });
+    const std::wstring windows = WithTrailingBackslash(QueriedPath(
+        [](DWORD size, LPWSTR buffer) { return ::GetSystemWindowsDirectoryW(buffer, size); }));
     if (!IsFullPath(windows))
         return root; // no folder: nothing is extracted
-    const bool system = ProcessIsSystem();
-    UniqueFileHandle systemTemp;
-    if (system)
-        systemTemp = OpenFolder(MachineTempPath(windows, true, true));
-    root.path = MachineTempPath(windows, system, static_cast<bool>(systemTemp));
-    root.folder = systemTemp ? std::move(systemTemp) : OpenFolder(root.path);
+    if (ProcessIsSystem()) {
+        root.path = windows + L"SystemTemp\\";
+        root.folder = OpenFolder(root.path);
+        if (root.folder)
+            return root;
+    }
+    root.path = windows + L"Temp\\";
+    root.folder = OpenFolder(root.path);
     return root;
 }

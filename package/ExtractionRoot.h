@@ -11,18 +11,14 @@
 
 #include <string>
 
-// The machine's temporary directory for the process, ending in a backslash: SystemTemp in the
-// Windows directory for SYSTEM where it exists (what GetTempPath2W gives SYSTEM, closed to other
-// users), the Windows directory's Temp otherwise.
-std::wstring MachineTempPath(const std::wstring& windowsDirectory, bool system,
-                             bool systemTempExists);
-
 struct ExtractionRoot {
     std::wstring path; // ending in a backslash
     // Held without delete sharing while the folder is in use: it cannot be renamed or replaced.
     UniqueFileHandle folder;
-    bool machine = false; // the machine's temporary directory, not the caller's
 };
 
-// Opens the root for this process. Its folder handle is empty when it cannot be opened.
+// Opens the root for this process: for SYSTEM, SystemTemp in the Windows directory where it
+// exists (what GetTempPath2W gives SYSTEM, closed to other users); for an administrator, the
+// Windows directory's Temp; otherwise the process's own temporary directory. Its folder handle is
+// empty when it cannot be opened.
 ExtractionRoot OpenExtractionRoot();

@@ -30,8 +30,8 @@ PackageEntryHeader DecodeHeader(const std::uint8_t* bytes) {
 }
 
 std::size_t HeaderNameLength(const PackageEntryHeader& header) {
-    return static_cast<std::size_t>(
-        std::find(header.name.begin(), header.name.end(), '\0') - header.name.begin());
+    return static_cast<std::size_t>(std::find(header.name.begin(), header.name.end(), '\0') -
+                                    header.name.begin());
 }
 
 std::string HeaderName(const PackageEntryHeader& header) {

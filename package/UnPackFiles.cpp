@@ -169,9 +169,8 @@ public:
         CUtility::Log(L"[%s] (%d/%d)UnPack file name:%s (%d)", kUnPackFiles, entry.index,
                       entry.header.count, outputPath.c_str(), Low32(entry.header.size));
 
-        std::wstring leaf;
-        const HANDLE parent = folder.FolderFor(name, leaf);
-        if (parent == nullptr) {
+        const ExtractionFolder::Place place = folder.PlaceFor(name);
+        if (place.folder == nullptr) {
             const DWORD failure = ::GetLastError();
             CUtility::Log(L"[%s] UnPack failed count:%d File:%s (a folder on its way could not be "
                           L"created)",
@@ -181,12 +180,13 @@ public:
             return End(IsDiskFull(failure) ? ExtractionEnd::noRoom : ExtractionEnd::writeFailed);
         }
         CFile output;
-        switch (WriteEntry(stream_, entry, parent, leaf, outputPath, output)) {
+        switch (WriteEntry(stream_, entry, place.folder, place.name, outputPath, output)) {
         case WriteResult::written:
-            return folder.Keep(output, name) ? true : Tampered(name);
+            return folder.Keep(output, place, name) ? true : Tampered(name);
         case WriteResult::notCreated:
-            return ExtractionFolder::Holds(parent, leaf) ? Tampered(name)
-                                                         : End(ExtractionEnd::writeFailed);
+            return ExtractionFolder::Holds(place.folder, place.name)
+                       ? Tampered(name)
+                       : End(ExtractionEnd::writeFailed);
         case WriteResult::noRoom:
             return End(ExtractionEnd::noRoom);
         case WriteResult::failed:

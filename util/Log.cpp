@@ -52,7 +52,6 @@ bool g_outputNoted = false;
 } // namespace
 
 void CUtility::AppendLogLine(const std::wstring& line) noexcept {
-    const DWORD callerError = ::GetLastError();
     try {
         // Appending, no sharing: a second writer at the same instant loses its line rather than
         // interleaving with this one. Binary: the bytes are UTF-16LE as they stand, no BOM.
@@ -77,7 +76,6 @@ void CUtility::AppendLogLine(const std::wstring& line) noexcept {
     } catch (...) {
         // Out of memory while building the text: the line is lost, the caller goes on.
     }
-    ::SetLastError(callerError);
 }
 
 bool CUtility::TakeScriptOutput(UniqueFileHandle& held) noexcept {

@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <string>
 
-// "[pid]time  message (Last=code)"; the message is taken as data, its control characters shown
-// escaped (EscapeControlCharacters), and the error code is shown signed, so 0xFFFFFFFF reads as -1.
 // The text with every character that could end a line or steer a terminal written out as an
-// escape: "\\r", "\\n", "\\t", "\\xNN" (C0 and C1 controls, DEL) and "\\uNNNN" (the Unicode line
+// escape: "\r", "\n", "\t", "\xNN" (C0 and C1 controls, DEL) and "\uNNNN" (the Unicode line
 // and paragraph separators). Paths, names and parameters come from the caller: none of them may
 // start a line of its own in the log.
 std::wstring EscapeControlCharacters(const std::wstring& text);
 
+// "[pid]time  message (Last=code)"; the message is taken as data, its control characters shown
+// escaped (EscapeControlCharacters), and the error code is shown signed, so 0xFFFFFFFF reads as -1.
 std::wstring ComposeLogLine(std::uint32_t processId, const std::wstring& time,
                             const std::wstring& message, std::uint32_t lastError);
