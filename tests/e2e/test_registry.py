@@ -98,21 +98,24 @@ def utc_seconds(text):
 
 @pytest.fixture(autouse=True)
 def clean_registry(tmp_path):
-    # One import per view deletes the vendor's keys and any value a keyless write left in the
-    # root: a Wine process per key and value would cost seconds.
+    # One import deletes the vendor's keys in both views and any value a keyless write left in
+    # the root: a Wine process per key and value would cost seconds. The 32-bit view is named by
+    # its place below Wow6432Node, as a 64-bit reg.exe imports into its own view whatever /reg:
+    # says, and the 64-bit one is all some hosts can run.
     lines = ["Windows Registry Editor Version 5.00", ""]
     for root in ("HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"):
         lines.append(f"[-{root}\\{VENDOR}]")
+        lines.append(f"[-{root}\\{thirty_two_bit(VENDOR)}]")
     lines.append("[HKEY_LOCAL_MACHINE]")
     lines += [f'"{name}"=-' for name in DEPLOYMENT_VALUES + BOOKKEEPING_VALUES]
     deletions = tmp_path / "clean.reg"
     deletions.write_text("\r\n".join(lines) + "\r\n", encoding="utf-16")
 
     def clean():
-        for view in ("/reg:32", "/reg:64"):
-            reg("import", Wine.windows_path(deletions), view)
+        reg("import", Wine.windows_path(deletions), "/reg:64").check_returncode()
 
     clean()
+    assert machine_values(tmp_path, VENDOR) is None, "the vendor's 32-bit key survived"
     yield
     clean()
 
