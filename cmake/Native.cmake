@@ -14,9 +14,10 @@ if(UNPACK_FUZZ)
 elseif(NOT UNPACK_TESTS)
     add_subdirectory(packer)
 else()
-    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-    add_subdirectory(${GOOGLETEST_SOURCE} googletest EXCLUDE_FROM_ALL)
+    # Debian's prebuilt GoogleTest (libgtest-dev), under the names the cross trees build it as.
+    find_package(GTest 1.12 REQUIRED)
+    add_library(gtest ALIAS GTest::gtest)
+    add_library(gtest_main ALIAS GTest::gtest_main)
 
     add_subdirectory(packer)
     add_subdirectory(tests/support)

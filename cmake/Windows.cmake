@@ -47,6 +47,8 @@ add_library(stubcore STATIC
 # wtsapi32 is not linked: WTSQueryUserToken is bound at its first call (util/SystemCalls.cpp).
 target_link_libraries(stubcore PUBLIC portable shell32 advapi32 user32)
 unpack_warnings(stubcore)
+# Windows' headers cost most of each file's compile; parsed once, they give the same image.
+target_precompile_headers(stubcore PRIVATE <windows.h> <string> <vector>)
 
 # The string table, the manifest and the version resource; the tests link them too, for the
 # message texts. The version is the project's, which `stubpack --version` reports too.
@@ -89,4 +91,5 @@ add_subdirectory(tests/release)
 set(UNPACK_NATIVE_BUILD "${CMAKE_SOURCE_DIR}/build/native" CACHE PATH
     "The native tree, which holds the packing tool the end-to-end scenarios use")
 add_subdirectory(tests/e2e)
-add_subdirectory(bench)
+# The benchmark's programs, built by `cmake --build TREE --target bench_programs` (scripts/build).
+add_subdirectory(bench EXCLUDE_FROM_ALL)

@@ -1,29 +1,23 @@
-# Sourced by the scripts that run Windows code: a throwaway 64-bit Wine prefix, booted before
-# anything runs in it, and an Xvfb display for message boxes. wine_env_stop undoes both; the
-# sourcing script calls it from its EXIT trap. Sourcing this also selects the build the Windows
-# code runs from (scripts/platform.sh): UNPACK_TEST_TREE, and UNPACK_WINE, the loader for it.
+# Sourced by the scripts that run Windows code: throwaway 64-bit Wine prefixes, booted before
+# anything runs in them, each with an Xvfb display of its own for message boxes. wine_env_stop
+# undoes them all; the sourcing script calls it from its EXIT trap. Sourcing this also selects the
+# build the Windows code runs from (scripts/platform.sh): UNPACK_TEST_TREE, and UNPACK_WINE, the
+# loader for it.
+#
+# WINEPREFIX and DISPLAY name the first prefix and its display. UNPACK_WINE_ENVS lists every
+# prefix with its display ("PREFIX,DISPLAY;PREFIX,DISPLAY"; no display when headless), for test
+# runners that spread scenarios over several prefixes. Each prefix has a wineserver of its own, so
+# the runs in one never see the others' processes, mutexes or registry.
 
 source "$(dirname "${BASH_SOURCE[0]}")/platform.sh"
-unpack_select_test_build "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+unpack_select_test_build "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)" || exit 1
 
-# wine_env_start [headless]: headless, the prefix gets no display (no box can appear).
-wine_env_start() {
-    export WINEPREFIX
-    WINEPREFIX=$(mktemp -d /tmp/unpack-wine.XXXXXX)
-    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
-    unset WINEARCH
+WINE_ENV_PREFIXES=()
+WINE_ENV_XVFB_PIDS=()
+WINE_ENV_BOOT_PIDS=()
 
-    if [[ "${1:-}" == headless ]]; then
-        unset DISPLAY WAYLAND_DISPLAY
-    else
-        local n=90
-        while [[ -e /tmp/.X${n}-lock || -e /tmp/.X11-unix/X${n} ]]; do n=$((n + 1)); done
-        export DISPLAY=":${n}"
-        Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-        WINE_ENV_XVFB_PID=$!
-        for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X${n} ]] && break; sleep 0.1; done
-    fi
-
+# The steps that make one prefix ready; WINEPREFIX names it.
+wine_env_boot_prefix() {
     # Booting first keeps Wine's services from starting under a test and holding its pipes.
     wineserver -p >/dev/null 2>&1
     "$UNPACK_WINE" wineboot -i >/dev/null 2>&1
@@ -43,14 +37,74 @@ wine_env_start() {
     "$UNPACK_WINE" rundll32.exe user32.dll,GetDesktopWindow >/dev/null 2>&1 || true
 }
 
+# wine_env_begin [headless] [COUNT]: makes COUNT prefixes (1 unless given) and their displays,
+# and boots them in the background; wine_env_wait waits until they are ready. Headless, the
+# prefixes get no display (no box can appear).
+wine_env_begin() {
+    local headless=0 count=1 arg
+    for arg in "$@"; do
+        if [[ "$arg" == headless ]]; then headless=1; elif [[ -n "$arg" ]]; then count=$arg; fi
+    done
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
+    unset WINEARCH
+    [[ $headless == 1 ]] && unset DISPLAY WAYLAND_DISPLAY
+
+    local envs=() n=90 prefix display i
+    for ((i = 0; i < count; i++)); do
+        prefix=$(mktemp -d /tmp/unpack-wine.XXXXXX)
+        WINE_ENV_PREFIXES+=("$prefix")
+        display=""
+        if [[ $headless == 0 ]]; then
+            while [[ -e /tmp/.X${n}-lock || -e /tmp/.X11-unix/X${n} ]]; do n=$((n + 1)); done
+            display=":${n}"
+            n=$((n + 1))
+            Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+            WINE_ENV_XVFB_PIDS+=($!)
+            for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X${display#:} ]] && break; sleep 0.1; done
+        fi
+        envs+=("$prefix,$display")
+        (
+            export WINEPREFIX=$prefix
+            [[ -n "$display" ]] && export DISPLAY=$display
+            wine_env_boot_prefix
+        ) &
+        WINE_ENV_BOOT_PIDS+=($!)
+    done
+    export WINEPREFIX=${WINE_ENV_PREFIXES[0]}
+    [[ $headless == 0 ]] && export DISPLAY=${envs[0]#*,}
+    UNPACK_WINE_ENVS=$(IFS=';'; echo "${envs[*]}")
+    export UNPACK_WINE_ENVS
+}
+
+wine_env_wait() {
+    local pid
+    for pid in "${WINE_ENV_BOOT_PIDS[@]}"; do wait "$pid" || true; done
+    WINE_ENV_BOOT_PIDS=()
+}
+
+# wine_env_start [headless] [COUNT]: wine_env_begin, then wine_env_wait.
+wine_env_start() {
+    wine_env_begin "$@"
+    wine_env_wait
+}
+
 wine_env_stop() {
-    if [[ -n "${WINEPREFIX:-}" && -d "${WINEPREFIX}" ]]; then
-        wineserver -k >/dev/null 2>&1 || true
-        wineserver -w >/dev/null 2>&1 || true
-        rm -rf "${WINEPREFIX}"
-    fi
-    if [[ -n "${WINE_ENV_XVFB_PID:-}" ]]; then
-        kill "${WINE_ENV_XVFB_PID}" >/dev/null 2>&1 || true
-        wait "${WINE_ENV_XVFB_PID}" 2>/dev/null || true
-    fi
+    local prefix pid
+    # A boot still under way takes no further step, and the step it is in ends with its server.
+    for pid in "${WINE_ENV_BOOT_PIDS[@]}"; do kill "$pid" >/dev/null 2>&1 || true; done
+    for prefix in "${WINE_ENV_PREFIXES[@]}"; do
+        WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+    done
+    for pid in "${WINE_ENV_BOOT_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+    for prefix in "${WINE_ENV_PREFIXES[@]}"; do
+        [[ -d "$prefix" ]] || continue
+        WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+        WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1 || true
+        rm -rf "$prefix"
+    done
+    for pid in "${WINE_ENV_XVFB_PIDS[@]}"; do
+        kill "$pid" >/dev/null 2>&1 || true
+        wait "$pid" 2>/dev/null || true
+    done
+    WINE_ENV_PREFIXES=() WINE_ENV_XVFB_PIDS=() WINE_ENV_BOOT_PIDS=()
 }

@@ -16,6 +16,26 @@ from pathlib import Path
 import pytest
 
 CAPTION = "Tovari Vessor"
+
+
+def use_this_workers_prefix():
+    """Under pytest-xdist, worker N runs in the Nth prefix of UNPACK_WINE_ENVS, with its display:
+    two workers in one prefix would share its temporary directory, registry and mutex."""
+    worker = os.environ.get("PYTEST_XDIST_WORKER")
+    if not worker:
+        return
+    envs = [entry.split(",", 1) for entry in os.environ.get("UNPACK_WINE_ENVS", "").split(";")
+            if entry]
+    index = int(worker.removeprefix("gw"))
+    if index >= len(envs):
+        raise RuntimeError(f"worker {worker} has no prefix of its own: UNPACK_WINE_ENVS "
+                           f"lists {len(envs)}")
+    os.environ["WINEPREFIX"], display = envs[index]
+    if display:
+        os.environ["DISPLAY"] = display
+
+
+use_this_workers_prefix()
 # The Wine loader of the build under test (the 64-bit one for a 64-bit build).
 WINE = os.environ.get("WINE", "wine")
 LOG_LINE = re.compile(r"^\[(\d+)\](\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)?  (.*) \(Last=(-?\d+)\)$", re.S)
