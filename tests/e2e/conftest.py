@@ -91,7 +91,8 @@ class BoxWatcher:
 
     def _run(self):
         # A key press that outlives its box waits in Wine's input queue and closes the next box
-        # before anyone sees it: press once, and again only if the box is still up a second on.
+        # before anyone sees it: press once, however long the box takes to go (on a busy host,
+        # more than a second), and close a box still up after three seconds by its window.
         # Which box it is shows in its size, as Wine fits a box to its text: the key waits until
         # two looks agree on it (a box just mapped may not have its size yet), or a second.
         pressed, sizes, first_seen = {}, {}, {}
@@ -115,7 +116,7 @@ class BoxWatcher:
                 if now - first_seen[window] >= 3.0:
                     # Still up after its key: Wine gave the key to another foreground window.
                     run_wine([required_env("CLOSEBOX"), CAPTION], timeout=30)
-                elif now - pressed.get(window, -10.0) >= 1.0:
+                elif window not in pressed:
                     pressed[window] = now
                     subprocess.run(["xdotool", "key", "--window", window, "Return"],
                                    capture_output=True)
