@@ -90,12 +90,13 @@ class BoxWatcher:
         self._thread.join()
 
     def _run(self):
-        # A key press that outlives its box waits in Wine's input queue and closes the next box
-        # before anyone sees it: press once, however long the box takes to go (on a busy host,
-        # more than a second), and close a box still up after three seconds by its window.
-        # Which box it is shows in its size, as Wine fits a box to its text: the key waits until
-        # two looks agree on it (a box just mapped may not have its size yet), or a second.
-        pressed, sizes, first_seen = {}, {}, {}
+        # A box is closed through its window (closebox.exe posts its OK button's command), never
+        # by a key: Wine hands an X key event to its foreground window, and a key that misses
+        # its box waits in Wine's input queue and closes the next box before anyone sees it.
+        # Which box it is shows in its size, as Wine fits a box to its text: the box is closed
+        # once two looks agree on it (a box just mapped may not have its size yet), or after a
+        # second, and again each second while it is still up.
+        closed, sizes, first_seen = {}, {}, {}
         while not self._stop.is_set():
             found = subprocess.run(
                 ["xdotool", "search", "--name", f"^{CAPTION}$"],
@@ -113,16 +114,13 @@ class BoxWatcher:
                     sizes[window] = size
                 if not settled and now - first_seen[window] < 1.0:
                     continue
-                if now - first_seen[window] >= 3.0:
-                    # Still up after its key: Wine gave the key to another foreground window.
+                if now - closed.get(window, -10.0) >= 1.0:
+                    closed[window] = now
                     run_wine([required_env("CLOSEBOX"), CAPTION], timeout=30)
-                elif window not in pressed:
-                    pressed[window] = now
-                    subprocess.run(["xdotool", "key", "--window", window, "Return"],
-                                   capture_output=True)
             self.sizes = [sizes.get(window, "") for window in self.seen]
-            # Polled often: a box can be closed by Wine within a fraction of a second.
-            self._stop.wait(0.02)
+            # Each look starts a program (80 ms, most of it waiting on the X server); nothing
+            # but the watcher closes a box, so a look every tenth of a second sees every one.
+            self._stop.wait(0.1)
 
 
 class Wine:

@@ -1,7 +1,7 @@
 // Closes the message box with the given caption as its OK button would, for the end-to-end
-// scenarios when a key press does not reach it: Wine hands X key events to its foreground
-// window, and a box of an unmanaged window does not always become that. Exits with 1 when no
-// such box is up.
+// scenarios' box watcher. A key press would not do: Wine hands X key events to its foreground
+// window, a box of an unmanaged window does not always become that, and a key that misses its box
+// closes the next one. Exits with 1 when no such box is up.
 #include <windows.h>
 
 int wmain(int argc, wchar_t** argv) {
