@@ -16,8 +16,8 @@ WINE_ENV_PREFIXES=()
 WINE_ENV_XVFB_PIDS=()
 WINE_ENV_BOOT_PIDS=()
 
-# The steps that make one prefix ready; WINEPREFIX names it.
-wine_env_boot_prefix() {
+# Creates the prefix WINEPREFIX names, and stops its server.
+wine_env_create_prefix() {
     # Booting first keeps Wine's services from starting under a test and holding its pipes.
     wineserver -p >/dev/null 2>&1
     "$UNPACK_WINE" wineboot -i >/dev/null 2>&1
@@ -27,6 +27,10 @@ wine_env_boot_prefix() {
     # starts the services once.
     wineserver -k >/dev/null 2>&1 || true
     timeout 30 wineserver -w >/dev/null 2>&1 || true
+}
+
+# Starts the server of a created prefix (WINEPREFIX) and what the first programs would start.
+wine_env_start_services() {
     wineserver -p >/dev/null 2>&1
     # Without a window manager, managed windows linger for seconds after a message box closes.
     "$UNPACK_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
@@ -35,6 +39,24 @@ wine_env_boot_prefix() {
     # So does the desktop process (explorer.exe), which Wine starts for the first program that
     # asks for the desktop window: under a test it held CTest's pipe for seconds after each binary.
     "$UNPACK_WINE" rundll32.exe user32.dll,GetDesktopWindow >/dev/null 2>&1 || true
+}
+
+# Creates the first prefix, copies it for the others (a copy costs a second, a creation ten on
+# both cores), and starts each one's server and services.
+wine_env_boot() {
+    local envs=("$@") entry i
+    WINEPREFIX=${envs[0]%%,*} wine_env_create_prefix
+    for ((i = 1; i < ${#envs[@]}; i++)); do
+        cp -a "${envs[0]%%,*}/." "${envs[i]%%,*}/"
+    done
+    for entry in "${envs[@]}"; do
+        (
+            export WINEPREFIX=${entry%%,*}
+            [[ -n "${entry#*,}" ]] && export DISPLAY=${entry#*,}
+            wine_env_start_services
+        ) &
+    done
+    wait
 }
 
 # wine_env_begin [headless] [COUNT]: makes COUNT prefixes (1 unless given) and their displays,
@@ -63,13 +85,9 @@ wine_env_begin() {
             for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X${display#:} ]] && break; sleep 0.1; done
         fi
         envs+=("$prefix,$display")
-        (
-            export WINEPREFIX=$prefix
-            [[ -n "$display" ]] && export DISPLAY=$display
-            wine_env_boot_prefix
-        ) &
-        WINE_ENV_BOOT_PIDS+=($!)
     done
+    wine_env_boot "${envs[@]}" &
+    WINE_ENV_BOOT_PIDS+=($!)
     export WINEPREFIX=${WINE_ENV_PREFIXES[0]}
     [[ $headless == 0 ]] && export DISPLAY=${envs[0]#*,}
     UNPACK_WINE_ENVS=$(IFS=';'; echo "${envs[*]}")
