@@ -18,10 +18,10 @@ namespace {
 namespace fs = std::filesystem;
 using packer::PackError;
 
-const std::vector<fake::Entry> kEntries = {
+const std::vector<fake::Entry> kListedEntries = {
     {"setup.msi", fake::Pattern(1024, 1)}, {"empty.txt", {}}, {"run.bat", fake::Pattern(1025, 2)}};
 
-fake::Bytes SignedPackage(const std::vector<fake::Entry>& entries = kEntries) {
+fake::Bytes SignedPackage(const std::vector<fake::Entry>& entries = kListedEntries) {
     fake::Bytes file = fake::Package(fake::PeImage(1000), entries);
     fake::AppendCertificateTable(file, 1544);
     return file;
@@ -80,7 +80,7 @@ TEST(List, FileWithoutPackageIsRefused) {
 }
 
 TEST(List, TruncatedPackageListsWhatItCanThenRefuses) {
-    fake::Bytes file = fake::Package(fake::PeImage(1000), kEntries);
+    fake::Bytes file = fake::Package(fake::PeImage(1000), kListedEntries);
     fake::Put64(file, 2592 + 8, 1 << 20); // "run.bat", whose header is at 2592, claims 1 MiB
     MemoryByteSource source(file);
     std::ostringstream out;
@@ -114,7 +114,7 @@ TEST(Extract, WritesEveryEntryWithItsExactBytes) {
     EXPECT_EQ(summary.written, 3);
     EXPECT_EQ(summary.skipped, 0);
     EXPECT_EQ(err.str(), "");
-    for (const fake::Entry& entry : kEntries)
+    for (const fake::Entry& entry : kListedEntries)
         EXPECT_EQ(ReadBytes(folder / "unpack" / entry.name), entry.payload) << entry.name;
     EXPECT_EQ(NamesIn(folder / "unpack"),
               (std::set<std::string>{"empty.txt", "run.bat", "setup.msi"}));
@@ -222,7 +222,7 @@ TEST(Extract, RefusesWhatCannotBeWrittenBeforeWritingAnything) {
 
 TEST(Extract, StopsBeforeAPayloadCutOffByTheEndOfTheFile) {
     TempFolder folder;
-    const fake::Bytes whole = fake::Package(fake::PeImage(1000), kEntries);
+    const fake::Bytes whole = fake::Package(fake::PeImage(1000), kListedEntries);
     // Cut inside "run.bat" and keep a trailer that still points at the first header.
     fake::Bytes file(whole.begin(), whole.begin() + 1000 + 284 + 1024 + 284 + 284 + 500);
     const fake::Bytes trailer = fake::HeaderBytes(0, 1, 1000, 1000, "stub.exe");

@@ -11,9 +11,6 @@
 
 namespace {
 
-const std::wstring kVendor = L"Software\\Tovari Inc.";
-const std::wstring kProduct = L"Software\\Tovari Inc.\\Tovari Remote Server";
-const std::wstring kBusiness = L"Software\\Tovari Inc.\\Tovari Remote Server for Business";
 const wchar_t* const kValueNames[] = {L"CloudRegion", L"Confirm_d", L"CQHSMode", L"DCode",
                                       L"CQHSLogin"};
 

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "TokenSeams.h"
+#include "TokenTestSupport.h"
 
 #include "util/Utility.h"
 
@@ -15,12 +16,6 @@ bool Contains(const std::vector<DWORD>& ids, DWORD id) {
 
 std::wstring FileName(const std::wstring& path) {
     return path.substr(path.rfind(L'\\') + 1);
-}
-
-DWORD OwnSession() {
-    DWORD session = 0xDEADBEEF;
-    ::ProcessIdToSessionId(::GetCurrentProcessId(), &session);
-    return session;
 }
 
 const ChildRegistration kSleeper(L"sleep", [] {

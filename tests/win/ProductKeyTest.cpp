@@ -11,9 +11,6 @@
 
 namespace {
 
-const std::wstring kVendor = L"Software\\Tovari Inc.";
-const std::wstring kProduct = L"Software\\Tovari Inc.\\Tovari Remote Server";
-const std::wstring kBusiness = L"Software\\Tovari Inc.\\Tovari Remote Server for Business";
 const std::wstring kPlaceholder = L"UNIVERSAL_PATH_CONVERT";
 
 class ProductKey : public testing::Test {

@@ -11,6 +11,11 @@
 // The 32-bit view: where the 32-bit stub lands by itself, and where a 64-bit build of it is sent.
 constexpr REGSAM kStubView = KEY_WOW64_32KEY;
 
+// The vendor's key and the two product keys below it.
+inline const std::wstring kVendor = L"Software\\Tovari Inc.";
+inline const std::wstring kProduct = L"Software\\Tovari Inc.\\Tovari Remote Server";
+inline const std::wstring kBusiness = L"Software\\Tovari Inc.\\Tovari Remote Server for Business";
+
 struct RawValue {
     LONG status = 0xDEAD;
     DWORD type = 0xDEADBEEF;

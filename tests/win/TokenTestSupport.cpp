@@ -51,3 +51,9 @@ bool HandleIsOpen(HANDLE handle) {
     DWORD flags = 0;
     return ::GetHandleInformation(handle, &flags) != FALSE;
 }
+
+DWORD OwnSession() {
+    DWORD session = 0xDEADBEEF;
+    ::ProcessIdToSessionId(::GetCurrentProcessId(), &session);
+    return session;
+}

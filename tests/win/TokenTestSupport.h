@@ -14,3 +14,5 @@ std::wstring ProcessUserSid(DWORD processId);
 // The user SID of the calling thread's impersonation token; empty when it has none.
 std::wstring ThreadUserSid();
 bool HandleIsOpen(HANDLE handle);
+// The session of this process; 0xDEADBEEF when it cannot be read.
+DWORD OwnSession();

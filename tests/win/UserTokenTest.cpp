@@ -8,12 +8,6 @@
 
 namespace {
 
-DWORD OwnSession() {
-    DWORD session = 0xDEADBEEF;
-    ::ProcessIdToSessionId(::GetCurrentProcessId(), &session);
-    return session;
-}
-
 DWORD FirstExplorer() {
     std::vector<DWORD> ids;
     if (!CUtility::FindProcessesByName(L"explorer.exe", ids) || ids.empty())
@@ -47,7 +41,7 @@ HANDLE WINAPI RefusingOpenProcess(DWORD access, BOOL inherit, DWORD processId) {
     return nullptr;
 }
 
-BOOL WINAPI UnreadableSession(DWORD, DWORD*) {
+BOOL WINAPI FailingSessionQuery(DWORD, DWORD*) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
 }
@@ -83,7 +77,7 @@ TEST_F(UserToken, GivenSessionIsAskedAsItIs) {
 }
 
 TEST_F(UserToken, UnreadableOwnSessionStaysTheWildcard) {
-    g_os.ProcessIdToSessionId = UnreadableSession;
+    g_os.ProcessIdToSessionId = FailingSessionQuery;
     (void)CUtility::GetLoggedOnUserToken(token);
     ASSERT_FALSE(g_userTokenQueries.sessions.empty());
     EXPECT_EQ(g_userTokenQueries.sessions[0], CUtility::kAnySession);
