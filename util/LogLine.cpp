@@ -27,8 +27,15 @@ void AppendHex(std::wstring& text, unsigned value, int digits) {
         text += kHex[(value >> shift) & 0xF];
 }
 
+// Unicode's Bidi_Control characters: they reorder how the rest of a line is shown, so a name
+// holding them could make a viewer show another file name or outcome than the line holds.
+bool IsBidiControl(wchar_t c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
 bool IsControl(wchar_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || IsBidiControl(c);
 }
 
 } // namespace

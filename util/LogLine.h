@@ -6,8 +6,9 @@
 
 // The text with every character that could end a line or steer a terminal written out as an
 // escape: "\r", "\n", "\t", "\xNN" (C0 and C1 controls, DEL) and "\uNNNN" (the Unicode line
-// and paragraph separators). Paths, names and parameters come from the caller: none of them may
-// start a line of its own in the log.
+// and paragraph separators, and the bidirectional controls, which reorder what a viewer shows).
+// Paths, names and parameters come from the caller: none of them may start a line of its own in
+// the log, nor make it read otherwise than it is written.
 std::wstring EscapeControlCharacters(const std::wstring& text);
 
 // "[pid]time  message (Last=code)"; the message is taken as data, its control characters shown

@@ -33,6 +33,10 @@ TEST(LogLine, ControlCharactersOfTheMessageAreEscaped) {
     EXPECT_EQ(EscapeControlCharacters(std::wstring(L"a\0b\tc\x1b[2J\x7f\x85", 11)),
               L"a\\x00b\\tc\\x1b[2J\\x7f\\x85");
     EXPECT_EQ(EscapeControlCharacters(L"line\x2028para\x2029"), L"line\\u2028para\\u2029");
+    // "setup\u202Etxt.exe" would show as "setupexe.txt"; every bidirectional control is escaped.
+    EXPECT_EQ(EscapeControlCharacters(L"a\x061c\x200e\x200f\x202a\x202e\x2066\x2069"
+                                      L"b"),
+              L"a\\u061c\\u200e\\u200f\\u202a\\u202e\\u2066\\u2069b");
     EXPECT_EQ(EscapeControlCharacters(L"C:\\r\u00e9sum\u00e9\\n.txt \u4e2d"),
               L"C:\\r\u00e9sum\u00e9\\n.txt \u4e2d");
 }
