@@ -41,8 +41,8 @@ wine_env_start_services() {
     "$UNPACK_WINE" rundll32.exe user32.dll,GetDesktopWindow >/dev/null 2>&1 || true
 }
 
-# Creates the first prefix, copies it for the others (a copy costs a second, a creation ten on
-# both cores), and starts each one's server and services.
+# Creates the first prefix, copies it for the others (a copy costs a second, a creation eight
+# seconds of CPU), and starts each one's server and services.
 wine_env_boot() {
     local envs=("$@") entry i
     WINEPREFIX=${envs[0]%%,*} wine_env_create_prefix
@@ -108,12 +108,9 @@ wine_env_start() {
 
 wine_env_stop() {
     local prefix pid
-    # A boot still under way takes no further step, and the step it is in ends with its server.
-    for pid in "${WINE_ENV_BOOT_PIDS[@]}"; do kill "$pid" >/dev/null 2>&1 || true; done
-    for prefix in "${WINE_ENV_PREFIXES[@]}"; do
-        WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
-    done
-    for pid in "${WINE_ENV_BOOT_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+    # A boot still under way ends first (seconds): stopped halfway, its next step would start a
+    # server again.
+    wine_env_wait
     for prefix in "${WINE_ENV_PREFIXES[@]}"; do
         [[ -d "$prefix" ]] || continue
         WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
