@@ -1,10 +1,8 @@
 // The application object. Its constructor preloads system libraries from the system directory;
-// InitInstance is the whole main sequence: OS gate, single-instance check, extraction,
-// deployment code, the installer's launch and wait, clean-up and bookkeeping. ExitInstance gives
-// the process's exit code.
+// InitInstance runs the main sequence (app/MainSequence.h) with the process's command line and
+// the settings signed into the image. ExitInstance gives the process's exit code.
 #pragma once
 
-#include "app/ExitCode.h"
 #include "framework/Application.h"
 
 #include <cstdint>
@@ -15,7 +13,7 @@ public:
     ~CUnPackFileApp() override;
 
     BOOL InitInstance() override;
-    // 0, unless the stub was packed to pass outcomes on (app/ExitCode.h).
+    // 0, unless the stub was packed to pass outcomes on (app/RunOutcome.h).
     int ExitInstance() override;
 
     // Limits every later library load to the system directory, where Windows can (since update
@@ -30,7 +28,5 @@ public:
     static void ApplyDeploymentCode() noexcept;
 
 private:
-    RunOutcome RunMainSequence();
-
     std::uint32_t exitCode_ = 0;
 };

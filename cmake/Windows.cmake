@@ -11,9 +11,13 @@ add_link_options(-municode -Wl,--no-insert-timestamp)
 
 # Everything of the stub but its entry point and resources, so the tests can link it.
 add_library(stubcore STATIC
+    app/Dispose.cpp
+    app/InheritedOutput.cpp
     app/InstallerJob.cpp
+    app/InstanceMutex.cpp
+    app/Launch.cpp
     app/LaunchBookkeeping.cpp
-    app/PayloadLaunch.cpp
+    app/MainSequence.cpp
     app/PreloadLibraries.cpp
     framework/Application.cpp
     util/File.cpp
@@ -25,6 +29,7 @@ add_library(stubcore STATIC
     package/ExtractionFolder.cpp
     package/ExtractionRoot.cpp
     registry/DeploymentCode.cpp
+    registry/FileAssociation.cpp
     registry/ProductKey.cpp
     registry/Registry.cpp
     util/Deletion.cpp
@@ -62,7 +67,6 @@ set_source_files_properties(res/UnPackFile.rc PROPERTIES OBJECT_DEPENDS
 # The stub itself. -s leaves nothing after the image but what is appended to it later. The map
 # beside it tells what makes up the image (bench/image_map.py sums it).
 add_executable(UnPackFile WIN32
-    app/InstanceMutex.cpp
     app/Main.cpp
     app/UnPackFileApp.cpp
     framework/RuntimeHooks.cpp

@@ -14,15 +14,29 @@ using logsource::kFindHeader;
 } // namespace
 
 DWORD WINAPI CUnPack::WorkerThread(LPVOID self) {
-    return static_cast<DWORD>(static_cast<CUnPack*>(self)->UnPackFiles());
+    auto* unpack = static_cast<CUnPack*>(self);
+    try {
+        return static_cast<DWORD>(unpack->UnPackFiles());
+    } catch (...) {
+        // Out of memory midway: what was written was never held against the digest.
+        CUtility::Log(L"[%s] Package refused: the extraction failed midway; nothing of it is kept",
+                      logsource::kUnPackFiles);
+        unpack->result_ = ERROR_INSTALL_PACKAGE_INVALID;
+        return 0;
+    }
 }
 
-int CUnPack::StartAndWait() noexcept {
+DWORD CUnPack::StartAndWait() noexcept {
+    try {
+        (void)GetUnpackDir();
+    } catch (...) {
+        return ERROR_INSTALL_FAILURE; // no memory for a path: nothing can be extracted
+    }
     if (!thread_)
         thread_.reset(::CreateThread(nullptr, 0, &CUnPack::WorkerThread, this, 0, nullptr));
     if (thread_ && ::WaitForSingleObject(thread_.get(), INFINITE) == WAIT_OBJECT_0)
         thread_.reset();
-    return 0;
+    return result_;
 }
 
 ULONGLONG CUnPack::FindHeader() noexcept {

@@ -15,45 +15,40 @@
 
 class CFile;
 
-// How an extraction ended.
-enum class ExtractionEnd {
-    notRun,      // no package was found, or the executable could not be read
-    complete,    // every entry written and held, the package the one the image's digest vouches
-                 // for (or an image without a digest)
-    refused,     // not the package the digest vouches for, damaged, a name the folder cannot
-                 // hold or one given twice, or a file of it changed by another program
-    noRoom,      // the extraction folder's volume has no room for an entry
-    writeFailed, // an entry could not be created or written whole
-};
-
 class CUnPack {
 public:
     CUnPack() = default;
     CUnPack(const CUnPack&) = delete;
     CUnPack& operator=(const CUnPack&) = delete;
 
-    // Extracts on a worker thread and waits for it without a time-out. Returns 0 whatever the
-    // extraction's outcome; the log tells it.
-    int StartAndWait() noexcept;
+    // The first step of a run: makes the extraction folder (GetUnpackDir), then extracts on a
+    // worker thread and waits for it without a time-out. Returns how it ended, as the run's
+    // outcome codes (app/RunOutcome.h): 0 when every entry was written and held (none when no
+    // package was found: then nothing was extracted), 1620 for a package that is not the one the
+    // image's digest vouches for, is damaged, holds a name the folder cannot hold or one given
+    // twice, or whose file another program changed, 112 when the folder's volume has no room,
+    // 1603 when an entry could not be created or written whole. The folder then holds nothing
+    // that may start; it goes when the run disposes of it.
+    DWORD StartAndWait() noexcept;
 
     // Offset of the first entry header in the running executable; 0 when not found.
     ULONGLONG FindHeader() noexcept;
 
     // Writes every entry into the extraction folder, hashing the package on the way when the
-    // image's digest slot is filled. 1 when every entry was written; 0 otherwise, and then
-    // nothing of it is kept (Ended tells why).
-    int UnPackFiles() noexcept;
+    // image's digest slot is filled. 1 when every entry was written; 0 otherwise (Result tells
+    // why). Runs on the worker thread, whose entry takes an exception (out of memory) for a
+    // refusal.
+    int UnPackFiles();
 
-    [[nodiscard]] ExtractionEnd Ended() const noexcept { return end_; }
-    // Whether what was extracted may be started: all of it, and the package the one the image's
-    // digest vouches for, or the image carries no digest. Nothing else is ever started.
-    [[nodiscard]] bool MayLaunch() const noexcept { return end_ == ExtractionEnd::complete; }
+    // The extraction's outcome, as StartAndWait returns it.
+    [[nodiscard]] DWORD Result() const noexcept { return result_; }
 
     // The extraction folder's path, ending in a backslash. The first call fixes it and makes the
     // folder this run's own (see ExtractionFolder::Create); later calls return it unchecked.
     std::wstring GetUnpackDir();
     // The folder and what this run extracted into it.
     [[nodiscard]] ExtractionFolder& Folder() noexcept { return folder_; }
+    [[nodiscard]] const ExtractionFolder& Folder() const noexcept { return folder_; }
 
     // Deletes the extraction folder and everything in it, leaving the directory it lies in as the
     // process's current directory; the folder goes only if it is the one this run created. True
@@ -67,10 +62,10 @@ private:
     // stays open, so that everything is read through the one handle.
     ULONGLONG OpenPackage(CFile& file, package::PackageLocation& location) noexcept;
     int Extract(CFile& file, const package::PackageLocation& location, ULONGLONG headerOffset);
-    // Ends an extraction that did not complete: nothing of it is kept, nothing of it is started.
-    int EndExtraction(CFile& file, ExtractionEnd why) noexcept;
+    // Ends an extraction that did not complete, with `why`: nothing of it is started.
+    int EndExtraction(CFile& file, DWORD why) noexcept;
 
     UniqueHandle thread_;
     ExtractionFolder folder_;
-    ExtractionEnd end_ = ExtractionEnd::notRun;
+    DWORD result_ = ERROR_SUCCESS;
 };

@@ -151,19 +151,19 @@ public:
             CUtility::Log(L"[%s] (%d/%d)Package refused: %s is no name the extraction folder can "
                           L"hold; nothing of it is kept",
                           kUnPackFiles, entry.index, entry.header.count, name.c_str());
-            return End(ExtractionEnd::refused);
+            return End(ERROR_INSTALL_PACKAGE_INVALID);
         }
         const std::wstring folderPath = unpack_.GetUnpackDir();
         ExtractionFolder& folder = unpack_.Folder();
         if (!folder.IsOwn())
-            return End(ExtractionEnd::writeFailed); // nothing goes into a folder not this run's
+            return End(ERROR_INSTALL_FAILURE); // nothing goes into a folder not this run's
         if (!HasRoomFor(folderPath, entry.header.size, freeBytes_))
-            return End(ExtractionEnd::noRoom);
+            return End(ERROR_DISK_FULL);
         if (MadeAlready(folder, name)) {
             CUtility::Log(L"[%s] (%d/%d)Package refused: %s is in it twice (names are compared "
                           L"without case); nothing of it is kept",
                           kUnPackFiles, entry.index, entry.header.count, name.c_str());
-            return End(ExtractionEnd::refused);
+            return End(ERROR_INSTALL_PACKAGE_INVALID);
         }
         const std::wstring outputPath = folderPath + name;
         CUtility::Log(L"[%s] (%d/%d)UnPack file name:%s (%d)", kUnPackFiles, entry.index,
@@ -177,29 +177,28 @@ public:
                           kUnPackFiles, entry.index, outputPath.c_str());
             if (failure == ERROR_ALREADY_EXISTS)
                 return Tampered(name); // only this run writes into its own folder
-            return End(IsDiskFull(failure) ? ExtractionEnd::noRoom : ExtractionEnd::writeFailed);
+            return End(IsDiskFull(failure) ? ERROR_DISK_FULL : ERROR_INSTALL_FAILURE);
         }
         CFile output;
         switch (WriteEntry(stream_, entry, place.folder, place.name, outputPath, output)) {
         case WriteResult::written:
             return folder.Keep(output, place, name) ? true : Tampered(name);
         case WriteResult::notCreated:
-            return ExtractionFolder::Holds(place.folder, place.name)
-                       ? Tampered(name)
-                       : End(ExtractionEnd::writeFailed);
+            return ExtractionFolder::Holds(place.folder, place.name) ? Tampered(name)
+                                                                     : End(ERROR_INSTALL_FAILURE);
         case WriteResult::noRoom:
-            return End(ExtractionEnd::noRoom);
+            return End(ERROR_DISK_FULL);
         case WriteResult::failed:
             break;
         }
-        return End(ExtractionEnd::writeFailed);
+        return End(ERROR_INSTALL_FAILURE);
     }
 
     // How the writing ended, when it did before the walk's end; complete otherwise.
-    [[nodiscard]] ExtractionEnd Ended() const noexcept { return ended_; }
+    [[nodiscard]] DWORD Ended() const noexcept { return ended_; }
 
 private:
-    bool End(ExtractionEnd why) {
+    bool End(DWORD why) {
         ended_ = why;
         return false;
     }
@@ -208,12 +207,12 @@ private:
         CUtility::Log(L"[%s] Package refused: %s in the extraction folder was changed or put there "
                       L"by another program; nothing of it is kept",
                       kUnPackFiles, name.c_str());
-        return End(ExtractionEnd::refused);
+        return End(ERROR_INSTALL_PACKAGE_INVALID);
     }
 
     CUnPack& unpack_;
     package::PackageStream& stream_;
-    ExtractionEnd ended_ = ExtractionEnd::complete;
+    DWORD ended_ = ERROR_SUCCESS;
     ULONGLONG freeBytes_ = 0;
 };
 
@@ -270,20 +269,13 @@ int ReportWalkEnd(const package::WalkResult& walk, ULONGLONG length) {
 
 } // namespace
 
-int CUnPack::UnPackFiles() noexcept {
+int CUnPack::UnPackFiles() {
     CFile file;
-    try {
-        package::PackageLocation location;
-        const ULONGLONG headerOffset = OpenPackage(file, location);
-        if (headerOffset == 0)
-            return 0;
-        return Extract(file, location, headerOffset);
-    } catch (...) {
-        // Out of memory midway: what was written was never held against the digest.
-        CUtility::Log(L"[%s] Package refused: the extraction failed midway; nothing of it is kept",
-                      kUnPackFiles);
-        return EndExtraction(file, ExtractionEnd::refused);
-    }
+    package::PackageLocation location;
+    const ULONGLONG headerOffset = OpenPackage(file, location);
+    if (headerOffset == 0)
+        return 0;
+    return Extract(file, location, headerOffset);
 }
 
 int CUnPack::Extract(CFile& file, const package::PackageLocation& location,
@@ -305,8 +297,8 @@ int CUnPack::Extract(CFile& file, const package::PackageLocation& location,
     // done with each entry.
     EntryWriter writer(*this, stream);
     const package::WalkResult walk = package::WalkEntries(stream, headerOffset, writer);
-    if (writer.Ended() != ExtractionEnd::complete) {
-        if (writer.Ended() != ExtractionEnd::refused)
+    if (writer.Ended() != ERROR_SUCCESS) {
+        if (writer.Ended() != ERROR_INSTALL_PACKAGE_INVALID)
             CUtility::Log(L"[%s] Extraction incomplete: nothing of it is kept or started",
                           kUnPackFiles);
         return EndExtraction(file, writer.Ended());
@@ -318,21 +310,16 @@ int CUnPack::Extract(CFile& file, const package::PackageLocation& location,
                       Signed64(slot.length));
     } else if (verdict != package::PackageVerdict::unverified) {
         LogRefusal(verdict, packageEnd > headerOffset ? packageEnd - headerOffset : 0, slot);
-        return EndExtraction(file, ExtractionEnd::refused);
+        return EndExtraction(file, ERROR_INSTALL_PACKAGE_INVALID);
     }
     if (ReportWalkEnd(walk, stream.Length()) == 0) // a damaged package: some entry is missing
-        return EndExtraction(file, ExtractionEnd::refused);
-    end_ = ExtractionEnd::complete;
+        return EndExtraction(file, ERROR_INSTALL_PACKAGE_INVALID);
+    result_ = ERROR_SUCCESS;
     return 1;
 }
 
-int CUnPack::EndExtraction(CFile& file, ExtractionEnd why) noexcept {
-    end_ = why;
+int CUnPack::EndExtraction(CFile& file, DWORD why) noexcept {
+    result_ = why;
     file.Close();
-    try {
-        (void)Cleanup();
-    } catch (...) {
-        // Out of memory for a path: the next run removes the folder.
-    }
     return 0;
 }

@@ -1,7 +1,8 @@
 // CRegistry: the road to the product's registry values (the product key, the deployment code). An
 // object holds a root and a key path below it; every read, write and test opens the key afresh,
 // does one thing and closes it again, so an object can be kept across a long wait without holding a
-// key open. (The launch reads the machine's file classes on its own: they are no product values.)
+// key open. (The machine's file classes, which the launch reads, are no product values:
+// registry/FileAssociation.h.)
 //
 // The current-user root is the hive of the user logged on to the session, opened for each
 // operation through a short impersonation of that user; the process's own hive serves only when

@@ -2,8 +2,8 @@
 // child is then a real packed executable, and the seams let it meet a full disk.
 #include "TestSupport.h"
 
+#include "app/Dispose.h"
 #include "framework/UniqueHandle.h"
-
 #include "package/PackageFormat.h"
 #include "package/UnPack.h"
 #include "util/Utility.h"
@@ -38,15 +38,21 @@ BOOL WINAPI RecordingFreeSpace(LPCWSTR directory, PULARGE_INTEGER a, PULARGE_INT
     return ::GetDiskFreeSpaceExW(directory, a, b, totalFree);
 }
 
-const ChildRegistration extract(L"extract", [] {
+// The extraction as a run has it: what it left is disposed of, as the run does, when it did not
+// complete. 1 when it did.
+int ExtractAsARun() {
     CUnPack unpack;
-    return unpack.UnPackFiles();
-});
+    const int written = unpack.UnPackFiles();
+    if (written == 0)
+        Dispose(unpack, FolderUse::unused);
+    return written;
+}
+
+const ChildRegistration extract(L"extract", ExtractAsARun);
 
 const ChildRegistration noSpace(L"extract-no-space", [] {
     g_os.GetDiskFreeSpaceExW = NoSpaceAnywhere;
-    CUnPack unpack;
-    return unpack.UnPackFiles();
+    return ExtractAsARun();
 });
 
 // A window station nobody sees, as a deployment engine's process running as SYSTEM has.
@@ -60,14 +66,12 @@ BOOL WINAPI InvisibleStation(HANDLE object, int index, PVOID info, DWORD size, L
 const ChildRegistration noSpaceUnattended(L"extract-no-space-unattended", [] {
     g_os.GetDiskFreeSpaceExW = NoSpaceAnywhere;
     g_os.GetUserObjectInformationW = InvisibleStation;
-    CUnPack unpack;
-    return unpack.UnPackFiles();
+    return ExtractAsARun();
 });
 
 const ChildRegistration freeSpaceOfTheFolder(L"extract-asking-free-space", [] {
     g_os.GetDiskFreeSpaceExW = LoggingFreeSpace;
-    CUnPack unpack;
-    return unpack.UnPackFiles();
+    return ExtractAsARun();
 });
 
 // Reading fails at one offset of the package, as a failing disk would there (Wine cannot be made
@@ -90,7 +94,9 @@ const ChildRegistration unreadableHeader(L"extract-second-header-unreadable", []
     CUnPack unpack;
     g_unreadableOffset = unpack.FindHeader() + 284 + 5; // past "first"
     g_os.ReadFile = ReadFailingAtOneOffset;
-    return unpack.UnPackFiles();
+    const int written = unpack.UnPackFiles();
+    Dispose(unpack, FolderUse::unused);
+    return written;
 });
 
 // Memory runs out at the second entry, after the first was written.
@@ -102,12 +108,13 @@ BOOL WINAPI ThrowingAtTheSecondEntry(LPCWSTR directory, PULARGE_INTEGER a, PULAR
     return ::GetDiskFreeSpaceExW(directory, a, b, totalFree);
 }
 
-// 0 when the extraction that failed midway left nothing to start.
+// The worker thread's entry takes it for a refusal: 1620.
 const ChildRegistration failedMidway(L"extract-failing-midway", [] {
     g_os.GetDiskFreeSpaceExW = ThrowingAtTheSecondEntry;
     CUnPack unpack;
-    const int result = unpack.UnPackFiles();
-    return result == 0 && unpack.Ended() == ExtractionEnd::refused && !unpack.MayLaunch() ? 0 : 1;
+    const DWORD result = unpack.StartAndWait();
+    Dispose(unpack, FolderUse::unused);
+    return static_cast<int>(result);
 });
 
 // 0 when the extraction ran on another thread than the caller's and had written its file by the
@@ -235,7 +242,7 @@ TEST_F(Extraction, HeaderThatCannotBeReadKeepsNothing) {
 TEST_F(Extraction, AnExtractionThatFailsMidwayKeepsNothingToStart) {
     ASSERT_EQ(SpawnChildFrom(PackedCopy({{"run.bat", "first"}, {"b.txt", "second"}}),
                              L"extract-failing-midway"),
-              0);
+              1620);
     EXPECT_EQ(LogMessages().back(),
               L"[CUnPack::UnPackFiles] Package refused: the extraction failed midway; nothing of "
               L"it is kept");

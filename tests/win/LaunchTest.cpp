@@ -1,12 +1,14 @@
 // The launch from a copy of this test binary that carries a package, run as a child process: the
-// child extracts for real, then starts what it extracted. Starting is watched through the seam,
-// which shows the program and command line a launch was given without running them.
+// child runs the stub's main sequence for real, with a command line of the test's, and so
+// extracts, then starts what it extracted. Starting is watched through the seam, which shows the
+// program and command line a launch was given without running them.
 #include "TestSupport.h"
 
-#include "app/CommandLine.h"
-#include "app/PayloadLaunch.h"
-#include "package/UnPack.h"
+#include "app/InstanceMutex.h"
+#include "app/MainSequence.h"
 #include "util/Utility.h"
+
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -42,9 +44,23 @@ BOOL WINAPI RecordingStart(LPCWSTR application, LPWSTR commandLine, LPSECURITY_A
 
 constexpr DWORD kWaitForChildrenMs = 60000;
 
-int ExtractAndLaunch(const LaunchCommand& command, CUnPack& unpack,
-                     DWORD waitForChildrenMs = kWaitForChildrenMs) {
-    return LaunchAndWait(command, unpack, waitForChildrenMs).launched ? 1 : 0;
+// The stub's run with `commandLine`, split as the runtime splits it, and no other stub running.
+RunOutcome RunStub(const std::wstring& commandLine, DWORD waitForChildrenMs = kWaitForChildrenMs) {
+    int count = 0;
+    const UniqueLocalMemory split(::CommandLineToArgvW(commandLine.c_str(), &count));
+    RunInputs inputs;
+    for (int i = 0; i < count; ++i)
+        inputs.arguments.emplace_back(static_cast<LPWSTR*>(split.get())[i]);
+    inputs.commandLine = commandLine;
+    const CInstanceMutex unnamed(L"");
+    inputs.guard = &unnamed;
+    inputs.waitForChildrenMs = waitForChildrenMs;
+    return RunMainSequence(inputs);
+}
+
+// 1 when the installer ran, 0 when it did not.
+int Launched(const std::wstring& commandLine) {
+    return RunStub(commandLine).installerRan ? 1 : 0;
 }
 
 // What whoever starts the stub may set: the variables the script reads.
@@ -60,24 +76,15 @@ void SetCallersEnvironment() {
 const ChildRegistration defaultLaunch(L"launch-default", [] {
     g_os.CreateProcessW = RecordingStart;
     SetCallersEnvironment();
-    CUnPack unpack;
-    unpack.StartAndWait();
-    return ExtractAndLaunch(DefaultScriptCommand(unpack.GetUnpackDir(), CommandProcessorPath()),
-                            unpack);
+    return Launched(L"setup.exe");
 });
 
 const ChildRegistration namedLaunch(L"launch-named", [] {
     g_os.CreateProcessW = RecordingStart;
     SetCallersEnvironment();
-    CUnPack unpack;
-    unpack.StartAndWait();
     wchar_t name[MAX_PATH] = {};
     ::GetEnvironmentVariableW(L"LAUNCH_TEST_FILE", name, MAX_PATH);
-    const std::vector<std::wstring> arguments = {L"setup.exe", name, L"/qn"};
-    return ExtractAndLaunch(NamedFileCommand(unpack.GetUnpackDir(), arguments,
-                                             L"setup.exe " + std::wstring(name) + L" /qn",
-                                             CommandProcessorPath()),
-                            unpack);
+    return Launched(L"setup.exe " + std::wstring(name) + L" /qn");
 });
 
 const ChildRegistration slowInstaller(L"sleep-then-exit-7", [] {
@@ -94,16 +101,9 @@ VOID WINAPI ShortPause(DWORD) {
 }
 
 const ChildRegistration failedWait(L"launch-with-failing-wait", [] {
-    CUnPack unpack;
-    unpack.StartAndWait();
     g_os.WaitForSingleObject = FailingWait;
     g_os.Sleep = ShortPause;
-    const std::vector<std::wstring> arguments = {L"setup.exe", L"installer.exe", L"--child",
-                                                 L"sleep-then-exit-7"};
-    return ExtractAndLaunch(NamedFileCommand(unpack.GetUnpackDir(), arguments,
-                                             L"setup.exe installer.exe --child sleep-then-exit-7",
-                                             CommandProcessorPath()),
-                            unpack);
+    return Launched(L"setup.exe installer.exe --child sleep-then-exit-7");
 });
 
 BOOL WINAPI UnreadableExitCode(HANDLE, LPDWORD code) {
@@ -112,19 +112,11 @@ BOOL WINAPI UnreadableExitCode(HANDLE, LPDWORD code) {
     return FALSE;
 }
 
-// 0 when an installer whose exit code cannot be read is not taken to have given one.
+// The outcome of an installer whose exit code cannot be read: 1603, never its 7 nor success.
 const ChildRegistration unreadableCode(L"launch-with-unreadable-exit-code", [] {
-    CUnPack unpack;
-    unpack.StartAndWait();
     g_os.GetExitCodeProcess = UnreadableExitCode;
-    const std::vector<std::wstring> arguments = {L"setup.exe", L"installer.exe", L"--child",
-                                                 L"sleep-then-exit-7"};
-    const LaunchResult result =
-        LaunchAndWait(NamedFileCommand(unpack.GetUnpackDir(), arguments,
-                                       L"setup.exe installer.exe --child sleep-then-exit-7",
-                                       CommandProcessorPath()),
-                      unpack, kWaitForChildrenMs);
-    return result.launched && !result.exitCodeKnown ? 0 : 1;
+    const RunOutcome outcome = RunStub(L"setup.exe installer.exe --child sleep-then-exit-7");
+    return outcome.installerRan ? static_cast<int>(outcome.code) : -1;
 });
 
 // An installer that starts a second stage from its own folder and ends at once, as bootstrappers
@@ -172,17 +164,10 @@ int LaunchBootstrapper() {
     ::GetEnvironmentVariableW(L"LAUNCH_TEST_BOUND_MS", bound, 16);
     wchar_t stage[16] = {};
     ::GetEnvironmentVariableW(L"LAUNCH_TEST_STAGE", stage, 16);
-    const std::wstring bootstrapper = std::wstring(L"bootstrapper-") + stage;
-    CUnPack unpack;
-    unpack.StartAndWait();
-    const std::vector<std::wstring> arguments = {L"setup.exe", L"installer.exe", L"--child",
-                                                 bootstrapper};
-    const LaunchResult result =
-        LaunchAndWait(NamedFileCommand(unpack.GetUnpackDir(), arguments,
-                                       L"setup.exe installer.exe --child " + bootstrapper,
-                                       CommandProcessorPath()),
-                      unpack, static_cast<DWORD>(_wtoi(bound)));
-    return result.exitCodeKnown ? static_cast<int>(result.exitCode) : -1;
+    const RunOutcome outcome =
+        RunStub(std::wstring(L"setup.exe installer.exe --child bootstrapper-") + stage,
+                static_cast<DWORD>(_wtoi(bound)));
+    return outcome.installerRan ? static_cast<int>(outcome.code) : -1;
 }
 
 const ChildRegistration launchBootstrapper(L"launch-bootstrapper", LaunchBootstrapper);
@@ -226,10 +211,7 @@ const ChildRegistration misled(L"launch-misled", [] {
     wchar_t name[MAX_PATH] = {};
     ::GetEnvironmentVariableW(L"LAUNCH_TEST_MISLEAD", name, MAX_PATH);
     g_misleading = name;
-    CUnPack unpack;
-    unpack.StartAndWait();
-    return ExtractAndLaunch(DefaultScriptCommand(unpack.GetUnpackDir(), CommandProcessorPath()),
-                            unpack);
+    return Launched(L"setup.exe");
 });
 
 // --- The parent side -------------------------------------------------------------------------
@@ -518,7 +500,7 @@ TEST_F(Launch, AnExitCodeThatCannotBeReadIsNoneAtAll) {
     const std::vector<unsigned char> self = ReadBytes(ThisExecutable());
     ASSERT_EQ(Run({{"installer.exe", std::string(self.begin(), self.end())}},
                   L"launch-with-unreadable-exit-code"),
-              0);
+              1603);
     EXPECT_TRUE(Contains(LogMessages(), L"[CUnPackFileApp::InitInstance] execute done code:-1"));
 }
 
