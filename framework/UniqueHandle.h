@@ -83,16 +83,17 @@ struct RegistryRoot {
             ::RegCloseKey(h);
     }
 };
-struct Module {
-    using Type = HMODULE;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::FreeLibrary(h); }
-};
 // Memory the system allocated for the caller with LocalAlloc (a security descriptor, say).
 struct LocalMemory {
     using Type = HLOCAL;
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { ::LocalFree(h); }
+};
+// A SID built by AllocateAndInitializeSid.
+struct Sid {
+    using Type = PSID;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ::FreeSid(h); }
 };
 } // namespace handle_traits
 
@@ -102,22 +103,5 @@ using UniqueSnapshot = UniqueAny<handle_traits::File>;
 using UniqueFindHandle = UniqueAny<handle_traits::Find>;
 using UniqueKey = UniqueAny<handle_traits::RegistryKey>;
 using UniqueRootKey = UniqueAny<handle_traits::RegistryRoot>;
-using UniqueModule = UniqueAny<handle_traits::Module>;
 using UniqueLocalMemory = UniqueAny<handle_traits::LocalMemory>;
-
-// Runs a callable when the scope ends, unless released.
-template <typename F> class ScopeExit {
-public:
-    explicit ScopeExit(F f) noexcept : f_(std::move(f)) {}
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-    ~ScopeExit() {
-        if (armed_)
-            f_();
-    }
-    void release() noexcept { armed_ = false; }
-
-private:
-    F f_;
-    bool armed_ = true;
-};
+using UniqueSid = UniqueAny<handle_traits::Sid>;

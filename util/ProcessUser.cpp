@@ -5,12 +5,11 @@
 #include <sddl.h>
 
 bool ReadProcessUser(ProcessUser& user) noexcept {
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, user.token.put()))
         return false;
-    user.token.reset(raw);
     DWORD size = 0;
-    return g_os.GetTokenInformation(raw, TokenUser, &user.info, sizeof user.info, &size) != FALSE;
+    return g_os.GetTokenInformation(user.token.get(), TokenUser, &user.info, sizeof user.info,
+                                    &size) != FALSE;
 }
 
 std::wstring SidText(PSID sid) {
@@ -23,14 +22,13 @@ std::wstring SidText(PSID sid) {
 
 bool ProcessIsAdministrator() noexcept {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
+    UniqueSid administrators;
     if (!::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
-                                    0, 0, 0, 0, 0, &administrators))
+                                    0, 0, 0, 0, 0, administrators.put()))
         return false;
     BOOL member = FALSE;
-    if (!g_os.CheckTokenMembership(nullptr, administrators, &member))
+    if (!g_os.CheckTokenMembership(nullptr, administrators.get(), &member))
         member = FALSE;
-    ::FreeSid(administrators);
     return member != FALSE;
 }
 

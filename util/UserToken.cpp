@@ -15,11 +15,8 @@ int CUtility::GetLoggedOnUserToken(UniqueHandle& token, DWORD sessionId) noexcep
     if (sessionId == kAnySession)
         g_os.ProcessIdToSessionId(::GetCurrentProcessId(), &sessionId);
 
-    HANDLE userToken = nullptr;
-    if (g_os.WTSQueryUserToken(sessionId, &userToken)) {
-        token.reset(userToken);
+    if (g_os.WTSQueryUserToken(sessionId, token.put()))
         return 1;
-    }
     return DuplicateExplorerToken(token);
 }
 
@@ -34,15 +31,12 @@ int CUtility::DuplicateExplorerToken(UniqueHandle& token) noexcept {
     if (!process)
         return 0;
 
-    HANDLE opened = nullptr;
-    if (!::OpenProcessToken(process.get(), TOKEN_ALL_ACCESS, &opened))
+    UniqueHandle processToken;
+    if (!::OpenProcessToken(process.get(), TOKEN_ALL_ACCESS, processToken.put()))
         return 0;
-    const UniqueHandle processToken(opened);
 
-    HANDLE duplicate = nullptr;
-    if (!::DuplicateTokenEx(processToken.get(), MAXIMUM_ALLOWED, nullptr, SecurityIdentification,
-                            TokenPrimary, &duplicate))
-        return 0;
-    token.reset(duplicate);
-    return 1;
+    return ::DuplicateTokenEx(processToken.get(), MAXIMUM_ALLOWED, nullptr,
+                              SecurityIdentification, TokenPrimary, token.put())
+               ? 1
+               : 0;
 }
