@@ -5,7 +5,7 @@
 // know. The choice is signed into the image, never taken from the command line.
 #pragma once
 
-#include "package/ExitCodeSlot.h"
+#include "package/StubSettings.h"
 
 #include <cstdint>
 

@@ -5,7 +5,7 @@
 #include "app/InstanceMutex.h"
 #include "app/LaunchBookkeeping.h"
 #include "app/PayloadLaunch.h"
-#include "package/ImageDigest.h"
+#include "package/ImageSettings.h"
 #include "package/UnPack.h"
 #include "res/resource.h"
 #include "util/OsVersionClass.h"
@@ -63,7 +63,7 @@ BOOL CUnPackFileApp::InitInstance() {
     } catch (...) {
         // Out of memory: nothing more can be done.
     }
-    exitCode_ = ProcessExitCode(package::ImageExitCodeChoice(), outcome);
+    exitCode_ = ProcessExitCode(package::ImageSettings().exitCode, outcome);
     if (exitCode_ != 0)
         CUtility::Log(L"[%s] exit code:%u", kInitInstance, static_cast<unsigned>(exitCode_));
     return FALSE;
@@ -114,7 +114,7 @@ RunOutcome CUnPackFileApp::RunMainSequence() {
         (void)RecordLaunchStart(productKey);
 
     const LaunchResult launch =
-        LaunchAndWait(command, unpack, package::ImageStubOptions().waitChildrenSeconds * 1000);
+        LaunchAndWait(command, unpack, package::ImageSettings().waitChildrenSeconds * 1000);
 
     if (haveProductKey)
         (void)RecordLaunchStatus(productKey, launch.launched);

@@ -40,7 +40,7 @@ public:
     ULONGLONG FindHeader() noexcept;
 
     // Writes every entry into the extraction folder, hashing the package on the way when the
-    // image's digest slot is filled. 1 when every entry was written; 0 otherwise, and then
+    // image's settings record holds a digest. 1 when every entry was written; 0 otherwise, and then
     // nothing of it is kept (Ended tells why).
     int UnPackFiles() noexcept;
 
