@@ -2,7 +2,7 @@
 
 #include "app/InstanceMutex.h"
 #include "app/MainSequence.h"
-#include "package/ImageDigest.h"
+#include "package/ImageSettings.h"
 #include "util/LogSources.h"
 #include "util/Utility.h"
 
@@ -34,13 +34,13 @@ BOOL CUnPackFileApp::InitInstance() {
         inputs.arguments = SplitArguments();
         inputs.commandLine = ::GetCommandLineW();
         inputs.guard = &theInstanceMutex;
-        inputs.waitForChildrenMs = package::ImageStubOptions().waitChildrenSeconds * 1000;
+        inputs.waitForChildrenMs = package::ImageSettings().waitChildrenSeconds * 1000;
         outcome = RunMainSequence(inputs);
     } catch (...) {
         // Out of memory, the one failure the operations leave to their thread's entry: what ran
         // so far stays as it is, and the run ends as failed.
     }
-    if (package::ImageExitCodeChoice() == package::ExitCodeChoice::installer)
+    if (package::ImageSettings().exitCode == package::ExitCodeChoice::installer)
         exitCode_ = outcome.code;
     if (exitCode_ != 0)
         CUtility::Log(L"[%s] exit code:%u", kInitInstance, static_cast<unsigned>(exitCode_));

@@ -23,7 +23,7 @@ add_library(stubcore STATIC
     util/File.cpp
     package/UnPackFiles.cpp
     package/HashThread.cpp
-    package/ImageDigest.cpp
+    package/ImageSettings.cpp
     package/UnPack.cpp
     package/EarlierRuns.cpp
     package/ExtractionFolder.cpp

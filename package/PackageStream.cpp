@@ -15,21 +15,21 @@ Sha256Digest InlineHasher::Finish() noexcept {
 
 namespace {
 
-// Where reading stops: the end of what the slot vouches for when it is filled, else the end of the
-// file, which an unverified package's entries may run to.
-std::uint64_t ReadLimit(ByteSource& file, std::uint64_t start, const DigestSlot& slot) {
+// Where reading stops: the end of what the digest vouches for when it is filled, else the end of
+// the file, which an unverified package's entries may run to.
+std::uint64_t ReadLimit(ByteSource& file, std::uint64_t start, const PackageDigest& vouched) {
     const std::uint64_t length = file.Length();
-    if (!slot.Filled() || start >= length)
+    if (!vouched.Filled() || start >= length)
         return length;
-    return slot.length < length - start ? start + slot.length : length;
+    return vouched.length < length - start ? start + vouched.length : length;
 }
 
 } // namespace
 
 PackageStream::PackageStream(ByteSource& file, std::uint64_t start, std::uint64_t end,
-                             const DigestSlot& slot, BlockHasher& hasher)
-    : file_(file), hasher_(hasher), slot_(slot), verifying_(slot.Filled()), start_(start),
-      end_(end), limit_(ReadLimit(file, start, slot)), position_(start),
+                             const PackageDigest& vouched, BlockHasher& hasher)
+    : file_(file), hasher_(hasher), vouched_(vouched), verifying_(vouched.Filled()), start_(start),
+      end_(end), limit_(ReadLimit(file, start, vouched)), position_(start),
       buffers_(verifying_ ? hasher.Lag() + 1 : 1, std::vector<std::uint8_t>(kBlockSize)) {}
 
 PackageStream::~PackageStream() {
@@ -97,10 +97,10 @@ PackageVerdict PackageStream::Finish() noexcept {
     const Sha256Digest digest = hasher_.Finish();
     if (failed_)
         return PackageVerdict::unreadable;
-    const bool fits = start_ <= end_ && slot_.length == end_ - start_;
+    const bool fits = start_ <= end_ && vouched_.length == end_ - start_;
     if (!fits || position_ != limit_ || limit_ != end_)
         return PackageVerdict::lengthDiffers;
-    return digest == slot_.digest ? PackageVerdict::matches : PackageVerdict::digestDiffers;
+    return digest == vouched_.digest ? PackageVerdict::matches : PackageVerdict::digestDiffers;
 }
 
 } // namespace package

@@ -1,15 +1,15 @@
 // Reading a package the way a verifier must: strictly in order, every byte once, hashing what is
 // read on the way. The stub extracts through it in the same pass that checks the package against
-// its image's digest slot; the packing tool checks a built file through it.
+// the digest in its image's settings record; the packing tool checks a built file through it.
 //
 // A stream hands out what it reads from buffers it owns, in turn, and gives each block to its
 // hasher as it goes; the hasher may work on that block, and a few before it, while the caller
 // writes it out, and the stream does not read into a block again before the hasher is done with it.
 #pragma once
 
-#include "package/DigestSlot.h"
 #include "package/PackageFormat.h"
 #include "package/Sha256.h"
+#include "package/StubSettings.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -42,9 +42,9 @@ private:
 };
 
 enum class PackageVerdict {
-    unverified,    // the slot is empty: nothing to compare with
-    matches,       // every byte the slot vouches for was read, and the digest is the slot's
-    lengthDiffers, // the package in the file is longer or shorter than the slot says
+    unverified,    // the digest is empty: nothing to compare with
+    matches,       // every byte vouched for was read, and the digest is the one recorded
+    lengthDiffers, // the package in the file is longer or shorter than the digest says
     digestDiffers,
     unreadable, // a read failed, or the bytes were asked for out of order
 };
@@ -61,17 +61,17 @@ public:
     static constexpr std::size_t kBlockSize = 1024 * 1024;
 
     // The package of `file` from `start` (the first entry header) to `end` (the end of the
-    // trailer, just before the certificate table), held against `slot`. With a filled slot only
-    // the bytes it vouches for are read, and `hasher` takes each of them; with an empty slot the
-    // stream reads to `end`, skips by seeking, and hashes nothing.
-    PackageStream(ByteSource& file, std::uint64_t start, std::uint64_t end, const DigestSlot& slot,
-                  BlockHasher& hasher);
+    // trailer, just before the certificate table), held against `vouched`. With a filled digest
+    // only the bytes it vouches for are read, and `hasher` takes each of them; with an empty digest
+    // the stream reads to `end`, skips by seeking, and hashes nothing.
+    PackageStream(ByteSource& file, std::uint64_t start, std::uint64_t end,
+                  const PackageDigest& vouched, BlockHasher& hasher);
     // Waits for the hasher to let go of the stream's blocks, however the reading ended.
     ~PackageStream() override;
     PackageStream(const PackageStream&) = delete;
     PackageStream& operator=(const PackageStream&) = delete;
 
-    // Where reading stops: the end of what the slot vouches for, or of the package.
+    // Where reading stops: the end of what the digest vouches for, or of the package.
     std::uint64_t Length() override { return limit_; }
     // Copies what is read. Reading must go forward: an offset behind what was read already
     // fails (returns 0) and makes the package unreadable; bytes passed over are read and hashed.
@@ -90,7 +90,7 @@ private:
 
     ByteSource& file_;
     BlockHasher& hasher_;
-    DigestSlot slot_;
+    PackageDigest vouched_;
     bool verifying_;
     std::uint64_t start_;
     std::uint64_t end_;

@@ -35,7 +35,7 @@ public:
     ULONGLONG FindHeader() noexcept;
 
     // Writes every entry into the extraction folder, hashing the package on the way when the
-    // image's digest slot is filled. 1 when every entry was written; 0 otherwise (Result tells
+    // image's settings record holds a digest. 1 when every entry was written; 0 otherwise (Result tells
     // why). Runs on the worker thread, whose entry takes an exception (out of memory) for a
     // refusal.
     int UnPackFiles();

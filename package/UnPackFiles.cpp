@@ -3,7 +3,7 @@
 #include "package/EntryWalk.h"
 #include "package/FileByteSource.h"
 #include "package/HashThread.h"
-#include "package/ImageDigest.h"
+#include "package/ImageSettings.h"
 #include "package/PackageFormat.h"
 #include "package/PackageStream.h"
 #include "res/resource.h"
@@ -218,7 +218,7 @@ private:
 
 // Says why a package is not the one the image vouches for. Its files are deleted after this.
 void LogRefusal(package::PackageVerdict verdict, std::uint64_t length,
-                const package::DigestSlot& slot) {
+                const package::PackageDigest& slot) {
     switch (verdict) {
     case package::PackageVerdict::lengthDiffers:
         CUtility::Log(L"[%s] Package refused: it is %lld bytes, the digest signed into the stub is "
@@ -282,7 +282,15 @@ int CUnPack::Extract(CFile& file, const package::PackageLocation& location,
                      ULONGLONG headerOffset) {
     // Everything from the first header to the end of the trailer is read once, in order, and
     // held against the digest the packing tool put into the image that was signed.
-    const package::DigestSlot slot = package::ImageDigestSlot();
+    const package::StubSettings settings = package::ImageSettings();
+    if (!settings.readable) {
+        CUtility::Log(L"[%s] Package refused: the stub cannot read its settings (version %u, %u "
+                      L"bytes); nothing of it is kept",
+                      kUnPackFiles, static_cast<unsigned>(settings.version),
+                      static_cast<unsigned>(settings.size));
+        return EndExtraction(file, ERROR_INSTALL_PACKAGE_INVALID);
+    }
+    const package::PackageDigest& slot = settings.digest;
     if (!slot.Filled())
         CUtility::Log(L"[%s] The package carries no digest: it is extracted unverified",
                       kUnPackFiles);

@@ -132,18 +132,15 @@ void CheckName(std::int32_t index, const package::PackageEntryHeader& header, St
     entryNames.push_back(name);
 }
 
-// A stub built before folder trees refuses a package that holds one.
-void CheckPathsTaken(const std::vector<std::string>& names, const OptionsStatus& options) {
-    if (TakesEntryPaths(options))
+// A stub that does not take folder trees refuses a package that holds one.
+void CheckPathsTaken(const std::vector<std::string>& names, const package::StubSettings& settings) {
+    if (TakesEntryPaths(settings))
         return;
     for (std::size_t i = 0; i < names.size(); ++i)
         if (names[i].find('\\') != std::string::npos)
             throw PackError("entry " + to_string(i + 1) + " ('" + ShownName(names[i]) +
-                            "') lies in a folder, but the stub " +
-                            (options.slot ? "takes no folders (its options slot lacks the feature)"
-                                          : "has no options slot: it was built before folders "
-                                            "could be packed") +
-                            ", and would refuse the package");
+                            "') lies in a folder, but the stub takes no folders (its settings "
+                            "record lacks the feature), and would refuse the package");
 }
 
 // Walks the entries strictly between the first header and the end marker; returns their names.
@@ -239,10 +236,9 @@ CheckSummary CheckPackage(package::ByteSource& file) {
         throw PackError("image plus package is " + to_string(tableStart) +
                         " bytes, not a multiple of 8: signing would pad it and move the trailer "
                         "away from the certificate table");
-    summary.digest = VerifyDigest(file, trailer.size, tableStart);
-    summary.exitCode = ReadExitCodeSlot(file, trailer.size);
-    summary.options = ReadOptionsSlot(file, trailer.size);
-    CheckPathsTaken(names, summary.options);
+    summary.settings = ReadSettings(file, trailer.size);
+    summary.digest = VerifyDigest(file, trailer.size, tableStart, summary.settings.digest);
+    CheckPathsTaken(names, summary.settings);
     return summary;
 }
 

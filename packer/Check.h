@@ -1,9 +1,9 @@
 // Validating a built stub, signed or not, against the layout the stub and signing rely on:
 // image, entries, end marker, trailer and certificate table back to back, image plus package a
 // multiple of 8 bytes, every header consistent with its neighbours, and the package the one the
-// image's digest slot vouches for, when the slot is filled; names the stub extracts, each where it
-// alone is written, and in folders only for a stub that takes them. The exit-code and options
-// slots are read on the way.
+// digest in the image's settings record vouches for, when it is filled; names the stub extracts,
+// each where it alone is written, and in folders only for a stub that takes them. The rest of the
+// settings is read on the way.
 #pragma once
 
 #include "packer/Reading.h"
@@ -20,9 +20,8 @@ struct CheckSummary {
     std::uint64_t payloadBytes = 0;
     std::int32_t certificateSize = 0; // 0 when unsigned
     bool pe32Plus = false;
-    DigestStatus digest = DigestStatus::noSlot;
-    ExitCodeStatus exitCode;
-    OptionsStatus options;
+    DigestStatus digest = DigestStatus::empty;
+    package::StubSettings settings;
 };
 
 // Throws PackError with the first problem found, in one line.

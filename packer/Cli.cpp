@@ -11,7 +11,7 @@
 #include "packer/PackError.h"
 #include "packer/Reading.h"
 
-#include "package/OptionsSlot.h"
+#include "package/StubSettings.h"
 
 #include "packer/BuildInfo.h" // generated
 
@@ -195,8 +195,8 @@ void RunCheck(const Arguments& args, std::ostream& out, std::ostream&) {
         out << "certificate table " << summary.certificateSize << " bytes, ";
     else
         out << "unsigned, ";
-    out << DigestReport(summary.digest) << ", " << ExitCodeReport(summary.exitCode) << ", "
-        << OptionsReport(summary.options) << '\n'
+    out << DigestReport(summary.digest) << ", " << ExitCodeReport(summary.settings) << ", "
+        << WaitReport(summary.settings) << '\n'
         << kSignatureNote;
 }
 

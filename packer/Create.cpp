@@ -1,19 +1,15 @@
 #include "packer/Create.h"
 
-#include "packer/DigestSlotFill.h"
 #include "packer/EntryNames.h"
-#include "packer/ExitCodeSlotFill.h"
 #include "packer/FileIo.h"
 #include "packer/NameClashes.h"
 #include "packer/PackError.h"
 #include "packer/PackSources.h"
+#include "packer/SettingsRecord.h"
 #include "packer/StubPe.h"
-#include "packer/StubSlots.h"
 
-#include "package/DigestSlot.h"
-#include "package/LittleEndian.h"
-#include "package/OptionsSlot.h"
 #include "package/PackageFormat.h"
+#include "package/StubSettings.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -76,23 +72,33 @@ std::vector<Input> CheckInputs(const std::vector<PackSource>& sources) {
     return inputs;
 }
 
-// A stub built before folder trees refuses a package that holds one.
-void RequireTreesTaken(const std::vector<Input>& inputs, const StubSlots& slots,
+// A stub that does not take folder trees refuses a package that holds one.
+void RequireTreesTaken(const std::vector<Input>& inputs, const package::StubSettings& settings,
                        const fs::path& stub) {
-    if ((slots.builtOptions.features & package::kFeatureEntryPaths) != 0)
+    if ((settings.features & package::kFeatureEntryPaths) != 0)
         return;
     const auto inFolder = std::find_if(inputs.begin(), inputs.end(), [](const Input& input) {
         return input.name.find('\\') != std::string::npos;
     });
     if (inFolder == inputs.end())
         return;
-    const std::string why = slots.options ? "takes no folders in its package (its options slot "
-                                            "lacks the feature)"
-                                          : "has no options slot: it was built before folders "
-                                            "could be packed";
-    throw PackError("stub " + QuotedPath(stub) + " " + why + ", and would refuse '" +
+    throw PackError("stub " + QuotedPath(stub) +
+                    " takes no folders in its package (its settings record lacks the feature), "
+                    "and would refuse '" +
                     ShownName(inFolder->name) + "' from " + QuotedPath(inFolder->path) +
                     "; pack files alone, or use the stub built with this tool");
+}
+
+// The stub as built holds no digest and the zero choice; a record filled already would vouch for
+// another package, or pass outcomes on unasked when left as it is for zero.
+void RequireAsBuilt(const package::StubSettings& settings, const fs::path& stub) {
+    const std::string refusal = "stub " + QuotedPath(stub) + ": its settings record already ";
+    if (settings.digest.Filled())
+        throw PackError(refusal + "vouches for a package of " +
+                        std::to_string(settings.digest.length) + " bytes; pack the stub as built");
+    if (settings.exitCodeValue != 0)
+        throw PackError(refusal + "holds the exit-code choice " +
+                        std::to_string(settings.exitCodeValue) + "; pack the stub as built");
 }
 
 void CheckStub(InputFile& stub, const fs::path& path) {
@@ -165,9 +171,10 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     const std::vector<Input> inputs = CheckInputs(CollectSources(request.files));
     InputFile stub(request.stub);
     CheckStub(stub, request.stub);
-    const StubSlots slots =
-        FindStubSlots(stub, request.stub, request.exitCode, request.waitChildrenSeconds);
-    RequireTreesTaken(inputs, slots, request.stub);
+    const SettingsRecord record =
+        FindSettingsRecord(stub, stub.Length(), "stub " + QuotedPath(request.stub));
+    RequireAsBuilt(record.settings, request.stub);
+    RequireTreesTaken(inputs, record.settings, request.stub);
     CheckOutput(request, inputs);
 
     CreateSummary summary;
@@ -187,7 +194,7 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     CopyRange(stub, 0, stub.Length(), out, "stub " + QuotedPath(request.stub));
     out.WriteZeros(static_cast<std::size_t>(summary.padding));
 
-    // The slot vouches for everything from here to the end of the trailer.
+    // The digest vouches for everything from here to the end of the trailer.
     package::Sha256 digest;
     out.HashFromHere(&digest);
     package::PackageEntryHeader header;
@@ -218,25 +225,15 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     WriteHeader(out, trailer);
     out.HashFromHere(nullptr);
 
-    package::DigestSlot slot;
-    slot.length = summary.fileSize - summary.imageSize;
-    slot.digest = digest.Final();
-    const DigestSlotBytes slotBytes = EncodeDigestSlot(slot);
-    out.Overwrite(slots.digest, slotBytes.data(), slotBytes.size());
-    summary.digest = slot.digest;
-    if (request.exitCode != package::ExitCodeChoice::zero) {
-        std::uint8_t value[4];
-        package::Put32(value, ExitCodeValue(request.exitCode));
-        out.Overwrite(*slots.exitCode + package::kExitCodeSlotMarkerSize, value, sizeof value);
-    }
-    if (slots.options) {
-        package::StubOptions options = slots.builtOptions; // the features as built
-        options.waitChildrenSeconds = request.waitChildrenSeconds;
-        std::uint8_t bytes[package::kOptionsSlotSize] = {};
-        stub.ReadAt(*slots.options, bytes, sizeof bytes);
-        package::EncodeOptionsSlot(options, bytes);
-        out.Overwrite(*slots.options, bytes, sizeof bytes);
-    }
+    package::StubSettings settings;
+    settings.digest.length = summary.fileSize - summary.imageSize;
+    settings.digest.digest = digest.Final();
+    settings.exitCode = request.exitCode;
+    settings.waitChildrenSeconds = request.waitChildrenSeconds;
+    package::SettingsRecordBytes bytes = record.bytes;
+    FillSettings(settings, bytes);
+    out.Overwrite(record.offset, bytes.data(), bytes.size());
+    summary.digest = settings.digest.digest;
 
     out.Commit();
     return summary;

@@ -1,17 +1,16 @@
 // Building a stub with its package: the stub's image, padded with zero bytes so that image plus
 // package ends on an 8-byte boundary (signing then appends its certificate table right after the
 // trailer, where the stub looks for it), one header and payload per file, the end marker and the
-// trailer. The stub's digest slot gets the length and SHA-256 of the package, from the first header
-// to the end of the trailer; its exit-code slot gets the choice asked for, unless that is zero,
-// which the stub as built carries already; its options slot gets the wait asked for. Every
-// refusal, an existing output's included, happens before the output is written.
+// trailer. The stub's settings record gets the length and SHA-256 of the package, from the first
+// header to the end of the trailer, the exit-code choice and the wait asked for; the rest of the
+// image stays as built. Every refusal, an existing output's included, happens before the output is
+// written.
 #pragma once
 
 #include "packer/FileIo.h"
 
-#include "package/ExitCodeSlot.h"
-#include "package/OptionsSlot.h"
 #include "package/Sha256.h"
+#include "package/StubSettings.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -37,7 +36,7 @@ struct CreateSummary {
     std::uint64_t entries = 0;
     std::uint64_t payloadBytes = 0;
     std::uint64_t fileSize = 0;
-    package::Sha256Digest digest{}; // of the package, as recorded in the stub's digest slot
+    package::Sha256Digest digest{}; // of the package, as recorded in the stub's settings record
     std::vector<std::string> names; // the stored names, in the package's order
 };
 

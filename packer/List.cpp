@@ -12,12 +12,11 @@ void ListPackage(package::ByteSource& file, std::ostream& out) {
     const std::int32_t certificateSize =
         location.certificateSize > 0 ? location.certificateSize : 0;
     const std::uint64_t end = file.Length() - static_cast<std::uint64_t>(certificateSize);
-    const DigestStatus digest = VerifyDigest(file, location.headerOffset, end);
-    const ExitCodeStatus exitCode = ReadExitCodeSlot(file, location.headerOffset);
-    const OptionsStatus options = ReadOptionsSlot(file, location.headerOffset);
+    const package::StubSettings settings = ReadSettings(file, location.headerOffset);
+    const DigestStatus digest = VerifyDigest(file, location.headerOffset, end, settings.digest);
     out << "image " << location.headerOffset << " bytes, certificate table " << certificateSize
-        << " bytes, " << DigestReport(digest) << ", " << ExitCodeReport(exitCode) << ", "
-        << OptionsReport(options) << '\n';
+        << " bytes, " << DigestReport(digest) << ", " << ExitCodeReport(settings) << ", "
+        << WaitReport(settings) << '\n';
     const package::WalkResult result =
         package::WalkEntries(file, location.headerOffset, [&](const package::Entry& entry) {
             out << entry.index << '\t' << ShownName(package::HeaderName(entry.header)) << '\t'

@@ -1,38 +1,14 @@
 #include "packer/Reading.h"
 
-#include "packer/DigestSlotFill.h"
 #include "packer/EntryNames.h"
-#include "packer/ExitCodeSlotFill.h"
-#include "packer/OptionsSlotFill.h"
 #include "packer/PackError.h"
+#include "packer/SettingsRecord.h"
 
-#include "package/DigestSlot.h"
-#include "package/ExitCodeSlot.h"
-#include "package/OptionsSlot.h"
 #include "package/PackageStream.h"
 
 #include <string>
 
 namespace packer {
-
-namespace {
-
-// Reads the one slot `search` found in the image before `start` into `bytes`; false when the
-// image has none.
-bool ReadOneSlot(package::ByteSource& file, std::uint64_t start, const SlotSearch& search,
-                 const std::string& what, std::uint8_t* bytes, std::size_t size) {
-    if (search.found == 0)
-        return false;
-    if (search.found > 1)
-        throw PackError("the image holds " + std::to_string(search.found) + " " + what +
-                        " markers, so the slot the stub reads cannot be told");
-    if (file.ReadAt(search.offset, bytes, size) != size || search.offset + size > start)
-        throw PackError("the " + what + " at offset " + std::to_string(search.offset) +
-                        " is cut off by the package");
-    return true;
-}
-
-} // namespace
 
 package::PackageLocation FindPackage(package::ByteSource& file) {
     const package::PackageLocation location = package::LocatePackage(file);
@@ -50,17 +26,17 @@ package::PackageLocation FindPackage(package::ByteSource& file) {
     return location;
 }
 
-DigestStatus VerifyDigest(package::ByteSource& file, std::uint64_t start, std::uint64_t end) {
-    DigestSlotBytes bytes{};
-    if (!ReadOneSlot(file, start, FindDigestSlot(file, start), "digest slot", bytes.data(),
-                     bytes.size()))
-        return DigestStatus::noSlot;
-    const package::DigestSlot slot = package::DecodeDigestSlot(bytes.data());
-    if (!slot.Filled())
+package::StubSettings ReadSettings(package::ByteSource& file, std::uint64_t start) {
+    return FindSettingsRecord(file, start, "the stub").settings;
+}
+
+DigestStatus VerifyDigest(package::ByteSource& file, std::uint64_t start, std::uint64_t end,
+                          const package::PackageDigest& vouched) {
+    if (!vouched.Filled())
         return DigestStatus::empty;
 
     package::InlineHasher hasher;
-    package::PackageStream stream(file, start, end, slot, hasher);
+    package::PackageStream stream(file, start, end, vouched, hasher);
     switch (stream.Finish()) {
     case package::PackageVerdict::unverified:
         return DigestStatus::empty;
@@ -68,11 +44,11 @@ DigestStatus VerifyDigest(package::ByteSource& file, std::uint64_t start, std::u
         return DigestStatus::verified;
     case package::PackageVerdict::lengthDiffers:
         throw PackError("the package is " + std::to_string(end > start ? end - start : 0) +
-                        " bytes long, but the stub's digest slot vouches for " +
-                        std::to_string(slot.length) + ": the stub would refuse it");
+                        " bytes long, but the stub's settings record vouches for " +
+                        std::to_string(vouched.length) + ": the stub would refuse it");
     case package::PackageVerdict::digestDiffers:
-        throw PackError("the package's SHA-256 differs from the stub's digest slot: the stub "
-                        "would refuse it");
+        throw PackError("the package's SHA-256 differs from the digest in the stub's settings "
+                        "record: the stub would refuse it");
     case package::PackageVerdict::unreadable:
         break;
     }
@@ -81,58 +57,29 @@ DigestStatus VerifyDigest(package::ByteSource& file, std::uint64_t start, std::u
 
 const char* DigestReport(DigestStatus status) {
     switch (status) {
-    case DigestStatus::noSlot:
-        return "no digest slot";
     case DigestStatus::empty:
-        return "digest slot empty (the stub extracts it unverified)";
+        return "digest empty (the stub extracts it unverified)";
     case DigestStatus::verified:
         return "digest verified";
     }
     return "";
 }
 
-ExitCodeStatus ReadExitCodeSlot(package::ByteSource& file, std::uint64_t start) {
-    ExitCodeStatus status;
-    std::uint8_t bytes[package::kExitCodeSlotSize] = {};
-    if (!ReadOneSlot(file, start, FindExitCodeSlot(file, start), "exit-code slot", bytes,
-                     sizeof bytes))
-        return status;
-    status.slot = true;
-    status.choice = package::DecodeExitCodeSlot(bytes);
-    status.value = ExitCodeSlotValue(bytes);
-    return status;
-}
-
-std::string ExitCodeReport(const ExitCodeStatus& status) {
-    if (!status.slot)
-        return "no exit-code slot";
-    if (status.choice == package::ExitCodeChoice::zero)
+std::string ExitCodeReport(const package::StubSettings& settings) {
+    if (settings.exitCode == package::ExitCodeChoice::zero)
         return "exit code: zero";
     // The stub takes any value but 0 for installer; one the tool does not write is shown too.
-    if (status.value == package::kExitCodeInstallerValue)
+    if (settings.exitCodeValue == package::kExitCodeInstallerValue)
         return "exit code: installer";
-    return "exit code: installer (value " + std::to_string(status.value) + ")";
+    return "exit code: installer (value " + std::to_string(settings.exitCodeValue) + ")";
 }
 
-OptionsStatus ReadOptionsSlot(package::ByteSource& file, std::uint64_t start) {
-    OptionsStatus status;
-    std::uint8_t bytes[package::kOptionsSlotSize] = {};
-    if (!ReadOneSlot(file, start, FindOptionsSlot(file, start), "options slot", bytes,
-                     sizeof bytes))
-        return status;
-    status.slot = true;
-    status.options = package::DecodeOptionsSlot(bytes);
-    return status;
+std::string WaitReport(const package::StubSettings& settings) {
+    return "wait for children: " + std::to_string(settings.waitChildrenSeconds) + " s";
 }
 
-std::string OptionsReport(const OptionsStatus& status) {
-    if (!status.slot)
-        return "no options slot";
-    return "wait for children: " + std::to_string(status.options.waitChildrenSeconds) + " s";
-}
-
-bool TakesEntryPaths(const OptionsStatus& status) {
-    return status.slot && (status.options.features & package::kFeatureEntryPaths) != 0;
+bool TakesEntryPaths(const package::StubSettings& settings) {
+    return (settings.features & package::kFeatureEntryPaths) != 0;
 }
 
 void RequireCompleteWalk(const package::WalkResult& result, package::ByteSource& file) {

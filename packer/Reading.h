@@ -1,12 +1,11 @@
 // What listing, checking and extracting share: finding the first header of a built stub, signed or
-// not, its slots as the stub reads them, and explaining in one line why a walk over its entries
-// ended early.
+// not, its settings record as the stub reads it, and explaining in one line why a walk over its
+// entries ended early.
 #pragma once
 
 #include "package/EntryWalk.h"
-#include "package/ExitCodeSlot.h"
-#include "package/OptionsSlot.h"
 #include "package/PackageFormat.h"
+#include "package/StubSettings.h"
 
 #include <cstdint>
 #include <string>
@@ -16,49 +15,32 @@ namespace packer {
 // The located package; throws PackError when the file holds none.
 package::PackageLocation FindPackage(package::ByteSource& file);
 
+// The image's settings record before `start` (the first header), as the stub reads it; throws
+// PackError when the image holds none, more than one, one that runs into the package, or one this
+// tool does not read.
+package::StubSettings ReadSettings(package::ByteSource& file, std::uint64_t start);
+
 enum class DigestStatus {
-    noSlot,   // the image has no digest slot (a stub older than the slot)
-    empty,    // the slot was never filled: the stub extracts any package, unverified
-    verified, // the package is the one the slot vouches for
+    empty,    // the digest was never filled: the stub extracts any package, unverified
+    verified, // the package is the one the digest vouches for
 };
 
 // Holds the package from `start` (the first header) to `end` (the end of the trailer) against
-// the digest slot in the image before it; throws PackError when they differ.
-DigestStatus VerifyDigest(package::ByteSource& file, std::uint64_t start, std::uint64_t end);
+// `vouched`, the digest in the image before it; throws PackError when they differ.
+DigestStatus VerifyDigest(package::ByteSource& file, std::uint64_t start, std::uint64_t end,
+                          const package::PackageDigest& vouched);
 
 // How list and check report the digest, after the layout's summary.
 const char* DigestReport(DigestStatus status);
 
-// The image's exit-code slot, as the stub reads it.
-struct ExitCodeStatus {
-    bool slot = false; // false: a stub older than the slot, which always exits 0
-    package::ExitCodeChoice choice = package::ExitCodeChoice::zero;
-    std::uint32_t value = 0; // as recorded
-};
+// How list and check report the exit-code choice, after the digest.
+std::string ExitCodeReport(const package::StubSettings& settings);
 
-// Reads the exit-code slot in the image before `start` (the first header); throws PackError when
-// the image holds more than one or the slot runs into the package.
-ExitCodeStatus ReadExitCodeSlot(package::ByteSource& file, std::uint64_t start);
-
-// How list and check report the choice, after the digest.
-std::string ExitCodeReport(const ExitCodeStatus& status);
-
-// The image's options slot, as the stub reads it.
-struct OptionsStatus {
-    bool slot = false; // false: a stub older than the slot, which waits for the installer's own
-                       // process only and takes plain names only
-    package::StubOptions options;
-};
-
-// Reads the options slot in the image before `start` (the first header); throws PackError when
-// the image holds more than one or the slot runs into the package.
-OptionsStatus ReadOptionsSlot(package::ByteSource& file, std::uint64_t start);
-
-// How list and check report the options, after the exit-code choice.
-std::string OptionsReport(const OptionsStatus& status);
+// How list and check report the wait for children, after the exit-code choice.
+std::string WaitReport(const package::StubSettings& settings);
 
 // Whether the stub takes entry names that are paths ("data\\a.cab").
-bool TakesEntryPaths(const OptionsStatus& status);
+bool TakesEntryPaths(const package::StubSettings& settings);
 
 // Throws PackError unless the walk visited every entry the counts announce.
 void RequireCompleteWalk(const package::WalkResult& result, package::ByteSource& file);

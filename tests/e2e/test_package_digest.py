@@ -3,6 +3,7 @@ length and SHA-256 in the stub's image, and the running stub holds every byte it
 that. A program of the same user that swaps the stub's file after it has started, or a damaged
 file, never gets a package run."""
 
+import struct
 from pathlib import Path
 
 import pytest
@@ -55,7 +56,7 @@ class TestSwappedAfterTheStart:
         genuine, _ = genuine_setup(pack, sign, tmp_path, script)
         if planted_kind == "packed by the tool":  # the public stub and a package of its own
             planted = pack({script: PLANTED}, folder=tmp_path / "planted")
-        else:  # another tool's layout, the slot left empty
+        else:  # another tool's layout, the digest left empty
             planted = tmp_path / "planted.exe"
             planted.write_bytes(package_writer.build(stub_image, [(script, PLANTED)]))
         create_key("HKLM", PRODUCT)
@@ -94,7 +95,7 @@ class TestDamagedFile:
     def test_a_package_of_another_length_is_refused(self, wine, pack, tmp_path, change):
         entries = [("run.bat", GENUINE), ("data.bin", bytes(5000))]
         genuine = pack(dict(entries), folder=tmp_path / "genuine").read_bytes()
-        image = genuine[:package_writer.first_header_offset(genuine)]  # the slot filled for it
+        image = genuine[:package_writer.first_header_offset(genuine)]  # the digest filled for it
         if change == "truncated":
             entries[1] = ("data.bin", bytes(4000))
         else:
@@ -115,3 +116,17 @@ def test_a_package_without_a_digest_runs_unverified(wine, stub_image, tmp_path):
                           "unverified") == 1, messages
     assert (wine.installer_temp / "genuine-ran.txt").exists()
     (wine.installer_temp / "genuine-ran.txt").unlink()
+
+
+def test_a_settings_record_the_stub_cannot_read_lets_nothing_run(wine, stub_image, tmp_path):
+    """A record of a version the stub does not know may say anything of the package: the stub
+    extracts nothing, and tells a deployment engine of the refusal rather than exit 0."""
+    image = bytearray(stub_image)
+    record = image.index(b"\x89stub-record\r\n\x1a\n")
+    struct.pack_into("<I", image, record + 16, 2)
+    stub = tmp_path / "newer-record.exe"
+    stub.write_bytes(package_writer.build(bytes(image), [("run.bat", GENUINE)]))
+    create_key("HKLM", PRODUCT)
+    assert wine.run_for_code(stub) == (1620, 0)
+    assert_refused(wine, tmp_path, "the stub cannot read its settings (version 2, 128 bytes); "
+                                   "nothing of it is kept")

@@ -29,7 +29,7 @@ namespace {
 }
 
 // A plain name, or a path of plain names for a stub that takes folders: check accepts the latter
-// only when the image's options slot says so.
+// only when the image's settings record says so.
 bool StaysInFolder(const package::PackageEntryHeader& header) {
     const std::string name = package::HeaderName(header);
     return package::IsSafeEntryPath(std::wstring(name.begin(), name.end()));
@@ -84,10 +84,10 @@ void CheckAgainstTheWalk(MemoryByteSource& file, const package::WalkResult& walk
 // it hands out are those of the plain walk that end before `end`.
 package::PackageVerdict ExtractVerifying(const std::uint8_t* data, MemoryByteSource& file,
                                          std::uint64_t start, std::uint64_t end,
-                                         const package::DigestSlot& slot,
+                                         const package::PackageDigest& vouched,
                                          const std::vector<package::Entry>& plain) {
     package::InlineHasher hasher;
-    package::PackageStream stream(file, start, end, slot, hasher);
+    package::PackageStream stream(file, start, end, vouched, hasher);
     std::size_t index = 0;
     package::WalkEntries(stream, start, [&](const package::Entry& entry) {
         if (index >= plain.size() || plain[index].payloadOffset != entry.payloadOffset ||
@@ -120,20 +120,20 @@ void VerifyAsTheStub(const std::uint8_t* data, MemoryByteSource& file,
     if (start == 0 || start > end)
         return;
 
-    package::DigestSlot genuine;
+    package::PackageDigest genuine;
     genuine.length = end - start;
     genuine.digest = package::Sha256Of(data + start, static_cast<std::size_t>(end - start));
     if (ExtractVerifying(data, file, start, end, genuine, plain) !=
         package::PackageVerdict::matches)
         Broken("a package was refused against the digest made for it");
 
-    package::DigestSlot otherDigest = genuine;
+    package::PackageDigest otherDigest = genuine;
     otherDigest.digest[genuine.length % 32] ^= 0x10;
     if (ExtractVerifying(data, file, start, end, otherDigest, plain) !=
         package::PackageVerdict::digestDiffers)
         Broken("a package was not refused against another digest");
 
-    package::DigestSlot otherLength = genuine;
+    package::PackageDigest otherLength = genuine;
     otherLength.length += (genuine.length % 2 == 0 || genuine.length == 0) ? 1 : -1;
     if (ExtractVerifying(data, file, start, end, otherLength, plain) !=
         package::PackageVerdict::lengthDiffers)

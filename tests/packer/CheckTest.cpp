@@ -2,7 +2,7 @@
 
 #include "packer/PackError.h"
 
-#include "package/ExitCodeSlot.h"
+#include "package/StubSettings.h"
 
 #include "tests/support/FakeStub.h"
 #include "tests/support/MemoryByteSource.h"
@@ -149,15 +149,18 @@ TEST(CheckLayout, CertificateRecordLongerThanTheTable) {
     EXPECT_PROBLEM(file, "claims 1032 bytes, but 1024 are left");
 }
 
-TEST(CheckLayout, TwoMarkersOfOneSlot) {
+// What the stub would do cannot be told without one record it reads.
+TEST(CheckLayout, NoSettingsRecordOrOneItCannotTellOrRead) {
     fake::Bytes file = AlignedPackage();
-    std::copy(package::kExitCodeSlotMarker.begin(), package::kExitCodeSlotMarker.end(),
-              file.begin() + 800);
-    EXPECT_PROBLEM(file, "the image holds 2 exit-code slot markers");
+    file[fake::kSettingsOffset] = 0; // the marker's first byte
+    EXPECT_PROBLEM(file, "the stub is too old: it has no settings record");
     file = AlignedPackage();
-    std::copy(package::kOptionsSlotMarker.begin(), package::kOptionsSlotMarker.end(),
-              file.begin() + 800);
-    EXPECT_PROBLEM(file, "the image holds 2 options slot markers");
+    std::copy(package::kSettingsMarker.begin(), package::kSettingsMarker.end(), file.begin() + 800);
+    EXPECT_PROBLEM(file, "the stub holds 2 settings record markers");
+    file = AlignedPackage();
+    fake::Put32(file, fake::kSettingsOffset + 16, 0);
+    EXPECT_PROBLEM(file, "the stub has a settings record of version 0 and 128 bytes, which this "
+                         "tool does not read");
 }
 
 TEST(CheckLayout, NotAPeImage) {
@@ -253,24 +256,19 @@ TEST(CheckNames, FoldersForAStubThatTakesThem) {
     MemoryByteSource source(file);
     const packer::CheckSummary summary = CheckPackage(source);
     EXPECT_EQ(summary.entries, 3);
-    EXPECT_TRUE(summary.options.slot);
-    EXPECT_EQ(summary.options.options.waitChildrenSeconds, 600u);
+    EXPECT_EQ(summary.settings.waitChildrenSeconds, 600u);
 }
 
-TEST(CheckNames, FoldersForAStubBuiltBeforeThem) {
+TEST(CheckNames, FoldersForAStubThatDoesNotTakeThem) {
     fake::Bytes file = AlignedPackage(kTree);
-    const std::size_t features = fake::kOptionsSlotOffset + package::kOptionsSlotMarkerSize + 4;
-    fake::Put32(file, features, 0);
+    fake::Put32(file, fake::kSettingsOffset + 72, 0);
     EXPECT_PROBLEM(file, "entry 2 ('data\\a.cab') lies in a folder, but the stub takes no folders "
-                         "(its options slot lacks the feature), and would refuse the package");
-    file[fake::kOptionsSlotOffset] = 0;
-    EXPECT_PROBLEM(file, "entry 2 ('data\\a.cab') lies in a folder, but the stub has no options "
-                         "slot: it was built before folders could be packed");
+                         "(its settings record lacks the feature), and would refuse the package");
     // Plain names it takes.
     file = AlignedPackage();
-    file[fake::kOptionsSlotOffset] = 0;
+    fake::Put32(file, fake::kSettingsOffset + 72, 0);
     MemoryByteSource source(file);
-    EXPECT_FALSE(CheckPackage(source).options.slot);
+    EXPECT_EQ(CheckPackage(source).entries, 2);
 }
 
 TEST(CheckNames, TwoEntriesWhereOneFileGoes) {

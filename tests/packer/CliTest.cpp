@@ -1,7 +1,5 @@
 #include "packer/Cli.h"
 
-#include "package/ExitCodeSlot.h"
-
 #include "tests/packer/TempFolder.h"
 #include "tests/support/FakeStub.h"
 
@@ -188,8 +186,8 @@ TEST_F(CliFiles, CreateThenCheckListAndExtract) {
     EXPECT_EQ(ReadBytes(folder_ / "out" / "run.bat"), fake::Pattern(15));
 }
 
-// The slots as the stub reads them: any exit-code value but 0 passes outcomes on.
-TEST_F(CliFiles, CheckAndListReportTheSlots) {
+// The settings as the stub reads them: any exit-code value but 0 passes outcomes on.
+TEST_F(CliFiles, CheckAndListReportTheSettings) {
     const std::vector<std::pair<std::string, std::vector<std::string>>> packed = {
         {"zero.exe", {"--exit-code", "zero"}},
         {"installer.exe", {}},
@@ -201,20 +199,15 @@ TEST_F(CliFiles, CheckAndListReportTheSlots) {
         const Outcome run = Stubpack(args);
         ASSERT_EQ(run.status, packer::kExitOk) << run.err;
     }
-    const std::size_t value = fake::kExitCodeSlotOffset + package::kExitCodeSlotMarkerSize;
     fake::Bytes file = ReadBytes(folder_ / "installer.exe");
-    fake::Put32(file, value, 7);
+    fake::Put32(file, fake::kSettingsOffset + 64, 7);
     WriteBytes(folder_ / "seven.exe", file);
-    file[fake::kExitCodeSlotOffset] = 0; // the markers gone: a stub older than the slots
-    file[fake::kOptionsSlotOffset] = 0;
-    WriteBytes(folder_ / "none.exe", file);
 
     const std::pair<const char*, const char*> cases[] = {
         {"zero.exe", "exit code: zero, wait for children: 600 s"},
         {"installer.exe", "exit code: installer, wait for children: 600 s"},
         {"seven.exe", "exit code: installer (value 7), wait for children: 600 s"},
-        {"wait.exe", "exit code: installer, wait for children: 0 s"},
-        {"none.exe", "no exit-code slot, no options slot"}};
+        {"wait.exe", "exit code: installer, wait for children: 0 s"}};
     for (const auto& [name, report] : cases) {
         Outcome run = Stubpack({"check", Path(name)});
         EXPECT_TRUE(StartsWith(run.out, "ok: 1 entries, 15 payload bytes, image 1001 bytes (PE32), "
@@ -386,8 +379,8 @@ TEST_F(CliFiles, CheckAndListRefuseAPackageTheDigestDoesNotVouchFor) {
         const Outcome run = Stubpack({command, Path("flipped.exe")});
         EXPECT_EQ(run.status, packer::kExitFailed) << command;
         EXPECT_EQ(run.err, std::string("stubpack ") + command +
-                               ": the package's SHA-256 differs from the stub's digest slot: the "
-                               "stub would refuse it\n");
+                               ": the package's SHA-256 differs from the digest in the stub's "
+                               "settings record: the stub would refuse it\n");
         EXPECT_EQ(run.out, "") << command;
     }
 }

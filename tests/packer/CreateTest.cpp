@@ -4,10 +4,8 @@
 #include "packer/FileIo.h"
 #include "packer/PackError.h"
 
-#include "package/DigestSlot.h"
-#include "package/ExitCodeSlot.h"
-#include "package/OptionsSlot.h"
 #include "package/Sha256.h"
+#include "package/StubSettings.h"
 
 #include "tests/packer/TempFolder.h"
 #include "tests/support/FakeStub.h"
@@ -22,6 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using packer::CreatePackage;
+constexpr std::size_t kExitCode = fake::kSettingsOffset + 64;
+constexpr std::size_t kWait = fake::kSettingsOffset + 68;
+constexpr std::size_t kFeatures = fake::kSettingsOffset + 72;
 using packer::CreateRequest;
 using packer::PackError;
 
@@ -74,13 +75,13 @@ protected:
     CreateRequest request_;
 };
 
-// What the tool writes for `entries` on `image` with its defaults: the package, the digest that
-// vouches for it and the installer choice in the exit-code slot.
+// What the tool writes for `entries` on `image` with its defaults: the package, and in the settings
+// record the digest that vouches for it and the installer choice.
 fake::Bytes Packed(const fake::Bytes& image, const std::vector<fake::Entry>& entries,
                    const std::string& output = "setup.exe") {
     fake::Bytes file = fake::Package(image, entries, output);
-    fake::FillDigestSlot(file, image.size(), file.size());
-    fake::Put32(file, fake::kExitCodeSlotOffset + package::kExitCodeSlotMarkerSize, 1);
+    fake::FillDigest(file, image.size(), file.size());
+    fake::Put32(file, kExitCode, 1);
     return file;
 }
 
@@ -99,7 +100,7 @@ TEST_F(Packing, WritesImageEntriesMarkerAndTrailerByteForByte) {
     const packer::CreateSummary summary = CreatePackage(request_);
 
     // 1000 + 3 * 284 + 1040 payload + 8 + 284 = 3184, a multiple of 8: no padding needed. The
-    // image differs from the stub in its digest and exit-code slots alone.
+    // image differs from the stub in its settings record alone.
     const fake::Bytes expected = Packed(image, entries, "inst.exe");
     EXPECT_EQ(ReadBytes(folder_ / "inst.exe"), expected);
     EXPECT_EQ(summary.padding, 0u);
@@ -142,9 +143,9 @@ TEST_F(Packing, AcceptsA64BitStub) {
     EXPECT_EQ(written, Packed(image, {{"run.bat", fake::Pattern(16)}}));
 }
 
-// The slot vouches for the package, from the first header to the end of the trailer: the same
+// The digest vouches for the package, from the first header to the end of the trailer: the same
 // inputs give the same bytes, and another package gives another digest.
-TEST_F(Packing, FillsTheDigestSlotReproducibly) {
+TEST_F(Packing, FillsTheDigestReproducibly) {
     AddStub(fake::PeImage(1000));
     AddFile("setup.msi", fake::Pattern(300000, 1));
     Output();
@@ -155,8 +156,8 @@ TEST_F(Packing, FillsTheDigestSlotReproducibly) {
     EXPECT_EQ(ReadBytes(request_.output), written);
     EXPECT_EQ(second.digest, first.digest);
 
-    const auto slot = written.begin() + fake::kDigestSlotOffset + package::kDigestSlotMarkerSize;
-    EXPECT_EQ(fake::Bytes(slot + 8, slot + 40),
+    const auto recorded = written.begin() + fake::kSettingsOffset + 32;
+    EXPECT_EQ(fake::Bytes(recorded, recorded + 32),
               fake::Bytes(first.digest.begin(), first.digest.end()));
     EXPECT_EQ(package::Sha256Of(written.data() + 1000, written.size() - 1000), first.digest);
 
@@ -167,7 +168,7 @@ TEST_F(Packing, FillsTheDigestSlotReproducibly) {
 }
 
 // The choice goes into the image, which the signature covers, and nowhere else: zero leaves the
-// stub's slot as built, and the package and its digest are the same.
+// stub's choice as built, and the package and its digest are the same.
 TEST_F(Packing, TheExitCodeChoiceChangesTheImageAlone) {
     const fake::Bytes image = fake::PeImage(1000);
     AddStub(image);
@@ -180,15 +181,16 @@ TEST_F(Packing, TheExitCodeChoiceChangesTheImageAlone) {
 
     request_.exitCode = package::ExitCodeChoice::zero;
     CreatePackage(request_);
-    fake::Put32(expected, fake::kExitCodeSlotOffset + package::kExitCodeSlotMarkerSize, 0);
+    fake::Put32(expected, kExitCode, 0);
     EXPECT_EQ(ReadBytes(request_.output), expected);
 }
 
-// The wait goes into the options slot; the features the stub was built with stay as they are.
-TEST_F(Packing, TheWaitForChildrenChangesTheOptionsSlotAlone) {
-    const std::size_t wait = fake::kOptionsSlotOffset + package::kOptionsSlotMarkerSize;
+// The wait goes into the settings record; the features the stub was built with and the reserved
+// room stay as they are.
+TEST_F(Packing, TheWaitForChildrenChangesTheWaitAlone) {
     fake::Bytes image = fake::PeImage(1000);
-    fake::Put32(image, wait + 4, 0xA5000001);
+    fake::Put32(image, kFeatures, 0xA5000001);
+    fake::Put32(image, fake::kSettingsOffset + 124, 0x5A5A5A5A); // the record's last bytes
     AddStub(image);
     AddFile("run.bat", fake::Pattern(16));
     request_.existingOutput = packer::Existing::replace;
@@ -197,7 +199,7 @@ TEST_F(Packing, TheWaitForChildrenChangesTheOptionsSlotAlone) {
         request_.waitChildrenSeconds = seconds;
         CreatePackage(request_);
         fake::Bytes expected = Packed(image, {{"run.bat", fake::Pattern(16)}});
-        fake::Put32(expected, wait, seconds);
+        fake::Put32(expected, kWait, seconds);
         EXPECT_EQ(ReadBytes(request_.output), expected) << seconds;
     }
 }
@@ -295,24 +297,17 @@ TEST_F(Packing, FollowsALinkItIsGivenButNoneInsideAFolder) {
     EXPECT_FALSE(fs::exists(request_.output));
 }
 
-// A stub built before folder trees would refuse the package; the files alone it takes.
+// A stub without the entry-paths feature would refuse the package; the files alone it takes.
 TEST_F(Packing, AStubWithoutEntryPathsTakesNoFolder) {
     fake::Bytes image = fake::PeImage(1000);
-    const std::size_t features = fake::kOptionsSlotOffset + package::kOptionsSlotMarkerSize + 4;
-    fake::Put32(image, features, 0);
+    fake::Put32(image, kFeatures, 0);
     AddStub(image);
     AddFile("run.bat", fake::Pattern(3));
     AddTree("data", {"a.cab"});
     Output();
-    std::string refusal = Refusal();
-    EXPECT_NE(refusal.find("takes no folders in its package (its options slot lacks the "
+    const std::string refusal = Refusal();
+    EXPECT_NE(refusal.find("takes no folders in its package (its settings record lacks the "
                            "feature), and would refuse 'data\\a.cab' from"),
-              std::string::npos)
-        << refusal;
-    image[fake::kOptionsSlotOffset] = 0;
-    AddStub(image);
-    refusal = Refusal();
-    EXPECT_NE(refusal.find("has no options slot: it was built before folders could be packed"),
               std::string::npos)
         << refusal;
     EXPECT_FALSE(fs::exists(request_.output));
@@ -467,79 +462,54 @@ TEST_F(Refusing, ASignedStub) {
     ExpectNothingWritten();
 }
 
-TEST_F(Refusing, AStubWithoutADigestSlot) {
-    WriteBytes(request_.stub, fake::PeImage(500)); // too short for PeImage to put a slot in
-    EXPECT_NE(Refusal().find("has no digest slot"), std::string::npos);
-    ExpectNothingWritten();
-}
-
-TEST_F(Refusing, AStubWithTwoDigestSlots) {
-    fake::Bytes image = fake::PeImage(1000);
-    std::copy(image.begin() + fake::kDigestSlotOffset,
-              image.begin() + fake::kDigestSlotOffset + package::kDigestSlotSize,
-              image.begin() + 800);
-    WriteBytes(request_.stub, image);
-    EXPECT_NE(Refusal().find("holds 2 digest slot markers"), std::string::npos);
-    ExpectNothingWritten();
-}
-
-// A stub older than the slot packs as it always did when asked to, but cannot pass outcomes on,
-// which is what the tool does unless told otherwise.
-TEST_F(Refusing, TheInstallerExitCodeForAStubWithoutTheSlot) {
-    fake::Bytes image = fake::PeImage(1000);
-    image[fake::kExitCodeSlotOffset] = 0; // the marker's first byte
-    WriteBytes(request_.stub, image);
+TEST_F(Refusing, AStubTooOldForTheSettingsRecord) {
+    WriteBytes(request_.stub, fake::PeImage(500)); // too short for PeImage to put a record in
     EXPECT_EQ(Refusal(), "stub " + packer::QuotedPath(request_.stub) +
-                             " has no exit-code slot, so it cannot pass the installer's exit code "
-                             "on; give --exit-code zero to pack this older stub, which always "
-                             "exits 0, or use the stub built with this tool");
+                             " is too old: it has no settings record; use the stub built with "
+                             "this tool");
     ExpectNothingWritten();
-
-    request_.exitCode = package::ExitCodeChoice::zero;
-    CreatePackage(request_);
-    image.resize(1006, 0); // 1000 + 284 + 10 + 8 + 284, padded to a multiple of 8
-    fake::Bytes expected = fake::Package(image, {{"good.txt", fake::Pattern(10)}}, "setup.exe");
-    fake::FillDigestSlot(expected, image.size(), expected.size());
-    EXPECT_EQ(ReadBytes(request_.output), expected);
 }
 
-// A stub older than the options slot waits for the installer's own process only: it packs with
-// the default wait, and the slot is left out of it.
-TEST_F(Refusing, AWaitForAStubWithoutTheOptionsSlot) {
-    fake::Bytes image = fake::PeImage(1000);
-    image[fake::kOptionsSlotOffset] = 0;
-    WriteBytes(request_.stub, image);
-    for (const std::uint32_t seconds : {0u, 601u}) {
-        request_.waitChildrenSeconds = seconds;
-        const std::string refusal = Refusal();
-        EXPECT_NE(refusal.find("has no options slot, so it waits for the installer's own process "
-                               "only and cannot wait " +
-                               std::to_string(seconds) + " s"),
-                  std::string::npos)
-            << refusal;
+// One record, whole, as the stub reads it, or the tool cannot tell what the signed stub would do.
+TEST_F(Refusing, AStubWithARecordItCannotTellOrRead) {
+    fake::Bytes twice = fake::PeImage(1000);
+    std::copy_n(twice.begin() + fake::kSettingsOffset, 128, twice.begin() + 800);
+    fake::Bytes cutOff = fake::PeImage(1000);
+    cutOff.resize(fake::kSettingsOffset + 100);
+    fake::Bytes newer = fake::PeImage(1000);
+    fake::Put32(newer, fake::kSettingsOffset + 16, 2);
+    fake::Bytes shorter = fake::PeImage(1000);
+    fake::Put32(shorter, fake::kSettingsOffset + 20, 75);
+    const std::pair<fake::Bytes, std::string> cases[] = {
+        {twice, " holds 2 settings record markers, so the record it reads cannot be told"},
+        {cutOff, ": its settings record at offset 512 is cut off by the end of the file"},
+        {newer, " has a settings record of version 2 and 128 bytes, which this tool does not "
+                "read; use the tool built with the stub"},
+        {shorter, " has a settings record of version 1 and 75 bytes, which this tool does not "
+                  "read; use the tool built with the stub"}};
+    for (const auto& [image, refusal] : cases) {
+        WriteBytes(request_.stub, image);
+        EXPECT_EQ(Refusal(), "stub " + packer::QuotedPath(request_.stub) + refusal);
         ExpectNothingWritten();
     }
-    request_.waitChildrenSeconds = package::kDefaultWaitChildrenSeconds;
-    CreatePackage(request_);
-    image.resize(1006, 0);
-    EXPECT_EQ(ReadBytes(request_.output), Packed(image, {{"good.txt", fake::Pattern(10)}}));
 }
 
-TEST_F(Refusing, AStubWithTwoMarkersOfASlotOrAChoiceAlreadyMade) {
-    for (const auto& [marker, refusal] :
-         {std::pair(package::kExitCodeSlotMarker.data(), "holds 2 exit-code slot markers"),
-          std::pair(package::kOptionsSlotMarker.data(), "holds 2 options slot markers")}) {
-        fake::Bytes image = fake::PeImage(1000);
-        std::copy(marker, marker + 16, image.begin() + 800);
-        WriteBytes(request_.stub, image);
-        EXPECT_NE(Refusal().find(refusal), std::string::npos) << refusal;
-    }
-
+// A record filled already would vouch for another package, or pass outcomes on for --exit-code
+// zero.
+TEST_F(Refusing, AStubWhoseRecordIsNotAsBuilt) {
     fake::Bytes image = fake::PeImage(1000);
-    fake::Put32(image, fake::kExitCodeSlotOffset + package::kExitCodeSlotMarkerSize, 1);
+    fake::Put32(image, kExitCode, 1);
     WriteBytes(request_.stub, image);
-    EXPECT_NE(Refusal().find("its exit-code slot already holds 1; pack the stub as built"),
-              std::string::npos);
+    request_.exitCode = package::ExitCodeChoice::zero;
+    EXPECT_EQ(Refusal(), "stub " + packer::QuotedPath(request_.stub) +
+                             ": its settings record already holds the exit-code choice 1; pack "
+                             "the stub as built");
+    image = fake::PeImage(1000);
+    fake::FillDigest(image, 900, 1000);
+    WriteBytes(request_.stub, image);
+    EXPECT_EQ(Refusal(), "stub " + packer::QuotedPath(request_.stub) +
+                             ": its settings record already vouches for a package of 100 bytes; "
+                             "pack the stub as built");
     ExpectNothingWritten();
 }
 

@@ -34,13 +34,12 @@ TEST(List, ShowsEveryEntryWithSizeAndPayloadOffset) {
     MemoryByteSource source(file);
     std::ostringstream out;
     packer::ListPackage(source, out);
-    EXPECT_EQ(
-        out.str(),
-        "image 1000 bytes, certificate table 1544 bytes, digest slot empty (the stub extracts it "
-        "unverified), exit code: zero, wait for children: 600 s\n"
-        "1\tsetup.msi\t1024\t1284\n"
-        "2\tempty.txt\t0\t2592\n"
-        "3\trun.bat\t1025\t2876\n");
+    EXPECT_EQ(out.str(),
+              "image 1000 bytes, certificate table 1544 bytes, digest empty (the stub extracts it "
+              "unverified), exit code: zero, wait for children: 600 s\n"
+              "1\tsetup.msi\t1024\t1284\n"
+              "2\tempty.txt\t0\t2592\n"
+              "3\trun.bat\t1025\t2876\n");
 }
 
 TEST(List, ShowsEachEntrysStoredPath) {
@@ -58,11 +57,10 @@ TEST(List, NonPrintableNameBytesAreEscaped) {
     MemoryByteSource source(file);
     std::ostringstream out;
     packer::ListPackage(source, out);
-    EXPECT_EQ(
-        out.str(),
-        "image 1000 bytes, certificate table 0 bytes, digest slot empty (the stub extracts it "
-        "unverified), exit code: zero, wait for children: 600 s\n"
-        "1\ta\\x09b\\x0A\t0\t1284\n");
+    EXPECT_EQ(out.str(),
+              "image 1000 bytes, certificate table 0 bytes, digest empty (the stub extracts it "
+              "unverified), exit code: zero, wait for children: 600 s\n"
+              "1\ta\\x09b\\x0A\t0\t1284\n");
 }
 
 TEST(List, FileWithoutPackageIsRefused) {
@@ -93,12 +91,11 @@ TEST(List, TruncatedPackageListsWhatItCanThenRefuses) {
                                     std::to_string(file.size()) + " bytes)")
                                        .c_str());
     }
-    EXPECT_EQ(
-        out.str(),
-        "image 1000 bytes, certificate table 0 bytes, digest slot empty (the stub extracts it "
-        "unverified), exit code: zero, wait for children: 600 s\n"
-        "1\tsetup.msi\t1024\t1284\n"
-        "2\tempty.txt\t0\t2592\n");
+    EXPECT_EQ(out.str(),
+              "image 1000 bytes, certificate table 0 bytes, digest empty (the stub extracts it "
+              "unverified), exit code: zero, wait for children: 600 s\n"
+              "1\tsetup.msi\t1024\t1284\n"
+              "2\tempty.txt\t0\t2592\n");
 }
 
 // ---- Extracting ---------------------------------------------------------------------------------

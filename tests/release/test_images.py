@@ -57,10 +57,10 @@ def test_only_system_dlls_are_imported(image):
     assert imported <= allowed, f"{image.name} imports {sorted(imported - allowed)}"
 
 
-def test_the_stub_carries_its_slots_as_built_in_a_read_only_section():
-    """The packing tool finds each slot by its marker, which must occur once, inside the section
-    the loader maps read-only and the signature covers: an empty digest slot, and an exit-code
-    slot with the zero choice and a zero reserved word."""
+def test_the_stub_carries_its_settings_record_as_built_in_a_read_only_section():
+    """The packing tool finds the record by its marker, which must occur once, inside the section
+    the loader maps read-only and the signature covers: version 1, 128 bytes, an empty digest, the
+    zero choice, the default wait, the entry-paths feature and zero reserved room."""
     stub = next(p for p in IMAGES if p.name == "UnPackFile.exe")
     data = stub.read_bytes()
     pe = struct.unpack_from("<I", data, 0x3C)[0]
@@ -69,17 +69,20 @@ def test_the_stub_carries_its_slots_as_built_in_a_read_only_section():
     for i in range(sections):
         name, _, _, raw_size, raw_offset = struct.unpack_from("<8sIIII", data, table + 40 * i)
         characteristics = struct.unpack_from("<I", data, table + 40 * i + 36)[0]
-        if name.rstrip(b"\0") == b".digest":
+        if name.rstrip(b"\0") == b".setting":
             break
     else:
-        pytest.fail("no .digest section")
+        pytest.fail("no .setting section")
     assert characteristics & 0x80000000 == 0, "the section is writable"
     assert characteristics & 0x40000000, "the section is not readable"
-    for marker, rest in ((b"\x89slot-sha256\r\n\x1a\n", 40), (b"\x89slot-exitcd\r\n\x1a\n", 8)):
-        assert data.count(marker) == 1, marker
-        at = data.index(marker)
-        assert raw_offset <= at and at + len(marker) + rest <= raw_offset + raw_size, marker
-        assert data[at + len(marker):at + len(marker) + rest] == bytes(rest), f"{marker} not empty"
+    marker = b"\x89stub-record\r\n\x1a\n"
+    assert data.count(marker) == 1
+    at = data.index(marker)
+    assert raw_offset <= at and at + 128 <= raw_offset + raw_size
+    assert struct.unpack_from("<II", data, at + 16) == (1, 128)
+    assert data[at + 24:at + 64] == bytes(40), "the digest is not empty"
+    assert struct.unpack_from("<III", data, at + 64) == (0, 600, 1)
+    assert data[at + 76:at + 128] == bytes(52), "the reserved room is not zero"
 
 
 # ---- The stub's version resource ----------------------------------------------------------------

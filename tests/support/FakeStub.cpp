@@ -1,9 +1,7 @@
 #include "tests/support/FakeStub.h"
 
-#include "package/DigestSlot.h"
-#include "package/ExitCodeSlot.h"
-#include "package/OptionsSlot.h"
 #include "package/Sha256.h"
+#include "package/StubSettings.h"
 
 #include <algorithm>
 
@@ -47,32 +45,24 @@ Bytes PeImage(std::size_t size, PeKind kind) {
     Put16(image, pe + 20, plus ? 240 : 224);       // SizeOfOptionalHeader
     Put16(image, pe + 24, plus ? 0x020B : 0x010B); // Magic
     Put32(image, pe + 24 + (plus ? 108 : 92), 16); // NumberOfRvaAndSizes
-    if (size >= kDigestSlotOffset + package::kDigestSlotSize) {
-        std::fill_n(image.begin() + kDigestSlotOffset, package::kDigestSlotSize, 0);
-        std::copy(package::kDigestSlotMarker.begin(), package::kDigestSlotMarker.end(),
-                  image.begin() + kDigestSlotOffset);
-    }
-    if (size >= kExitCodeSlotOffset + package::kExitCodeSlotSize) {
-        std::fill_n(image.begin() + kExitCodeSlotOffset, package::kExitCodeSlotSize, 0);
-        std::copy(package::kExitCodeSlotMarker.begin(), package::kExitCodeSlotMarker.end(),
-                  image.begin() + kExitCodeSlotOffset);
-    }
-    if (size >= kOptionsSlotOffset + package::kOptionsSlotSize) {
-        std::copy(package::kOptionsSlotMarker.begin(), package::kOptionsSlotMarker.end(),
-                  image.begin() + kOptionsSlotOffset);
-        const std::size_t options = kOptionsSlotOffset + package::kOptionsSlotMarkerSize;
-        Put32(image, options, 600);
-        Put32(image, options + 4, 1);
+    if (size >= kSettingsOffset + package::kSettingsRecordSize) {
+        // Laid out by hand, as the record's header draws it.
+        std::fill_n(image.begin() + kSettingsOffset, package::kSettingsRecordSize, 0);
+        std::copy(package::kSettingsMarker.begin(), package::kSettingsMarker.end(),
+                  image.begin() + kSettingsOffset);
+        Put32(image, kSettingsOffset + 16, 1);   // version
+        Put32(image, kSettingsOffset + 20, 128); // size
+        Put32(image, kSettingsOffset + 68, 600); // wait for children
+        Put32(image, kSettingsOffset + 72, 1);   // features: entry paths
     }
     return image;
 }
 
-void FillDigestSlot(Bytes& file, std::uint64_t packageStart, std::uint64_t packageEnd) {
+void FillDigest(Bytes& file, std::uint64_t packageStart, std::uint64_t packageEnd) {
     const package::Sha256Digest digest = package::Sha256Of(
         file.data() + packageStart, static_cast<std::size_t>(packageEnd - packageStart));
-    Put64(file, kDigestSlotOffset + package::kDigestSlotMarkerSize, packageEnd - packageStart);
-    std::copy(digest.begin(), digest.end(),
-              file.begin() + kDigestSlotOffset + package::kDigestSlotMarkerSize + 8);
+    Put64(file, kSettingsOffset + 24, packageEnd - packageStart);
+    std::copy(digest.begin(), digest.end(), file.begin() + kSettingsOffset + 32);
 }
 
 std::size_t SecurityDirectoryOffset(const Bytes& file) {

@@ -17,23 +17,20 @@ struct Entry {
 };
 
 constexpr std::uint32_t kPeOffset = 0x80;
-// Where PeImage puts its empty digest slot, past the headers of either kind, right after it its
-// exit-code slot with a zero choice, and then its options slot as the stub is built.
-constexpr std::size_t kDigestSlotOffset = 0x200;
-constexpr std::size_t kExitCodeSlotOffset = 0x240;
-constexpr std::size_t kOptionsSlotOffset = 0x260;
+// Where PeImage puts its settings record as the stub is built, past the headers of either kind.
+constexpr std::size_t kSettingsOffset = 0x200;
 
 enum class PeKind { pe32, pe32Plus };
 
 // "MZ", e_lfanew = kPeOffset, "PE\0\0", an i386 (or x86-64) file header and a PE32 (or PE32+)
-// optional header with 16 data directories, and the slots when the image is long enough (the
-// options slot with the default wait and the entry-paths feature); the rest up to `size` is
-// filler that is neither zero nor 0xFF.
+// optional header with 16 data directories, and the settings record when the image is long
+// enough (version 1, 128 bytes, an empty digest, the zero choice, the default wait and the
+// entry-paths feature); the rest up to `size` is filler that is neither zero nor 0xFF.
 Bytes PeImage(std::size_t size = 1024, PeKind kind = PeKind::pe32);
 
-// Writes the length and SHA-256 of file[packageStart, packageEnd) into the slot at
-// kDigestSlotOffset, as a packing tool vouches for the package it appends.
-void FillDigestSlot(Bytes& file, std::uint64_t packageStart, std::uint64_t packageEnd);
+// Writes the length and SHA-256 of file[packageStart, packageEnd) into the settings record at
+// kSettingsOffset, as a packing tool vouches for the package it appends.
+void FillDigest(Bytes& file, std::uint64_t packageStart, std::uint64_t packageEnd);
 
 // File offset of the security directory (its address; the size follows), for the kind of
 // optional header the file's magic says.

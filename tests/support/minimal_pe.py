@@ -4,13 +4,11 @@ signing tools and for the packing tool, without a compiler for Windows."""
 import struct
 
 FILE_ALIGNMENT = 0x200
-# An empty digest slot, as the stub's image carries one: its marker, then length and SHA-256.
-DIGEST_SLOT = b"\x89slot-sha256\r\n\x1a\n" + bytes(40)
-# And beside it the exit-code slot with a zero choice: its marker, the choice and a reserved word.
-EXIT_CODE_SLOT = b"\x89slot-exitcd\r\n\x1a\n" + bytes(8)
-# And the options slot: its marker, the default wait for children (600 s) and the features (1:
-# entry names may be paths).
-OPTIONS_SLOT = b"\x89slot-option\r\n\x1a\n" + struct.pack("<II", 600, 1)
+# The settings record as the stub is built: its marker, version 1 and size 128, an empty digest
+# (length and SHA-256), the zero choice, the default wait for children (600 s), the features (1:
+# entry names may be paths) and the reserved room.
+SETTINGS_RECORD = (b"\x89stub-record\r\n\x1a\n" + struct.pack("<II", 1, 128) + bytes(40) +
+                   struct.pack("<III", 0, 600, 1) + bytes(52))
 SECTION_ALIGNMENT = 0x1000
 PE_OFFSET = 0x80
 
@@ -36,9 +34,9 @@ def _optional_header(plus):
     return standard + windows + b"\0" * (16 * 8)
 
 
-def build(plus=False, code=b"\xc3" * 16 + DIGEST_SLOT + EXIT_CODE_SLOT + OPTIONS_SLOT):
+def build(plus=False, code=b"\xc3" * 16 + SETTINGS_RECORD):
     """The image: headers padded to the file alignment, then one section of `code` (by default
-    a return instruction's bytes and the slots as the stub is built with them)."""
+    a return instruction's bytes and the settings record as the stub is built with it)."""
     optional = _optional_header(plus)
     machine = 0x8664 if plus else 0x14C
     characteristics = 0x0022 if plus else 0x0102  # executable; large-address aware or 32-bit

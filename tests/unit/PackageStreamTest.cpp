@@ -48,12 +48,12 @@ fake::Bytes Packaged(const std::vector<fake::Entry>& entries) {
     return fake::Package(fake::PeImage(kImage), entries);
 }
 
-// The slot as the packing tool fills it for this file.
-package::DigestSlot SlotFor(const fake::Bytes& file) {
-    package::DigestSlot slot;
-    slot.length = file.size() - kImage;
-    slot.digest = package::Sha256Of(file.data() + kImage, file.size() - kImage);
-    return slot;
+// The digest as the packing tool records it for this file.
+package::PackageDigest DigestFor(const fake::Bytes& file) {
+    package::PackageDigest vouched;
+    vouched.length = file.size() - kImage;
+    vouched.digest = package::Sha256Of(file.data() + kImage, file.size() - kImage);
+    return vouched;
 }
 
 struct Extracted {
@@ -65,10 +65,10 @@ struct Extracted {
 // Extracts as the stub does: payloads of the entries `keep` accepts are read through the stream,
 // the others are passed over; then the stream is finished.
 template <typename Keep>
-Extracted Extract(const fake::Bytes& file, const package::DigestSlot& slot, Keep keep) {
+Extracted Extract(const fake::Bytes& file, const package::PackageDigest& vouched, Keep keep) {
     MemoryByteSource source(file);
     LateHasher hasher;
-    package::PackageStream stream(source, kImage, file.size(), slot, hasher);
+    package::PackageStream stream(source, kImage, file.size(), vouched, hasher);
     Extracted out;
     package::WalkEntries(stream, kImage, [&](const package::Entry& entry) {
         const std::string name = package::HeaderName(entry.header);
@@ -94,67 +94,69 @@ Extracted Extract(const fake::Bytes& file, const package::DigestSlot& slot, Keep
     return out;
 }
 
-Extracted ExtractAll(const fake::Bytes& file, const package::DigestSlot& slot) {
-    return Extract(file, slot, [](const std::string&) { return true; });
+Extracted ExtractAll(const fake::Bytes& file, const package::PackageDigest& vouched) {
+    return Extract(file, vouched, [](const std::string&) { return true; });
 }
 
 const std::vector<fake::Entry> kEntries = {{"setup.msi", fake::Pattern(700000, 1)},
                                            {"skip.me", fake::Pattern(300000, 2)},
                                            {"run.bat", fake::Pattern(15, 3)}};
 
-TEST(PackageStream, MatchesWhenEveryByteIsTheSlotsHoweverTheEntriesAreRead) {
+TEST(PackageStream, MatchesWhenEveryByteIsVouchedForHoweverTheEntriesAreRead) {
     const fake::Bytes file = Packaged(kEntries);
-    const package::DigestSlot slot = SlotFor(file);
+    const package::PackageDigest vouched = DigestFor(file);
 
-    const Extracted all = ExtractAll(file, slot);
+    const Extracted all = ExtractAll(file, vouched);
     EXPECT_EQ(all.verdict, PackageVerdict::matches);
     EXPECT_EQ(all.names,
               (std::vector<std::string>{"setup.msi=700000", "skip.me=300000", "run.bat=15"}));
     EXPECT_EQ(all.hashed, file.size() - kImage) << "each byte is hashed once";
 
     // A payload passed over is read and hashed all the same, end marker and trailer included.
-    const Extracted some = Extract(file, slot, [](const std::string& n) { return n != "skip.me"; });
+    const Extracted some =
+        Extract(file, vouched, [](const std::string& n) { return n != "skip.me"; });
     EXPECT_EQ(some.verdict, PackageVerdict::matches);
     EXPECT_EQ(some.hashed, file.size() - kImage);
 }
 
 TEST(PackageStream, RefusesAnyByteChangedAnywhereInThePackage) {
     const fake::Bytes genuine = Packaged(kEntries);
-    const package::DigestSlot slot = SlotFor(genuine);
+    const package::PackageDigest vouched = DigestFor(genuine);
     // A payload byte (also in an entry passed over), a header byte, the end marker, the trailer.
     const std::uint64_t skipped = kImage + 284 + 700000 + 284 + 5;
     for (const std::uint64_t at : {kImage + 284 + 650000, skipped, kImage + 20,
                                    genuine.size() - 284 - 3, genuine.size() - 1}) {
         fake::Bytes file = genuine;
         file[at] ^= 0x80;
-        EXPECT_EQ(Extract(file, slot, [](const std::string& n) { return n != "skip.me"; }).verdict,
-                  PackageVerdict::digestDiffers)
+        EXPECT_EQ(
+            Extract(file, vouched, [](const std::string& n) { return n != "skip.me"; }).verdict,
+            PackageVerdict::digestDiffers)
             << "byte " << at;
     }
 }
 
-TEST(PackageStream, RefusesAPackageLongerOrShorterThanTheSlotSays) {
+TEST(PackageStream, RefusesAPackageLongerOrShorterThanTheDigestSays) {
     const fake::Bytes genuine = Packaged(kEntries);
-    const package::DigestSlot slot = SlotFor(genuine);
+    const package::PackageDigest vouched = DigestFor(genuine);
 
     fake::Bytes longer = genuine;
     longer.insert(longer.end(), 8, 0);
-    EXPECT_EQ(ExtractAll(longer, slot).verdict, PackageVerdict::lengthDiffers);
+    EXPECT_EQ(ExtractAll(longer, vouched).verdict, PackageVerdict::lengthDiffers);
 
     const fake::Bytes shorter(genuine.begin(), genuine.end() - 1);
-    EXPECT_EQ(ExtractAll(shorter, slot).verdict, PackageVerdict::lengthDiffers);
+    EXPECT_EQ(ExtractAll(shorter, vouched).verdict, PackageVerdict::lengthDiffers);
 
-    // Reading stops where the slot's length ends: an entry that runs past it is not handed out.
+    // Reading stops where the vouched length ends: an entry that runs past it is not handed out.
     const fake::Bytes more =
         Packaged({kEntries[0], kEntries[1], {"big.bin", fake::Pattern(5000, 4)}});
-    const Extracted extra = ExtractAll(more, slot);
+    const Extracted extra = ExtractAll(more, vouched);
     EXPECT_EQ(extra.verdict, PackageVerdict::lengthDiffers);
     EXPECT_EQ(extra.names.size(), 2u);
 }
 
-TEST(PackageStream, AnEmptySlotReadsAsBeforeAndHashesNothing) {
+TEST(PackageStream, AnEmptyDigestReadsAsBeforeAndHashesNothing) {
     const fake::Bytes file = Packaged(kEntries);
-    const Extracted all = ExtractAll(file, package::DigestSlot());
+    const Extracted all = ExtractAll(file, package::PackageDigest());
     EXPECT_EQ(all.verdict, PackageVerdict::unverified);
     EXPECT_EQ(all.names.size(), 3u);
     EXPECT_EQ(all.hashed, 0u);
@@ -164,7 +166,7 @@ TEST(PackageStream, ReadingBackwardsMakesThePackageUnreadable) {
     const fake::Bytes file = Packaged(kEntries);
     MemoryByteSource source(file);
     package::InlineHasher hasher;
-    package::PackageStream stream(source, kImage, file.size(), SlotFor(file), hasher);
+    package::PackageStream stream(source, kImage, file.size(), DigestFor(file), hasher);
     std::uint8_t header[284];
     ASSERT_EQ(stream.ReadAt(kImage, header, sizeof header), sizeof header);
     EXPECT_EQ(stream.ReadAt(kImage, header, sizeof header), 0u);

@@ -63,7 +63,8 @@ UniqueHandle StartChildFrom(const std::wstring& executable, const std::wstring& 
 using Entries = std::vector<std::pair<std::string, std::string>>;
 
 // Writes to `path` a copy of this test binary with `entries` appended as a package, laid out as
-// the packing tool lays it out (the image's digest slot stays empty), and returns `path`.
+// the packing tool lays it out (the digest in the image's settings record stays empty), and
+// returns `path`.
 std::wstring PackedCopyOfThisExecutable(const Entries& entries, const std::wstring& path);
 
 // A test whose children are copies of this binary carrying a package, in a work folder of its
