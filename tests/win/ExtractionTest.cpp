@@ -103,23 +103,28 @@ BOOL WINAPI ThrowingAtTheSecondEntry(LPCWSTR directory, PULARGE_INTEGER a, PULAR
     return ::GetDiskFreeSpaceExW(directory, a, b, totalFree);
 }
 
-// 0 when the extraction that failed midway left nothing to start.
+// An extraction that failed midway leaves nothing to start.
+const ChildChecks kFailedMidway = {"the extraction reports failure", "it ended as refused",
+                                   "nothing may be started"};
 const ChildRegistration failedMidway(L"extract-failing-midway", [] {
     g_os.GetDiskFreeSpaceExW = ThrowingAtTheSecondEntry;
     CUnPack unpack;
     const int result = unpack.UnPackFiles();
-    return result == 0 && unpack.Ended() == ExtractionEnd::refused && !unpack.MayLaunch() ? 0 : 1;
+    return kFailedMidway.ExitCode(
+        {result == 0, unpack.Ended() == ExtractionEnd::refused, !unpack.MayLaunch()});
 });
 
-// 0 when the extraction ran on another thread than the caller's and had written its file by the
-// time StartAndWait returned.
+// The extraction runs on another thread than the caller's and has written its file by the time
+// StartAndWait returns.
+const ChildChecks kOnWorker = {"the extraction asked for free space", "on a thread of its own",
+                               "its file was written when StartAndWait returned"};
 const ChildRegistration onWorker(L"start-and-wait", [] {
     g_os.GetDiskFreeSpaceExW = RecordingFreeSpace;
     CUnPack unpack;
     unpack.StartAndWait();
     const DWORD worker = g_extractingThread;
-    const bool written = Exists(unpack.GetUnpackDir() + L"a.txt");
-    return (worker != 0 && worker != ::GetCurrentThreadId() && written) ? 0 : 1;
+    return kOnWorker.ExitCode(
+        {worker != 0, worker != ::GetCurrentThreadId(), Exists(unpack.GetUnpackDir() + L"a.txt")});
 });
 
 // --- The parent side -------------------------------------------------------------------------
@@ -218,7 +223,8 @@ TEST_F(Extraction, PayloadsAroundTheCopyBlockSizeArriveIntact) {
 }
 
 TEST_F(Extraction, RunsOnAWorkerThreadThatIsWaitedFor) {
-    EXPECT_EQ(SpawnChildFrom(PackedCopy({{"a.txt", "a"}}), L"start-and-wait"), 0);
+    const int code = SpawnChildFrom(PackedCopy({{"a.txt", "a"}}), L"start-and-wait");
+    EXPECT_EQ(code, 0) << kOnWorker.Failed(code);
     EXPECT_EQ(Extracted("a.txt"), "a");
 }
 
@@ -234,9 +240,9 @@ TEST_F(Extraction, HeaderThatCannotBeReadKeepsNothing) {
 }
 
 TEST_F(Extraction, AnExtractionThatFailsMidwayKeepsNothingToStart) {
-    ASSERT_EQ(SpawnChildFrom(PackedCopy({{"run.bat", "first"}, {"b.txt", "second"}}),
-                             L"extract-failing-midway"),
-              0);
+    const int code = SpawnChildFrom(PackedCopy({{"run.bat", "first"}, {"b.txt", "second"}}),
+                                    L"extract-failing-midway");
+    ASSERT_EQ(code, 0) << kFailedMidway.Failed(code);
     EXPECT_EQ(LogMessages().back(),
               L"[CUnPack::UnPackFiles] Package refused: the extraction failed midway; nothing of "
               L"it is kept");
