@@ -3,7 +3,7 @@
 #include "package/EarlierRuns.h"
 #include "package/FolderName.h"
 #include "package/FolderSecurity.h"
-#include "package/PackageFormat.h"
+#include "package/EntryName.h"
 #include "util/File.h"
 #include "util/FilesAt.h"
 #include "util/LogSources.h"
@@ -161,7 +161,7 @@ bool ExtractionFolder::CreateOwnFolder(const std::wstring& name, PSECURITY_DESCR
 }
 
 ExtractionFolder::Place ExtractionFolder::PlaceFor(const std::wstring& entryPath) {
-    const std::vector<std::wstring> components = package::EntryPathComponents(entryPath);
+    const std::vector<std::wstring> components = package::SplitEntryPath(entryPath);
     HANDLE parent = folder_.get();
     std::wstring path;
     for (size_t i = 0; i + 1 < components.size(); ++i) {

@@ -2,7 +2,6 @@
 
 #include "package/LittleEndian.h"
 #include "package/PeHeaders.h"
-#include "package/WindowsNames.h"
 
 #include <algorithm>
 #include <cstring>
@@ -82,36 +81,6 @@ PackageLocation LocatePackage(ByteSource& file) {
 
 bool PayloadFits(std::uint64_t payloadOffset, std::uint64_t size, std::uint64_t fileLength) {
     return payloadOffset <= fileLength && size <= fileLength - payloadOffset;
-}
-
-bool IsPlainFileName(const std::wstring& name) {
-    if (name.empty() || name == L"." || name == L"..")
-        return false;
-    if (name.find_first_of(L"\\/:") != std::wstring::npos)
-        return false;
-    for (const wchar_t c : name)
-        if (c < 0x20 || c == 0x7F)
-            return false;
-    return !EndsInDotOrBlank(name) && !IsReservedDeviceName(name);
-}
-
-std::vector<std::wstring> EntryPathComponents(const std::wstring& path) {
-    std::vector<std::wstring> components;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = path.find(L'\\', start);
-        components.push_back(path.substr(start, end == std::wstring::npos ? end : end - start));
-        if (end == std::wstring::npos)
-            return components;
-        start = end + 1;
-    }
-}
-
-bool IsSafeEntryPath(const std::wstring& path) {
-    for (const std::wstring& component : EntryPathComponents(path))
-        if (!IsPlainFileName(component))
-            return false;
-    return true;
 }
 
 } // namespace package

@@ -9,11 +9,13 @@
 // This is shared by the stub, the packing tool and the fuzzer; it needs no Windows.
 #pragma once
 
+// The names stored in the headers follow the entry name rule; the stub asks it of each.
+#include "package/EntryName.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace package {
 
@@ -73,19 +75,5 @@ std::uint64_t TrailerDistanceFromEnd(std::int32_t certificateSize);
 
 // Whether a payload of `size` bytes starting at `payloadOffset` lies within the file.
 bool PayloadFits(std::uint64_t payloadOffset, std::uint64_t size, std::uint64_t fileLength);
-
-// A name that stays inside the extraction folder and that Windows creates exactly as given: not
-// empty, not "." or "..", without "\\", "/" or ":" (no folders, drives or alternate streams),
-// without control characters (below U+0020, and U+007F), no device name and no trailing dot or
-// blank (package/WindowsNames.h).
-bool IsPlainFileName(const std::wstring& name);
-
-// An entry's name as the stub takes it: plain names (IsPlainFileName) joined by single
-// backslashes, a file in a folder tree under the extraction folder ("data\\lang\\de.txt"). No
-// empty component, so no leading, trailing or doubled backslash; no drive, no "..".
-bool IsSafeEntryPath(const std::wstring& path);
-
-// The components of an entry path, split at each backslash.
-std::vector<std::wstring> EntryPathComponents(const std::wstring& path);
 
 } // namespace package

@@ -1,6 +1,6 @@
 // Names Windows does not create as given, whatever the folder: a device name opens the device, and
-// a trailing dot or blank is dropped, so the file would get another name. The packing tool refuses
-// such names and the stub skips them; both ask here, so the two never disagree.
+// a trailing dot or blank is dropped, so the file would get another name. Part of the entry name
+// rule (package/EntryName.h), which the stub and the packing tool both apply.
 #pragma once
 
 #include <string_view>

@@ -5,6 +5,7 @@
 #include "packer/PackError.h"
 #include "packer/StubPe.h"
 
+#include "package/EntryName.h"
 #include "package/EntryWalk.h"
 #include "package/LittleEndian.h"
 
@@ -119,7 +120,8 @@ void CheckName(std::int32_t index, const package::PackageEntryHeader& header, St
     const std::string problem = EntryPathProblem(name);
     if (!problem.empty())
         throw PackError(EntryLabel(index, header) + ": " + problem);
-    const std::optional<NameClash> clash = names.Add(SplitEntryPath(name), entryNames.size());
+    const std::optional<NameClash> clash =
+        names.Add(package::SplitEntryPath(name), entryNames.size());
     if (clash && clash->sameFile)
         throw PackError(EntryLabel(index, header) + ": entry " + to_string(clash->earlier + 1) +
                         " ('" + ShownName(clash->earlierName) +

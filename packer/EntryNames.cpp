@@ -1,7 +1,7 @@
 #include "packer/EntryNames.h"
 
+#include "package/EntryName.h"
 #include "package/PackageFormat.h"
-#include "package/WindowsNames.h"
 
 #include <cstdio>
 
@@ -19,71 +19,75 @@ std::string HexByte(unsigned char byte) {
     return text;
 }
 
-} // namespace
+using package::NameFault;
 
-std::string NameProblem(const std::string& name) {
-    if (name.empty())
-        return "the name is empty";
-    if (name == "." || name == "..")
-        return "'" + name + "' names a folder, not a file";
-    if (name.size() > package::kMaxNameBytes)
-        return "the name is " + std::to_string(name.size()) + " bytes long; at most " +
-               std::to_string(package::kMaxNameBytes) + " fit a header";
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(name[i]);
-        if (!IsPrintableAscii(byte))
-            return "byte " + HexByte(byte) + " at position " + std::to_string(i) +
-                   " is not printable ASCII; the stub decodes names with the target machine's "
-                   "ANSI code page, so any other byte may turn into another character there";
-    }
-    const std::size_t separator = name.find_first_of("\\/");
-    if (separator != std::string::npos)
-        return std::string("the name holds the path separator '") + name[separator] +
-               "', which a file's or folder's own name cannot hold";
-    if (name.find(':') != std::string::npos)
-        return "the name holds ':', which names a drive or an alternate data stream on Windows";
-    const std::size_t reserved = name.find_first_of("<>\"|?*");
-    if (reserved != std::string::npos)
-        return std::string("Windows does not allow '") + name[reserved] + "' in a file name";
-    if (package::EndsInDotOrBlank(name))
-        return "Windows drops a trailing dot or space, so the file would get another name";
-    if (package::IsReservedDeviceName(name))
-        return "'" + name + "' is a reserved device name on Windows";
-    return {};
+std::string LengthProblem(const char* what, std::size_t bytes) {
+    return std::string("the ") + what + " is " + std::to_string(bytes) + " bytes long; at most " +
+           std::to_string(package::kMaxNameBytes) + " fit a header";
 }
 
-std::string StoredNameProblem(const std::vector<std::string>& parts) {
-    if (parts.size() == 1)
-        return NameProblem(parts.front());
-    const std::string path = JoinEntryPath(parts);
-    if (path.size() > package::kMaxNameBytes)
-        return "the path is " + std::to_string(path.size()) + " bytes long; at most " +
-               std::to_string(package::kMaxNameBytes) + " fit a header";
-    for (const std::string& part : parts) {
-        if (part.empty())
-            return "the path has an empty part (a leading, trailing or doubled backslash)";
-        if (part == "..")
-            return "the path holds '..', which would lead out of its folder";
-        if (part == ".")
-            return "the path holds '.', which names the folder it is in";
-        const std::string problem = NameProblem(part);
-        if (!problem.empty())
-            return "its part '" + Printable(part) + "': " + problem;
+// What is wrong with `name`, a whole stored name or one part of a path, as `verdict` found it.
+std::string NameProblem(const std::string& name, const package::NameVerdict& verdict) {
+    const char at = verdict.position < name.size() ? name[verdict.position] : '\0';
+    switch (verdict.fault) {
+    case NameFault::none:
+        return {};
+    case NameFault::tooLong:
+        return LengthProblem("name", name.size());
+    case NameFault::empty:
+        return "the name is empty";
+    case NameFault::currentFolder:
+    case NameFault::parentFolder:
+        return "'" + name + "' names a folder, not a file";
+    case NameFault::control:
+    case NameFault::notPrintableAscii:
+        return "byte " + HexByte(static_cast<unsigned char>(at)) + " at position " +
+               std::to_string(verdict.position) +
+               " is not printable ASCII; the stub decodes names with the target machine's "
+               "ANSI code page, so any other byte may turn into another character there";
+    case NameFault::separator:
+        return std::string("the name holds the path separator '") + at +
+               "', which a file's or folder's own name cannot hold";
+    case NameFault::colon:
+        return "the name holds ':', which names a drive or an alternate data stream on Windows";
+    case NameFault::reservedCharacter:
+        return std::string("Windows does not allow '") + at + "' in a file name";
+    case NameFault::trailingDotOrBlank:
+        return "Windows drops a trailing dot or space, so the file would get another name";
+    case NameFault::deviceName:
+        return "'" + name + "' is a reserved device name on Windows";
     }
-    return {};
+    return "the name is refused";
+}
+
+} // namespace
+
+std::string StoredNameProblem(const std::vector<std::string>& parts) {
+    const package::NameVerdict verdict =
+        package::CheckEntryName(std::vector<std::string_view>(parts.begin(), parts.end()),
+                                package::NameCharacters::printableAscii);
+    if (verdict.Acceptable())
+        return {};
+    if (parts.size() <= 1)
+        return NameProblem(parts.empty() ? std::string() : parts.front(), verdict);
+    switch (verdict.fault) {
+    case NameFault::tooLong:
+        return LengthProblem("path", JoinEntryPath(parts).size());
+    case NameFault::empty:
+        return "the path has an empty part (a leading, trailing or doubled backslash)";
+    case NameFault::parentFolder:
+        return "the path holds '..', which would lead out of its folder";
+    case NameFault::currentFolder:
+        return "the path holds '.', which names the folder it is in";
+    default:
+        break;
+    }
+    const std::string& part = parts[verdict.part];
+    return "its part '" + Printable(part) + "': " + NameProblem(part, verdict);
 }
 
 std::string EntryPathProblem(const std::string& path) {
-    return StoredNameProblem(SplitEntryPath(path));
-}
-
-std::vector<std::string> SplitEntryPath(const std::string& path) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (std::size_t end; (end = path.find('\\', start)) != std::string::npos; start = end + 1)
-        parts.push_back(path.substr(start, end - start));
-    parts.push_back(path.substr(start));
-    return parts;
+    return StoredNameProblem(package::SplitEntryPath(path));
 }
 
 std::string JoinEntryPath(const std::vector<std::string>& parts) {
@@ -114,7 +118,7 @@ std::string Printable(const std::string& name) {
 }
 
 std::string ShownName(const std::string& name) {
-    std::vector<std::string> parts = SplitEntryPath(name);
+    std::vector<std::string> parts = package::SplitEntryPath(name);
     for (std::string& part : parts)
         part = Printable(part);
     return JoinEntryPath(parts);

@@ -10,18 +10,15 @@
 
 namespace packer {
 
-// Why `name` cannot name a packed file or one of its folders, or an empty string when it can.
-std::string NameProblem(const std::string& name);
-
 // Why the stored name made of `parts` (folders, then the file) cannot name a packed file, or an
-// empty string when it can: every part a name NameProblem accepts, the whole fitting a header.
+// empty string when it can: the entry name rule (package/EntryName.h), and printable ASCII only,
+// as the stub decodes names with the target machine's code page.
 std::string StoredNameProblem(const std::vector<std::string>& parts);
 
 // StoredNameProblem of a stored name as read from a package.
 std::string EntryPathProblem(const std::string& path);
 
-// A stored name's parts, split at each backslash, and back.
-std::vector<std::string> SplitEntryPath(const std::string& path);
+// A stored name's parts joined by backslashes (package::SplitEntryPath splits them).
 std::string JoinEntryPath(const std::vector<std::string>& parts);
 
 // The name as Windows compares file names, so that two entries that would overwrite each other

@@ -7,6 +7,7 @@
 #include "packer/PackError.h"
 #include "packer/Reading.h"
 
+#include "package/EntryName.h"
 #include "package/EntryWalk.h"
 
 #include <optional>
@@ -53,7 +54,7 @@ void CheckTargets(package::ByteSource& file, std::uint64_t headerOffset, const f
         const std::string name = package::HeaderName(entry.header);
         if (!EntryPathProblem(name).empty())
             return true;
-        const std::vector<std::string> parts = SplitEntryPath(name);
+        const std::vector<std::string> parts = package::SplitEntryPath(name);
         const std::optional<NameClash> clash =
             names.Add(parts, static_cast<std::size_t>(entry.index));
         if (clash) {
@@ -111,7 +112,7 @@ ExtractSummary ExtractPackage(package::ByteSource& file, const fs::path& folder,
                 ++summary.skipped;
                 return true;
             }
-            const std::vector<std::string> parts = SplitEntryPath(name);
+            const std::vector<std::string> parts = package::SplitEntryPath(name);
             MakeFolders(folder, parts);
             PendingOutput output(PathIn(folder, parts, parts.size()), existing);
             CopyRange(file, entry.payloadOffset, entry.header.size, output,

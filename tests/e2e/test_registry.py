@@ -140,26 +140,6 @@ class TestDeploymentCode:
         run_named(wine, pack, tmp_path, "setupABCDEFGHIJKLus.exe", *REFUSED_LAUNCH)
         self.assert_nothing_written(tmp_path)
 
-    def test_code_shorter_than_twelve_characters_writes_nothing(self, wine, pack, tmp_path):
-        run_named(wine, pack, tmp_path, "setup-ABCDEFGHIJK.exe", *REFUSED_LAUNCH)
-        self.assert_nothing_written(tmp_path)
-
-    def test_dash_only_in_a_folder_name_writes_nothing(self, wine, pack, tmp_path):
-        run_named(wine, pack, tmp_path, "setup.exe", *REFUSED_LAUNCH,
-                  folder=tmp_path / "deploy-ABCDEFGHIJKLus")
-        self.assert_nothing_written(tmp_path)
-
-    def test_code_followed_by_the_extension_has_no_region(self, wine, pack, tmp_path):
-        run_named(wine, pack, tmp_path, "setup-abcDEF123456.exe", *REFUSED_LAUNCH)
-        values = machine_values(tmp_path, PRODUCT)
-        assert values is not None, "the product key was not created"
-        assert {k: v for k, v in values.items() if k in DEPLOYMENT_VALUES} == {
-            "Confirm_d": ("REG_DWORD", 1),
-            "CQHSMode": ("REG_DWORD", 1),
-            "DCode": ("REG_SZ", "abcDEF123456"),
-            "CQHSLogin": ("REG_DWORD", 0),
-        }
-
     def test_lower_case_region_is_written_in_upper_case(self, wine, pack, tmp_path):
         run_named(wine, pack, tmp_path, "setup-ABCDEFGHIJKLus.exe", *REFUSED_LAUNCH)
         values = machine_values(tmp_path, PRODUCT)
@@ -170,13 +150,6 @@ class TestDeploymentCode:
         # The 32-bit view only: nothing in the 64-bit product key, nothing in the business one.
         assert machine_values(tmp_path, VENDOR, view="64") is None
         assert machine_values(tmp_path, BUSINESS) is None
-
-    def test_two_dashes_use_the_text_after_the_last(self, wine, pack, tmp_path):
-        run_named(wine, pack, tmp_path, "setup-ZZZZZZZZZZZZzz-QRSTUVWXYZ12de.exe",
-                  *REFUSED_LAUNCH)
-        values = machine_values(tmp_path, PRODUCT)
-        assert values["DCode"] == ("REG_SZ", "QRSTUVWXYZ12DE")
-        assert values["CloudRegion"] == ("REG_SZ", "DE")
 
     def test_non_ascii_letters_count_and_keep_their_case(self, wine, pack, tmp_path):
         # A with diaeresis in the code, e acute in the region: letters by the system's rules;

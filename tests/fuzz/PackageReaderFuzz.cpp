@@ -3,6 +3,7 @@
 // agree: a file the checker accepts is one the stub extracts completely, entry for entry, under
 // names that stay in its folder. The stub's verifying reader must hand out exactly the file's
 // bytes, accept the package against a digest made for it, and refuse it against any other.
+#include "package/EntryName.h"
 #include "package/EntryWalk.h"
 #include "package/PackageFormat.h"
 #include "package/PackageStream.h"

@@ -1,7 +1,10 @@
+// The one rule for entry names (package/EntryName.h) as the stub and the packing tool apply it,
+// in one table: what the rule says of each stored name, that the stub takes exactly the names it
+// accepts, and what the tool says, which adds printable ASCII to the rule.
 #include "packer/EntryNames.h"
 #include "packer/NameClashes.h"
 
-#include "package/PackageFormat.h"
+#include "package/EntryName.h"
 
 #include <gtest/gtest.h>
 
@@ -10,121 +13,137 @@
 
 namespace {
 
-using packer::EntryPathProblem;
-using packer::NameProblem;
-using packer::StoredNameProblem;
+using package::NameFault;
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-TEST(EntryNames, OrdinaryNamesAreAccepted) {
-    const std::vector<std::string> names = {"setup.msi",
-                                            "run.bat",
-                                            "a",
-                                            "uninst.iss",
-                                            "...x",
-                                            "x..y",
-                                            "a b.txt",
-                                            "COM10",
-                                            "console.log",
-                                            "nul_device.txt",
-                                            std::string(259, 'n')};
-    for (const std::string& name : names)
-        EXPECT_EQ(NameProblem(name), "") << name;
+// The name as the stub decodes it on a single-byte code page that keeps Latin-1.
+std::wstring Decoded(const std::string& bytes) {
+    std::wstring name;
+    for (const char c : bytes)
+        name += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return name;
 }
 
-TEST(EntryNames, LengthIsBoundedBy259Bytes) {
-    EXPECT_EQ(NameProblem(std::string(260, 'n')),
-              "the name is 260 bytes long; at most 259 fit a header");
+// 43 parts of "abcde" and "x": 259 bytes, the most a header holds.
+std::string LongestPath() {
+    std::string path;
+    for (int i = 0; i < 43; ++i)
+        path += "abcde\\";
+    return path + "x";
 }
 
-TEST(EntryNames, EveryRefusalNamesItsCause) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"", "the name is empty"},
-        {".", "names a folder"},
-        {"..", "names a folder"},
-        {"a\\b", "path separator '\\'"},
-        {"..\\evil.exe", "path separator '\\'"},
-        {"a/b", "path separator '/'"},
-        {"C:x", "':'"},
-        {"file.txt:stream", "alternate data stream"},
-        {"a<b", "does not allow '<'"},
-        {"what?", "does not allow '?'"},
-        {"star*", "does not allow '*'"},
-        {"pipe|x", "does not allow '|'"},
-        {"quote\"x", "does not allow '\"'"},
-        {"trailing.", "trailing dot or space"},
-        {"trailing ", "trailing dot or space"},
-        {"CON", "reserved device name"},
-        {"nul.txt", "reserved device name"},
-        {"Com1.log", "reserved device name"},
-        {"lpt9", "reserved device name"},
-        {"aux .txt", "reserved device name"},
-        {"tab\there", "byte \\x09 at position 3 is not printable ASCII"},
-        {"caf\xE9", "byte \\xE9 at position 3"},
-        {"\xC3\xA9t\xC3\xA9", "ANSI code page"},
-        {std::string("nul\0x", 5), "byte \\x00 at position 3"},
-        {"del\x7F", "byte \\x7F"},
-    };
-    for (const auto& [name, cause] : cases) {
-        const std::string problem = NameProblem(name);
-        EXPECT_TRUE(Contains(problem, cause))
-            << "name '" << packer::Printable(name) << "': got '" << problem << "'";
+struct NameCase {
+    std::string name; // as stored
+    NameFault fault;  // what the rule says, for the stub and the tool alike
+    std::string tool; // part of the tool's refusal; empty when the tool takes the name
+};
+
+const std::vector<NameCase> kCases = {
+    // Names and paths both take.
+    {"setup.msi", NameFault::none, ""},
+    {"a", NameFault::none, ""},
+    {"...x", NameFault::none, ""},
+    {"x..y", NameFault::none, ""},
+    {"a b.txt", NameFault::none, ""},
+    {"COM10", NameFault::none, ""},
+    {"console.log", NameFault::none, ""},
+    {"nul_device.txt", NameFault::none, ""},
+    {std::string(259, 'n'), NameFault::none, ""},
+    {"data\\lang\\de\\readme.txt", NameFault::none, ""},
+    {LongestPath(), NameFault::none, ""},
+    // Too long for a header.
+    {std::string(260, 'n'), NameFault::tooLong,
+     "the name is 260 bytes long; at most 259 fit a header"},
+    {LongestPath() + "y", NameFault::tooLong,
+     "the path is 260 bytes long; at most 259 fit a header"},
+    // Out of the folder, or no file.
+    {"", NameFault::empty, "the name is empty"},
+    {".", NameFault::currentFolder, "'.' names a folder, not a file"},
+    {"..", NameFault::parentFolder, "'..' names a folder, not a file"},
+    {"\\root.txt", NameFault::empty, "the path has an empty part"},
+    {"data\\", NameFault::empty, "empty part"},
+    {"data\\\\a.cab", NameFault::empty, "empty part"},
+    {"..\\evil.exe", NameFault::parentFolder,
+     "the path holds '..', which would lead out of its folder"},
+    {"data\\..\\..\\evil.exe", NameFault::parentFolder, "'..'"},
+    {"data\\.\\a.cab", NameFault::currentFolder, "the path holds '.', which names the folder"},
+    {"a/b", NameFault::separator, "the name holds the path separator '/'"},
+    {"data\\a/b.cab", NameFault::separator,
+     "its part 'a/b.cab': the name holds the path separator '/'"},
+    {"C:x", NameFault::colon, "the name holds ':'"},
+    {"C:\\evil.exe", NameFault::colon, "its part 'C:': the name holds ':'"},
+    {"file.txt:stream", NameFault::colon, "alternate data stream"},
+    {"data\\x:stream", NameFault::colon, "its part 'x:stream'"},
+    // Characters Windows does not take.
+    {"tab\there", NameFault::control, "byte \\x09 at position 3 is not printable ASCII"},
+    {std::string("nul\0x", 5), NameFault::control, "byte \\x00 at position 3"},
+    {"del\x7F", NameFault::control, "byte \\x7F at position 3"},
+    {"a\\tab\tx", NameFault::control, "its part 'tab\\x09x': byte \\x09 at position 3"},
+    {"a<b", NameFault::reservedCharacter, "Windows does not allow '<' in a file name"},
+    {"a>b", NameFault::reservedCharacter, "does not allow '>'"},
+    {"what?", NameFault::reservedCharacter, "does not allow '?'"},
+    {"star*", NameFault::reservedCharacter, "does not allow '*'"},
+    {"pipe|x", NameFault::reservedCharacter, "does not allow '|'"},
+    {"quote\"x", NameFault::reservedCharacter, "does not allow '\"'"},
+    {"data\\a?.txt", NameFault::reservedCharacter, "its part 'a?.txt': Windows does not allow"},
+    // Names Windows creates as another file, or opens as a device.
+    {"trailing.", NameFault::trailingDotOrBlank, "Windows drops a trailing dot or space"},
+    {"trailing ", NameFault::trailingDotOrBlank, "trailing dot or space"},
+    {"...", NameFault::trailingDotOrBlank, "trailing dot or space"},
+    {"data.\\a.cab", NameFault::trailingDotOrBlank, "its part 'data.': Windows drops"},
+    {"dir \\a", NameFault::trailingDotOrBlank, "its part 'dir ': Windows drops"},
+    {"CON", NameFault::deviceName, "'CON' is a reserved device name on Windows"},
+    {"nul.txt", NameFault::deviceName, "reserved device name"},
+    {"Com1.log", NameFault::deviceName, "reserved device name"},
+    {"lpt9", NameFault::deviceName, "reserved device name"},
+    {"aux .txt", NameFault::deviceName, "reserved device name"},
+    {"data\\CON\\a.cab", NameFault::deviceName, "its part 'CON': 'CON' is a reserved device"},
+    // What the tool adds: printable ASCII only, as the stub decodes with the target's code page.
+    {"caf\xE9", NameFault::none, "byte \\xE9 at position 3"},
+    {"\xC3\xA9t\xC3\xA9", NameFault::none, "ANSI code page"},
+    {"d\xC3\xA4ta\\a.cab", NameFault::none, "its part 'd\\xC3\\xA4ta': byte \\xC3 at position 1"},
+};
+
+TEST(EntryNameRule, TheStubAndTheToolJudgeEachNameByTheOneRule) {
+    for (const NameCase& c : kCases) {
+        const std::string shown = packer::ShownName(c.name);
+        EXPECT_EQ(static_cast<int>(package::CheckEntryPath(c.name).fault),
+                  static_cast<int>(c.fault))
+            << shown;
+        EXPECT_EQ(package::IsSafeEntryPath(Decoded(c.name)), c.fault == NameFault::none) << shown;
+        const std::string problem = packer::EntryPathProblem(c.name);
+        if (c.tool.empty())
+            EXPECT_EQ(problem, "") << shown;
+        else
+            EXPECT_TRUE(Contains(problem, c.tool)) << shown << ": got '" << problem << "'";
     }
 }
 
-TEST(EntryNames, NoNameTheStubWouldSkipIsAccepted) {
-    // The stub skips names that are not plain; the tool must never write one it would skip.
-    for (const char* name :
-         {"a", "ok.txt", "a\\b", "a/b", "..", ".", "c:", "x:y", "\\", "/", ".. ", "...", "", "CON",
-          "nul.txt", "trailing.", "blank ", "tab\there", "x\x7F"}) {
-        const std::string text = name;
-        const bool plain = package::IsPlainFileName(std::wstring(text.begin(), text.end()));
-        EXPECT_TRUE(plain || !NameProblem(text).empty()) << "accepted: " << text;
-    }
-    // Nor a path the stub would not take as one inside its folder.
-    for (const char* path :
-         {"data\\a.cab", "a\\b\\c", "\\a", "a\\", "a\\\\b", "..\\a", "a\\..\\b", ".\\a", "a\\.",
-          "C:\\a", "a\\c:", "CON\\a", "a\\aux.txt", "dir.\\a", "dir \\a", "a/b\\c", "a\\tab\tx"}) {
-        const std::string text = path;
-        const bool safe = package::IsSafeEntryPath(std::wstring(text.begin(), text.end()));
-        EXPECT_EQ(safe, EntryPathProblem(text).empty()) << text;
-    }
-}
-
-TEST(EntryPaths, FolderNamesAndTheFilesNameMakeOneStoredName) {
-    EXPECT_EQ(StoredNameProblem({"data", "lang", "de", "readme.txt"}), "");
-    EXPECT_EQ(EntryPathProblem("data\\lang\\de\\readme.txt"), "");
-    std::vector<std::string> longest(43, "abcde"); // 43 * 6 - 1 = 257 bytes, then "\\x"
-    longest.push_back("x");
-    EXPECT_EQ(StoredNameProblem(longest), "") << packer::JoinEntryPath(longest).size();
-    longest.back() = "xy";
-    EXPECT_EQ(StoredNameProblem(longest), "the path is 260 bytes long; at most 259 fit a header");
-}
-
-TEST(EntryPaths, EveryRefusalNamesItsCause) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"\\root.txt", "empty part"},
-        {"data\\", "empty part"},
-        {"data\\\\a.cab", "empty part"},
-        {"..\\evil.exe", "the path holds '..', which would lead out of its folder"},
-        {"data\\..\\..\\evil.exe", "'..'"},
-        {"data\\.\\a.cab", "the path holds '.'"},
-        {"C:\\evil.exe", "its part 'C:': the name holds ':'"},
-        {"data\\CON\\a.cab", "its part 'CON': 'CON' is a reserved device name"},
-        {"data.\\a.cab", "its part 'data.': Windows drops a trailing dot"},
-        {"data\\a/b.cab", "its part 'a/b.cab': the name holds the path separator '/'"},
-        {"d\xC3\xA4ta\\a.cab", "its part 'd\\xC3\\xA4ta': byte \\xC3 at position 1"},
-    };
-    for (const auto& [path, cause] : cases) {
-        const std::string problem = EntryPathProblem(path);
-        EXPECT_TRUE(Contains(problem, cause))
-            << "path '" << packer::ShownName(path) << "': got '" << problem << "'";
-    }
-    // A part that holds a backslash itself (a Linux file name) is no folder.
-    EXPECT_TRUE(Contains(StoredNameProblem({"data", "a\\b.txt"}),
+TEST(EntryNameRule, TheFaultIsPlacedInItsPartAndCharacter) {
+    const package::NameVerdict verdict = package::CheckEntryPath("data\\lang\\d<e?.txt");
+    EXPECT_EQ(verdict.fault, NameFault::reservedCharacter);
+    EXPECT_EQ(verdict.part, 2u);
+    EXPECT_EQ(verdict.position, 1u);
+    // A part given apart that holds a backslash itself (a Linux file name) is no folder.
+    const package::NameVerdict apart =
+        package::CheckEntryName(std::vector<std::string_view>{"data", "a\\b.txt"});
+    EXPECT_EQ(apart.fault, NameFault::separator);
+    EXPECT_EQ(apart.part, 1u);
+    EXPECT_TRUE(Contains(packer::StoredNameProblem({"data", "a\\b.txt"}),
                          "its part 'a\\x5Cb.txt': the name holds the path separator '\\'"));
+    EXPECT_EQ(packer::StoredNameProblem({"data", "lang", "de", "readme.txt"}), "");
+}
+
+TEST(EntryNameRule, TheStubJudgesTheNameAsDecoded) {
+    // Superscript digits make a device of a decoded name; other letters beyond ASCII are the
+    // stub's to take, as the tool never stores them.
+    EXPECT_FALSE(package::IsSafeEntryPath(L"data\\COM\u00B9.txt"));
+    EXPECT_TRUE(package::IsSafeEntryPath(L"caf\u00E9\\\u0416.txt"));
+    EXPECT_FALSE(package::IsSafeEntryPath(L"data\\\u0416\x7F"));
+    EXPECT_EQ(package::SplitEntryPath(L"a\\b\\c"), (std::vector<std::wstring>{L"a", L"b", L"c"}));
 }
 
 TEST(EntryPaths, ShownNamesKeepTheFolderSeparators) {

@@ -44,30 +44,6 @@ TEST(FileExceptionText, GetErrorMessageStaysInsideTheBuffer) {
     EXPECT_FALSE(error.GetErrorMessage(buffer, 0));
 }
 
-TEST(FileExceptionCause, FollowsTheSystemErrorCode) {
-    const struct {
-        std::uint32_t code;
-        int cause;
-    } cases[] = {
-        {0, CFileException::none},
-        {2, CFileException::fileNotFound},
-        {6, CFileException::fileNotFound},
-        {3, CFileException::badPath},
-        {4, CFileException::tooManyOpenFiles},
-        {5, CFileException::accessDenied},
-        {16, CFileException::removeCurrentDir},
-        {32, CFileException::sharingViolation},
-        {33, CFileException::lockViolation},
-        {38, CFileException::endOfFile},
-        {39, CFileException::diskFull},
-        {112, CFileException::diskFull},
-        {1, CFileException::genericException},
-        {0xFFFFFFFFu, CFileException::genericException},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(CFileException::OsErrorToCause(c.code), c.cause) << "code " << c.code;
-}
-
 TEST(FileExceptionCause, SetKeepsCodeAndName) {
     CFileException error;
     error.Set(32, L"C:\\x.bin");

@@ -319,43 +319,7 @@ TEST(PayloadBounds, HugeSizesDoNotWrapAround) {
     EXPECT_TRUE(PayloadFits(0, UINT64_MAX, UINT64_MAX));
 }
 
-// ---- Plain file names ---------------------------------------------------------------------------
-
-TEST(PlainFileNames, OrdinaryNamesArePlain) {
-    for (const wchar_t* name :
-         {L"setup.msi", L"run.bat", L"a", L"...x", L"x..y", L"a b.txt", L"caf\u00E9", L"COM10"})
-        EXPECT_TRUE(package::IsPlainFileName(name)) << std::wstring(name).size();
-}
-
-TEST(PlainFileNames, NamesThatLeaveTheFolderAreNot) {
-    for (const wchar_t* name : {L"", L".", L"..", L"..\\x", L"../x", L"a\\b", L"a/b", L"C:x",
-                                L"x:stream", L"\\x", L"/etc", L"x\\"})
-        EXPECT_FALSE(package::IsPlainFileName(name)) << "accepted: " << name;
-}
-
-TEST(PlainFileNames, NamesWindowsWouldNotCreateAsGivenAreNot) {
-    for (const std::wstring& name :
-         {std::wstring(L"CON"), std::wstring(L"nul.txt"), std::wstring(L"com1.log"),
-          std::wstring(L"trailing."), std::wstring(L"blank "), std::wstring(L"tab\there"),
-          std::wstring(L"line\n"), std::wstring(L"del\x7F"), std::wstring(L"\x1F"),
-          std::wstring(L"a\x01z")})
-        EXPECT_FALSE(package::IsPlainFileName(name)) << "accepted, length " << name.size();
-}
-
-// ---- Entry paths and the extraction folder's names -------------------------------------------------
-
-// A tree below the folder: plain names joined by single backslashes, nothing that leaves it.
-TEST(EntryPaths, PlainNamesJoinedByBackslashes) {
-    for (const wchar_t* path : {L"setup.msi", L"data\\a.cab", L"data\\lang\\de\\readme.txt"})
-        EXPECT_TRUE(package::IsSafeEntryPath(path)) << path;
-    for (const wchar_t* path :
-         {L"", L"\\x", L"x\\", L"a\\\\b", L"..\\x", L"data\\..\\..\\x", L"data\\.\\x",
-          L"C:\\x", L"C:x", L"data/x", L"data\\x:stream", L"data\\nul.txt", L"data.\\x",
-          L"data \\x"})
-        EXPECT_FALSE(package::IsSafeEntryPath(path)) << "accepted: " << path;
-    EXPECT_EQ(package::EntryPathComponents(L"a\\b\\c"),
-              (std::vector<std::wstring>{L"a", L"b", L"c"}));
-}
+// ---- The extraction folder's names --------------------------------------------------------------
 
 TEST(FolderNames, AFreshNameIsSixteenHexDigitsAfterTheBase) {
     EXPECT_EQ(package::FreshFolderName(0x0123456789abcdefULL), L"unpack.0123456789abcdef");

@@ -31,11 +31,4 @@ TEST(ProductKeyChoice, OnlyServerModeOneSelectsTheBusinessKey) {
             << "mode " << mode;
 }
 
-TEST(ProductKeyChoice, OnlyBasedTypeOneKeepsTheUserOut) {
-    EXPECT_TRUE(MachineDecidesAlone(1));
-    EXPECT_FALSE(MachineDecidesAlone(0));
-    EXPECT_FALSE(MachineDecidesAlone(2));
-    EXPECT_FALSE(MachineDecidesAlone(0x80000001u));
-}
-
 } // namespace

@@ -1,5 +1,6 @@
-// Recording a deployment code in Wine's registry, and the system's letter-or-digit test that
-// decides which codes are well formed.
+// Recording a deployment code in Wine's registry. Which codes are well formed is the parser's
+// (tests/unit/DeploymentCodeParseTest.cpp); the system's classification of letters comes in end
+// to end (tests/e2e/test_registry.py).
 #include "RegistryTestSupport.h"
 #include "TestSupport.h"
 
@@ -45,6 +46,15 @@ TEST_F(DeploymentValues, CodeAndRegionCreateTheKeyAndFillIt) {
     }
 }
 
+TEST_F(DeploymentValues, ACodeWithoutARegionLeavesTheRegionOut) {
+    EXPECT_EQ(WriteDeploymentValues({L"abcDEF123456", L""}), 1);
+
+    EXPECT_EQ(Sorted(RawValueNames(HKEY_LOCAL_MACHINE, kProduct)),
+              Sorted({L"Confirm_d", L"CQHSMode", L"DCode", L"CQHSLogin"}));
+    EXPECT_EQ(ReadRawValue(HKEY_LOCAL_MACHINE, kProduct, L"DCode").data,
+              Utf16Bytes(L"abcDEF123456"));
+}
+
 TEST_F(DeploymentValues, AlwaysTheProductKeyWhateverTheServerMode) {
     ASSERT_EQ(SetRawDword(HKEY_LOCAL_MACHINE, kProduct, L"QHServerMode", 1), ERROR_SUCCESS);
     ASSERT_EQ(CreateRawKey(HKEY_LOCAL_MACHINE, kBusiness), ERROR_SUCCESS);
@@ -64,24 +74,6 @@ TEST_F(DeploymentValues, KeyThatCannotBeCreatedWritesNothingAnywhere) {
     for (const wchar_t* name : kValueNames)
         EXPECT_EQ(ReadRawValue(HKEY_LOCAL_MACHINE, L"", name).status, ERROR_FILE_NOT_FOUND)
             << Narrow(name) << " written into the root of HKEY_LOCAL_MACHINE";
-}
-
-// --- Letters and digits --------------------------------------------------------------------------
-
-TEST(DeploymentLetters, AsciiLettersAndDigits) {
-    for (const wchar_t c : std::wstring(L"09azAZ"))
-        EXPECT_TRUE(IsLetterOrDigit(c)) << static_cast<int>(c);
-    for (const wchar_t c : std::wstring(L".-_ \\/:@[`{"))
-        EXPECT_FALSE(IsLetterOrDigit(c)) << static_cast<int>(c);
-}
-
-TEST(DeploymentLetters, NonAsciiLettersCountAndNonAsciiPunctuationDoesNot) {
-    // e acute, sharp s, Cyrillic Zhe, Greek omega.
-    for (const wchar_t c : std::wstring(L"\u00e9\u00df\u0416\u03c9"))
-        EXPECT_TRUE(IsLetterOrDigit(c)) << static_cast<int>(c);
-    // No-break space, section sign, en dash, left double quotation mark.
-    for (const wchar_t c : std::wstring(L"\u00a0\u00a7\u2013\u201c"))
-        EXPECT_FALSE(IsLetterOrDigit(c)) << static_cast<int>(c);
 }
 
 } // namespace

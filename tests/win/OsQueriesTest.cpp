@@ -58,13 +58,16 @@ const ChildRegistration failingRtl(L"os-class-failing-rtl", [] {
     g_os.GetProcAddress = WithFailingRtlGetVersion;
     return CUtility::GetOSVersionClass();
 });
+const ChildChecks kNoVersion = {"the class is 0", "the record's version is zeroed",
+                                "the record's size is set"};
 const ChildRegistration noVersion(L"os-class-no-version", [] {
     g_os.GetProcAddress = WithoutRtlGetVersion;
     g_os.GetVersionExW = FailingGetVersionEx;
     OSVERSIONINFOEXW record;
     std::memset(&record, 0xAB, sizeof record);
     const int result = CUtility::GetOSVersionClass(&record);
-    return record.dwMajorVersion == 0 && record.dwOSVersionInfoSize == 284 ? result : 99;
+    return kNoVersion.ExitCode(
+        {result == 0, record.dwMajorVersion == 0, record.dwOSVersionInfoSize == 284});
 });
 const ChildRegistration preVista(L"pre-vista", [] { return CUtility::IsPreVista(); });
 const ChildRegistration preVistaNoVersion(L"pre-vista-no-version", [] {
@@ -125,7 +128,8 @@ TEST(OsVersionClass, FollowsTheReportedRelease) {
 }
 
 TEST(OsVersionClass, NoVersionAtAllIsClassZeroWithAZeroedRecord) {
-    EXPECT_EQ(VersionedRun(L"")(L"os-class-no-version"), 0);
+    const int code = VersionedRun(L"")(L"os-class-no-version");
+    EXPECT_EQ(code, 0) << kNoVersion.Failed(code);
 }
 
 TEST(IsPreVista, AsksForTheMajorVersion) {

@@ -114,8 +114,8 @@ std::wstring ThisExecutable() {
     return self;
 }
 
-int SpawnChild(const std::wstring& name) {
-    return SpawnChildFrom(ThisExecutable(), name);
+int SpawnChild(const std::wstring& name, DWORD timeoutMs) {
+    return SpawnChildFrom(ThisExecutable(), name, timeoutMs);
 }
 
 UniqueHandle StartChildFrom(const std::wstring& executable, const std::wstring& name) {
@@ -131,15 +131,42 @@ UniqueHandle StartChildFrom(const std::wstring& executable, const std::wstring& 
     return UniqueHandle(info.hProcess);
 }
 
-int SpawnChildFrom(const std::wstring& executable, const std::wstring& name) {
+int SpawnChildFrom(const std::wstring& executable, const std::wstring& name, DWORD timeoutMs) {
     const UniqueHandle process = StartChildFrom(executable, name);
-    if (!process)
+    if (!process) {
+        ADD_FAILURE() << "child '" << Narrow(name) << "' of " << Narrow(executable)
+                      << " could not be started (error " << ::GetLastError() << ")";
         return -1;
-    ::WaitForSingleObject(process.get(), INFINITE);
+    }
+    if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.get(), 1);
+        ::WaitForSingleObject(process.get(), 10000);
+        ADD_FAILURE() << "child '" << Narrow(name) << "' did not end within " << timeoutMs
+                      << " ms; terminated";
+        return -1;
+    }
     DWORD code = 0;
     if (!::GetExitCodeProcess(process.get(), &code))
         return -1;
     return static_cast<int>(code);
+}
+
+int ChildChecks::ExitCode(std::initializer_list<bool> holds) const {
+    int number = 1;
+    for (const bool held : holds) {
+        if (!held)
+            return number;
+        ++number;
+    }
+    return 0;
+}
+
+std::string ChildChecks::Failed(int exitCode) const {
+    if (exitCode == 0)
+        return "every check held";
+    if (exitCode < 1 || static_cast<std::size_t>(exitCode) > names_.size())
+        return "exit code " + std::to_string(exitCode) + " names none of the child's checks";
+    return "the child's check " + std::to_string(exitCode) + " failed: " + names_[exitCode - 1];
 }
 
 std::wstring PackedCopyOfThisExecutable(const Entries& entries, const std::wstring& path) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -52,12 +53,27 @@ struct ChildRegistration {
 };
 int RunChild(const std::wstring& name);
 // Starts this test binary (or a copy of it at `executable`) in child mode and waits; returns its
-// exit code, or -1.
-int SpawnChild(const std::wstring& name);
-int SpawnChildFrom(const std::wstring& executable, const std::wstring& name);
+// exit code, or -1 when it could not be started or did not end within `timeoutMs`. A child that
+// does not end fails the test and is terminated, so that a hang is reported, not waited out.
+constexpr DWORD kChildTimeoutMs = 30000;
+int SpawnChild(const std::wstring& name, DWORD timeoutMs = kChildTimeoutMs);
+int SpawnChildFrom(const std::wstring& executable, const std::wstring& name,
+                   DWORD timeoutMs = kChildTimeoutMs);
 std::wstring ThisExecutable();
 // The same without waiting: the child's process handle, empty when it could not be started.
 UniqueHandle StartChildFrom(const std::wstring& executable, const std::wstring& name);
+
+// The checks a child makes, named in order. The child exits with ExitCode: 0 when all hold,
+// otherwise the number (from 1) of the first that fails, which the parent's Failed names.
+class ChildChecks {
+public:
+    ChildChecks(std::initializer_list<const char*> names) : names_(names) {}
+    [[nodiscard]] int ExitCode(std::initializer_list<bool> holds) const;
+    [[nodiscard]] std::string Failed(int exitCode) const;
+
+private:
+    std::vector<const char*> names_;
+};
 
 // Packages of (name, content) entries, in order.
 using Entries = std::vector<std::pair<std::string, std::string>>;
