@@ -39,12 +39,12 @@ bool InstallerJob::Follow(HANDLE suspendedProcess) noexcept {
 
 bool InstallerJob::NoneRunning() noexcept {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
-    return g_os.QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation,
-                                          &accounting, sizeof accounting, nullptr) &&
+    return ::QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation, &accounting,
+                                       sizeof accounting, nullptr) &&
            accounting.ActiveProcesses == 0;
 }
 
-std::vector<DWORD> InstallerJob::WaitForAll(DWORD boundMs) noexcept {
+std::vector<DWORD> InstallerJob::WaitForAll(DWORD boundMs) {
     if (!job_)
         return {};
     const ULONGLONG deadline = ::GetTickCount64() + boundMs;
@@ -65,29 +65,25 @@ std::vector<DWORD> InstallerJob::WaitForAll(DWORD boundMs) noexcept {
     }
 }
 
-std::vector<DWORD> InstallerJob::Running() noexcept {
+std::vector<DWORD> InstallerJob::Running() {
     std::vector<DWORD> ids;
     if (!job_)
         return ids;
-    try {
-        // Room for more processes than an installer leaves; the list is read again, larger,
-        // when it does not fit.
-        for (DWORD room = 64; room <= 65536; room *= 4) {
-            std::vector<ULONG_PTR> buffer(2 + room);
-            auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
-            list->NumberOfAssignedProcesses = room;
-            if (g_os.QueryInformationJobObject(
-                    job_.get(), JobObjectBasicProcessIdList, list,
-                    static_cast<DWORD>(buffer.size() * sizeof(ULONG_PTR)), nullptr)) {
-                for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i)
-                    ids.push_back(static_cast<DWORD>(list->ProcessIdList[i]));
-                return ids;
-            }
-            if (::GetLastError() != ERROR_MORE_DATA)
-                return ids;
+    // Room for more processes than an installer leaves; the list is read again, larger, when it
+    // does not fit.
+    for (DWORD room = 64; room <= 65536; room *= 4) {
+        std::vector<ULONG_PTR> buffer(2 + room);
+        auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+        list->NumberOfAssignedProcesses = room;
+        if (::QueryInformationJobObject(job_.get(), JobObjectBasicProcessIdList, list,
+                                        static_cast<DWORD>(buffer.size() * sizeof(ULONG_PTR)),
+                                        nullptr)) {
+            for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i)
+                ids.push_back(static_cast<DWORD>(list->ProcessIdList[i]));
+            return ids;
         }
-    } catch (...) {
-        ids.clear();
+        if (::GetLastError() != ERROR_MORE_DATA)
+            return ids;
     }
     return ids;
 }

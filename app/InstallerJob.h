@@ -2,7 +2,8 @@
 // them (a bootstrapper's second stage, an uninstaller that relaunches itself from a copy, a
 // script's `start`): the stub puts the installer into a job object before it runs a single
 // instruction, and waits for every process of the job, up to a bound chosen when the stub was
-// packed, before it deletes what they may still read. Nothing of the job is ever killed.
+// packed, before it deletes what they may still read. Nothing that ran is ever killed: only an
+// installer that could not be resumed, and so never ran an instruction, is ended (app/Launch.cpp).
 #pragma once
 
 #include "framework/UniqueHandle.h"
@@ -26,10 +27,10 @@ public:
     // Waits until no process of the job runs, or `boundMs` have passed. The job's completion
     // messages end the wait at once; since they may be lost, the job's count of active processes
     // is read as well. Returns the ids of the processes still running at the bound.
-    std::vector<DWORD> WaitForAll(DWORD boundMs) noexcept;
+    std::vector<DWORD> WaitForAll(DWORD boundMs);
 
     // The ids of the processes of the job that still run.
-    std::vector<DWORD> Running() noexcept;
+    std::vector<DWORD> Running();
 
 private:
     [[nodiscard]] bool NoneRunning() noexcept;

@@ -10,18 +10,14 @@ namespace {
 // Owned by the Administrators group, full access for SYSTEM and the administrators only: every
 // elevated stub, whichever account it runs as, opens it; nothing else may change or take it.
 constexpr wchar_t kMutexSddl[] = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
-constexpr wchar_t kAdministrators[] = L"S-1-5-32-544";
-constexpr wchar_t kSystem[] = L"S-1-5-18";
 
-// The owner of a kernel object as "S-1-5-..."; empty when it has none or cannot be read.
-std::wstring OwnerOf(HANDLE object) {
+// Copies the owner of a kernel object into `sid`; false when it has none or cannot be read.
+bool ReadOwner(HANDLE object, BYTE (&sid)[SECURITY_MAX_SID_SIZE]) noexcept {
     PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                          nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
-        return std::wstring();
-    const UniqueLocalMemory ownedDescriptor(descriptor);
-    return SidText(owner);
+    UniqueLocalMemory descriptor;
+    return ::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                             nullptr, nullptr, descriptor.put()) == ERROR_SUCCESS &&
+           owner != nullptr && ::CopySid(sizeof sid, sid, owner);
 }
 
 } // namespace
@@ -33,7 +29,6 @@ CInstanceMutex::CInstanceMutex(const wchar_t* name)
 
 void CInstanceMutex::Create() noexcept {
     mutex_.reset();
-    previousOwner_.clear();
     ownerIsAdministrative_ = false;
     const wchar_t* name = unnamed_ ? nullptr : name_.c_str();
 
@@ -51,18 +46,20 @@ void CInstanceMutex::Create() noexcept {
 }
 
 void CInstanceMutex::ReadPreviousOwner() noexcept {
-    try {
-        // A mutex that could not be opened at all is read for its owner alone; one whose owner
-        // cannot even be read was made to keep administrators out, which no stub does.
-        UniqueHandle readable;
-        if (!mutex_)
-            readable.reset(::OpenMutexW(READ_CONTROL, FALSE, name_.c_str()));
-        const HANDLE existing = mutex_ ? mutex_.get() : readable.get();
-        if (existing != nullptr)
-            previousOwner_ = OwnerOf(existing);
-    } catch (...) {
-        previousOwner_.clear();
-    }
-    ownerIsAdministrative_ = previousOwner_ == kAdministrators || previousOwner_ == kSystem;
+    // A mutex that could not be opened at all is read for its owner alone; one whose owner cannot
+    // even be read was made to keep administrators out, which no stub does.
+    UniqueHandle readable;
+    if (!mutex_)
+        readable.reset(::OpenMutexW(READ_CONTROL, FALSE, name_.c_str()));
+    const HANDLE existing = mutex_ ? mutex_.get() : readable.get();
+    if (existing != nullptr && ReadOwner(existing, previousOwner_))
+        ownerIsAdministrative_ = ::IsWellKnownSid(previousOwner_, WinBuiltinAdministratorsSid) ||
+                                 ::IsWellKnownSid(previousOwner_, WinLocalSystemSid);
     ::SetLastError(lastError_);
+}
+
+std::wstring CInstanceMutex::PreviousOwner() const {
+    return ::IsValidSid(const_cast<BYTE*>(previousOwner_))
+               ? SidText(const_cast<BYTE*>(previousOwner_))
+               : std::wstring();
 }

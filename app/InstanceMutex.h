@@ -20,12 +20,6 @@ public:
     CInstanceMutex(const CInstanceMutex&) = delete;
     CInstanceMutex& operator=(const CInstanceMutex&) = delete;
 
-    // Closes a mutex already held, then creates it again and records the error code seen right
-    // after, whether or not a handle came back, and the owner of a mutex that already existed.
-    void Create() noexcept;
-
-    // 183 (ERROR_ALREADY_EXISTS) or 5 (ERROR_ACCESS_DENIED) when the mutex was there before.
-    [[nodiscard]] DWORD LastError() const noexcept { return lastError_; }
     // Whether another stub holds it: it was there before, owned by the Administrators group or
     // SYSTEM.
     [[nodiscard]] bool AnotherInstanceRuns() const noexcept { return Existed() && !Squatted(); }
@@ -33,9 +27,14 @@ public:
     [[nodiscard]] bool Squatted() const noexcept { return Existed() && !ownerIsAdministrative_; }
     // The owner of a mutex that was there before, as "S-1-5-..."; empty when it has none or it
     // cannot be read.
-    [[nodiscard]] const std::wstring& PreviousOwner() const noexcept { return previousOwner_; }
+    [[nodiscard]] std::wstring PreviousOwner() const;
 
 private:
+    // Creates the mutex and records the error code seen right after, whether or not a handle came
+    // back (183, ERROR_ALREADY_EXISTS, or 5, ERROR_ACCESS_DENIED, when it was there before), and
+    // the owner of a mutex that already existed. Allocates nothing: it runs at start-up, before
+    // anything could take a failure.
+    void Create() noexcept;
     [[nodiscard]] bool Existed() const noexcept {
         return lastError_ == ERROR_ALREADY_EXISTS || lastError_ == ERROR_ACCESS_DENIED;
     }
@@ -45,7 +44,7 @@ private:
     UniqueHandle mutex_;
     bool unnamed_;
     std::wstring name_;
-    std::wstring previousOwner_;
+    BYTE previousOwner_[SECURITY_MAX_SID_SIZE] = {}; // an empty SID: none read
     bool ownerIsAdministrative_ = false;
 };
 

@@ -5,18 +5,14 @@
 
 #include <string>
 
-bool SelectProductKey(CRegistry& registry) noexcept {
+bool SelectProductKey(CRegistry& registry) {
     return registry.SetRootKey(HKEY_LOCAL_MACHINE) &&
            registry.SetKey(kProductKeyPlaceholder, FALSE);
 }
 
-bool RecordLaunchStart(CRegistry& registry) noexcept {
-    std::wstring utcText;
-    try {
-        utcText = CUtility::FormatTime(CUtility::LocalTimeToUtc(CUtility::GetCurrentLocalTime()));
-    } catch (...) {
-        return false; // no memory for the text: the launch goes ahead without it
-    }
+bool RecordLaunchStart(CRegistry& registry) {
+    const std::wstring utcText =
+        CUtility::FormatTime(CUtility::LocalTimeToUtc(CUtility::GetCurrentLocalTime()));
     return registry.WriteString(kStartTimeValue, utcText, REG_SZ) != 0;
 }
 

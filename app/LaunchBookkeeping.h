@@ -17,11 +17,11 @@ inline constexpr DWORD kNotLaunchedStatus = 999;
 // Selects the product key in use (the placeholder's resolution) under HKEY_LOCAL_MACHINE, never
 // creating it. True when it exists; without it the object would address the root of
 // HKEY_LOCAL_MACHINE, so the callers below write nothing then.
-[[nodiscard]] bool SelectProductKey(CRegistry& registry) noexcept;
+[[nodiscard]] bool SelectProductKey(CRegistry& registry);
 
 // "CloudAutoUpdateTimeStart" = the current time in UTC as "YYYY-MM-DD hh:mm:ss" (REG_SZ). True
 // when written.
-[[nodiscard]] bool RecordLaunchStart(CRegistry& registry) noexcept;
+[[nodiscard]] bool RecordLaunchStart(CRegistry& registry);
 
 // "CloudAutoUpdateStatus" = 0 when `launched`, else 999 (REG_DWORD). True when written.
 [[nodiscard]] bool RecordLaunchStatus(CRegistry& registry, bool launched) noexcept;

@@ -1,8 +1,7 @@
 #include "app/UnPackFileApp.h"
 
 #include "util/SystemCalls.h"
-
-#include <string>
+#include "util/SystemLibrary.h"
 
 namespace {
 
@@ -27,20 +26,14 @@ void CUnPackFileApp::SecureLibraryLoading() noexcept {
 void CUnPackFileApp::PreloadSystemLibraries() noexcept {
     ::SetDllDirectoryW(L""); // takes the current directory out of the search order
 
-    wchar_t system[MAX_PATH + 1] = {};
-    ::GetSystemDirectoryW(system, MAX_PATH);
-    ::SetDllDirectoryW(L"");
+    wchar_t path[MAX_PATH + 1];
+    if (SystemDirectoryPath(L"winspool.drv", L"", path))
+        g_os.LoadLibraryW(path);
 
-    try {
-        const std::wstring folder = std::wstring(system) + L"\\";
-        g_os.LoadLibraryW((folder + L"winspool.drv").c_str());
-
-        // Libraries missing on this Windows version simply stay unloaded.
-        for (const wchar_t* name : kSystemLibraries) {
-            ::SetDllDirectoryW(L"");
-            g_os.LoadLibraryW((folder + name + L".dll").c_str());
-        }
-    } catch (...) {
-        // Out of memory at start-up: the libraries load on demand as usual.
+    // Libraries missing on this Windows version simply stay unloaded.
+    for (const wchar_t* name : kSystemLibraries) {
+        ::SetDllDirectoryW(L"");
+        if (SystemDirectoryPath(name, L".dll", path))
+            g_os.LoadLibraryW(path);
     }
 }

@@ -28,18 +28,12 @@ CUnPackFileApp::CUnPackFileApp() noexcept {
 CUnPackFileApp::~CUnPackFileApp() = default;
 
 BOOL CUnPackFileApp::InitInstance() {
-    RunOutcome outcome; // a failure, unless the run says otherwise
-    try {
-        RunInputs inputs;
-        inputs.arguments = SplitArguments();
-        inputs.commandLine = ::GetCommandLineW();
-        inputs.guard = &theInstanceMutex;
-        inputs.waitForChildrenMs = package::ImageSettings().waitChildrenSeconds * 1000;
-        outcome = RunMainSequence(inputs);
-    } catch (...) {
-        // Out of memory, the one failure the operations leave to their thread's entry: what ran
-        // so far stays as it is, and the run ends as failed.
-    }
+    RunInputs inputs;
+    inputs.arguments = SplitArguments();
+    inputs.commandLine = ::GetCommandLineW();
+    inputs.guard = &theInstanceMutex;
+    inputs.waitForChildrenMs = package::ImageSettings().waitChildrenSeconds * 1000;
+    const RunOutcome outcome = RunMainSequence(inputs);
     if (package::ImageSettings().exitCode == package::ExitCodeChoice::installer)
         exitCode_ = outcome.code;
     if (exitCode_ != 0)

@@ -25,7 +25,7 @@ public:
     static void PreloadSystemLibraries() noexcept;
 
     // Records the deployment code and region carried in the executable's file name, if any.
-    static void ApplyDeploymentCode() noexcept;
+    static void ApplyDeploymentCode();
 
 private:
     std::uint32_t exitCode_ = 0;

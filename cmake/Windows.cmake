@@ -16,6 +16,7 @@ add_library(stubcore STATIC
     app/InstallerJob.cpp
     app/InstanceMutex.cpp
     app/Launch.cpp
+    app/RunFailure.cpp
     app/LaunchBookkeeping.cpp
     app/MainSequence.cpp
     app/PreloadLibraries.cpp
@@ -52,6 +53,13 @@ add_library(stubcore STATIC
 # wtsapi32 is not linked: WTSQueryUserToken is bound at its first call (util/SystemCalls.cpp).
 target_link_libraries(stubcore PUBLIC portable shell32 advapi32 user32)
 unpack_warnings(stubcore)
+# The stub's own code throws nothing and catches nothing: what the runtime would throw ends the run
+# (app/RunFailure.h), so it carries no unwind tables or landing pads. Function-local statics need
+# no lock: the stub's threads never run its logic at the same time (the main thread waits for the
+# worker, and the hash thread only hashes), and the lock would bring the thread library in.
+set(UNPACK_STUB_CODE_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables
+    -fno-threadsafe-statics)
+target_compile_options(stubcore PRIVATE ${UNPACK_STUB_CODE_OPTIONS})
 # Windows' headers cost most of each file's compile; parsed once, they give the same image.
 target_precompile_headers(stubcore PRIVATE <windows.h> <string> <vector>)
 
@@ -73,6 +81,7 @@ add_executable(UnPackFile WIN32
     framework/WinMain.cpp
 )
 target_link_libraries(UnPackFile PRIVATE stubcore stubresources)
+target_compile_options(UnPackFile PRIVATE ${UNPACK_STUB_CODE_OPTIONS})
 target_link_options(UnPackFile PRIVATE -s -mwindows -Wl,--gc-sections
                    -Wl,-Map=${CMAKE_CURRENT_BINARY_DIR}/UnPackFile.map)
 unpack_warnings(UnPackFile)

@@ -21,10 +21,6 @@ int CWinApp::Run() noexcept {
     CWinApp* app = Current();
     if (app == nullptr)
         return 0;
-    try {
-        (void)app->InitInstance();
-        return app->ExitInstance();
-    } catch (...) {
-        return 0;
-    }
+    (void)app->InitInstance();
+    return app->ExitInstance();
 }

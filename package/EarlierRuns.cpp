@@ -16,59 +16,50 @@ constexpr wchar_t kSystemSid[] = L"S-1-5-18";
 
 } // namespace
 
-bool MadeByARun(HANDLE folder, const std::wstring& ownerSid) noexcept {
-    try {
-        PSID owner = nullptr;
-        PACL dacl = nullptr;
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (g_os.GetSecurityInfo(folder, SE_FILE_OBJECT,
-                                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                 nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-            return false;
-        const UniqueLocalMemory owned(descriptor);
-        SECURITY_DESCRIPTOR_CONTROL control = 0;
-        DWORD revision = 0;
-        if (SidText(owner) != ownerSid || dacl == nullptr ||
-            !::GetSecurityDescriptorControl(descriptor, &control, &revision) ||
-            (control & SE_DACL_PROTECTED) == 0 || dacl->AceCount == 0)
-            return false;
-        for (DWORD i = 0; i < dacl->AceCount; ++i) {
-            ACE_HEADER* ace = nullptr;
-            if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||
-                ace->AceType != ACCESS_ALLOWED_ACE_TYPE)
-                return false;
-            const std::wstring grantee =
-                SidText(&reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart);
-            if (grantee != kSystemSid && grantee != ownerSid)
-                return false;
-        }
-        return true;
-    } catch (...) {
+bool MadeByARun(HANDLE folder, const std::wstring& ownerSid) {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (g_os.GetSecurityInfo(folder, SE_FILE_OBJECT,
+                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                             nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
+    const UniqueLocalMemory owned(descriptor);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (SidText(owner) != ownerSid || dacl == nullptr ||
+        !::GetSecurityDescriptorControl(descriptor, &control, &revision) ||
+        (control & SE_DACL_PROTECTED) == 0 || dacl->AceCount == 0)
+        return false;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        ACE_HEADER* ace = nullptr;
+        if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||
+            ace->AceType != ACCESS_ALLOWED_ACE_TYPE)
+            return false;
+        const std::wstring grantee = SidText(&reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart);
+        if (grantee != kSystemSid && grantee != ownerSid)
+            return false;
     }
+    return true;
 }
 
-void RemoveEarlierRuns(const ExtractionRoot& root, const std::wstring& ownerSid) noexcept {
-    try {
-        std::vector<std::wstring> names;
-        if (!ListFolder(root.folder.get(), names))
-            return;
-        OpenAtRequest open;
-        open.access = DELETE | FILE_LIST_DIRECTORY | READ_CONTROL;
-        open.options = FILE_DIRECTORY_FILE;
-        for (const std::wstring& name : names) {
-            if (!package::IsRunFolderName(name))
-                continue;
-            // One another run still holds (not sharing deletion) is in use, and is that run's to
-            // delete.
-            const UniqueFileHandle folder = OpenAt(root.folder.get(), name, open);
-            if (!folder || !MadeByARun(folder.get(), ownerSid))
-                continue;
-            std::vector<std::wstring> leftovers;
-            if (!CUtility::DeleteTree(folder.get(), root.path + name, &leftovers))
-                DeleteAtNextRestart(leftovers, logsource::kGetUnpackDir);
-        }
-    } catch (...) {
-        // Out of memory for a name: what is left stays for a later run.
+void RemoveEarlierRuns(const ExtractionRoot& root, const std::wstring& ownerSid) {
+    std::vector<std::wstring> names;
+    if (!ListFolder(root.folder.get(), names))
+        return;
+    OpenAtRequest open;
+    open.access = DELETE | FILE_LIST_DIRECTORY | READ_CONTROL;
+    open.options = FILE_DIRECTORY_FILE;
+    for (const std::wstring& name : names) {
+        if (!package::IsRunFolderName(name))
+            continue;
+        // One another run still holds (not sharing deletion) is in use, and is that run's to
+        // delete.
+        const UniqueFileHandle folder = OpenAt(root.folder.get(), name, open);
+        if (!folder || !MadeByARun(folder.get(), ownerSid))
+            continue;
+        std::vector<std::wstring> leftovers;
+        if (!CUtility::DeleteTree(folder.get(), root.path + name, &leftovers))
+            DeleteAtNextRestart(leftovers, logsource::kGetUnpackDir);
     }
 }

@@ -15,8 +15,8 @@
 
 // Whether the open folder (READ_CONTROL access) is one a run made for the owner `ownerSid`
 // ("S-1-5-32-544" for the Administrators group).
-[[nodiscard]] bool MadeByARun(HANDLE folder, const std::wstring& ownerSid) noexcept;
+[[nodiscard]] bool MadeByARun(HANDLE folder, const std::wstring& ownerSid);
 
 // Removes, in the root, every folder of a run's name that a run made, logging what stays until
 // the next restart.
-void RemoveEarlierRuns(const ExtractionRoot& root, const std::wstring& ownerSid) noexcept;
+void RemoveEarlierRuns(const ExtractionRoot& root, const std::wstring& ownerSid);

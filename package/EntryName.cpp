@@ -95,11 +95,6 @@ std::vector<std::basic_string_view<Char>> PartsOf(std::basic_string_view<Char> p
     return parts;
 }
 
-template <typename Char>
-std::vector<std::basic_string<Char>> Owned(const std::vector<std::basic_string_view<Char>>& views) {
-    return std::vector<std::basic_string<Char>>(views.begin(), views.end());
-}
-
 } // namespace
 
 NameVerdict CheckEntryName(const std::vector<std::string_view>& parts, NameCharacters characters) {
@@ -120,14 +115,6 @@ NameVerdict CheckEntryPath(std::wstring_view path, NameCharacters characters) {
 
 bool IsSafeEntryPath(const std::wstring& path) {
     return CheckEntryPath(path).Acceptable();
-}
-
-std::vector<std::string> SplitEntryPath(std::string_view path) {
-    return Owned(PartsOf(path));
-}
-
-std::vector<std::wstring> SplitEntryPath(std::wstring_view path) {
-    return Owned(PartsOf(path));
 }
 
 } // namespace package

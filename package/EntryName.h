@@ -66,7 +66,23 @@ struct NameVerdict {
 [[nodiscard]] bool IsSafeEntryPath(const std::wstring& path);
 
 // A stored name's parts, split at each backslash: "a\\b" gives "a" and "b", "" one empty part.
-std::vector<std::string> SplitEntryPath(std::string_view path);
-std::vector<std::wstring> SplitEntryPath(std::wstring_view path);
+// Inline, so that the stub, which splits decoded names only, carries no narrow string.
+template <typename Char>
+std::vector<std::basic_string<Char>> SplitEntryPathOf(std::basic_string_view<Char> path) {
+    std::vector<std::basic_string<Char>> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t separator = path.find(Char('\\'), start);
+        parts.emplace_back(path.substr(start, separator - start));
+        if (separator == std::basic_string_view<Char>::npos)
+            return parts;
+        start = separator + 1;
+    }
+}
+inline std::vector<std::string> SplitEntryPath(std::string_view path) {
+    return SplitEntryPathOf(path);
+}
+inline std::vector<std::wstring> SplitEntryPath(std::wstring_view path) {
+    return SplitEntryPathOf(path);
+}
 
 } // namespace package

@@ -33,10 +33,6 @@ std::size_t HeaderNameLength(const PackageEntryHeader& header) {
                                     header.name.begin());
 }
 
-std::string HeaderName(const PackageEntryHeader& header) {
-    return std::string(header.name.data(), HeaderNameLength(header));
-}
-
 bool SetHeaderName(PackageEntryHeader& header, const std::string& name) {
     if (name.size() > kMaxNameBytes)
         return false;

@@ -41,10 +41,13 @@ using HeaderBytes = std::array<std::uint8_t, kHeaderSize>;
 HeaderBytes EncodeHeader(const PackageEntryHeader& header);
 PackageEntryHeader DecodeHeader(const std::uint8_t* bytes); // reads kHeaderSize bytes
 
-// The name as stored: up to the first zero byte, never past the 260-byte field.
-std::string HeaderName(const PackageEntryHeader& header);
-// Its length in bytes.
+// Its length in bytes: up to the first zero byte, never past the 260-byte field.
 std::size_t HeaderNameLength(const PackageEntryHeader& header);
+// The name as stored. Inline, so that the stub, which decodes names itself, carries no narrow
+// string.
+inline std::string HeaderName(const PackageEntryHeader& header) {
+    return std::string(header.name.data(), HeaderNameLength(header));
+}
 // False (and the header unchanged) when the name does not fit 259 bytes.
 bool SetHeaderName(PackageEntryHeader& header, const std::string& name);
 

@@ -1,5 +1,6 @@
 #include "package/Sha256.h"
 
+#include <atomic>
 #include <cstring>
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -192,12 +193,16 @@ bool CpuHasShaNi() noexcept {
 #endif // UNPACK_SHA256_X86
 
 sha256_detail::BlockFunction FastestBlocks() noexcept {
-    // CPUID is slow in a virtual machine: ask once.
-    static const sha256_detail::BlockFunction fastest = [] {
+    // CPUID is slow in a virtual machine: ask once. Constant-initialised, so no guard (and no
+    // thread library behind one) is needed; two first callers both store the same answer.
+    static std::atomic<sha256_detail::BlockFunction> fastest{nullptr};
+    sha256_detail::BlockFunction blocks = fastest.load(std::memory_order_relaxed);
+    if (blocks == nullptr) {
         const sha256_detail::BlockFunction shaNi = sha256_detail::ShaNiBlocks();
-        return shaNi ? shaNi : sha256_detail::PortableBlocks;
-    }();
-    return fastest;
+        blocks = shaNi ? shaNi : sha256_detail::PortableBlocks;
+        fastest.store(blocks, std::memory_order_relaxed);
+    }
+    return blocks;
 }
 
 } // namespace

@@ -14,24 +14,11 @@ using logsource::kFindHeader;
 } // namespace
 
 DWORD WINAPI CUnPack::WorkerThread(LPVOID self) {
-    auto* unpack = static_cast<CUnPack*>(self);
-    try {
-        return static_cast<DWORD>(unpack->UnPackFiles());
-    } catch (...) {
-        // Out of memory midway: what was written was never held against the digest.
-        CUtility::Log(L"[%s] Package refused: the extraction failed midway; nothing of it is kept",
-                      logsource::kUnPackFiles);
-        unpack->result_ = ERROR_INSTALL_PACKAGE_INVALID;
-        return 0;
-    }
+    return static_cast<DWORD>(static_cast<CUnPack*>(self)->UnPackFiles());
 }
 
-DWORD CUnPack::StartAndWait() noexcept {
-    try {
-        (void)GetUnpackDir();
-    } catch (...) {
-        return ERROR_INSTALL_FAILURE; // no memory for a path: nothing can be extracted
-    }
+DWORD CUnPack::StartAndWait() {
+    (void)GetUnpackDir();
     if (!thread_)
         thread_.reset(::CreateThread(nullptr, 0, &CUnPack::WorkerThread, this, 0, nullptr));
     if (thread_ && ::WaitForSingleObject(thread_.get(), INFINITE) == WAIT_OBJECT_0)
@@ -39,35 +26,31 @@ DWORD CUnPack::StartAndWait() noexcept {
     return result_;
 }
 
-ULONGLONG CUnPack::FindHeader() noexcept {
+ULONGLONG CUnPack::FindHeader() {
     CFile file;
     package::PackageLocation location;
     return OpenPackage(file, location);
 }
 
-ULONGLONG CUnPack::OpenPackage(CFile& file, package::PackageLocation& location) noexcept {
-    try {
-        const std::wstring path = CUtility::GetModulePath();
-        CUtility::Log(L"[%s] Name:%s", kFindHeader, path.c_str());
+ULONGLONG CUnPack::OpenPackage(CFile& file, package::PackageLocation& location) {
+    const std::wstring path = CUtility::GetModulePath();
+    CUtility::Log(L"[%s] Name:%s", kFindHeader, path.c_str());
 
-        CFileException error;
-        if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone, &error)) {
-            CUtility::Log(L"[%s] Fail", kFindHeader);
-            CUtility::FileException(error);
-            return 0;
-        }
-
-        FileByteSource source(file);
-        location = package::LocatePackage(source);
-        if (!location.peHeadersRead)
-            return 0;
-        CUtility::Log(L"[%s] Sign Size:%d", kFindHeader, location.certificateSize);
-        CUtility::Log(L"[%s] Header offset:%d", kFindHeader,
-                      static_cast<int>(static_cast<std::uint32_t>(location.headerOffset)));
-        return location.headerOffset;
-    } catch (...) {
+    CFileException error;
+    if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone, &error)) {
+        CUtility::Log(L"[%s] Fail", kFindHeader);
+        CUtility::FileException(error);
         return 0;
     }
+
+    FileByteSource source(file);
+    location = package::LocatePackage(source);
+    if (!location.peHeadersRead)
+        return 0;
+    CUtility::Log(L"[%s] Sign Size:%d", kFindHeader, location.certificateSize);
+    CUtility::Log(L"[%s] Header offset:%d", kFindHeader,
+                  static_cast<int>(static_cast<std::uint32_t>(location.headerOffset)));
+    return location.headerOffset;
 }
 
 std::wstring CUnPack::GetUnpackDir() {

@@ -29,15 +29,14 @@ public:
     // twice, or whose file another program changed, 112 when the folder's volume has no room,
     // 1603 when an entry could not be created or written whole. The folder then holds nothing
     // that may start; it goes when the run disposes of it.
-    DWORD StartAndWait() noexcept;
+    DWORD StartAndWait();
 
     // Offset of the first entry header in the running executable; 0 when not found.
-    ULONGLONG FindHeader() noexcept;
+    ULONGLONG FindHeader();
 
     // Writes every entry into the extraction folder, hashing the package on the way when the
-    // image's settings record holds a digest. 1 when every entry was written; 0 otherwise (Result tells
-    // why). Runs on the worker thread, whose entry takes an exception (out of memory) for a
-    // refusal.
+    // image's settings record holds a digest. 1 when every entry was written; 0 otherwise (Result
+    // tells why). Runs on the worker thread.
     int UnPackFiles();
 
     // The extraction's outcome, as StartAndWait returns it.
@@ -60,7 +59,7 @@ private:
     static DWORD WINAPI WorkerThread(LPVOID self);
     // Opens the running executable and finds its package, logging as FindHeader does; the file
     // stays open, so that everything is read through the one handle.
-    ULONGLONG OpenPackage(CFile& file, package::PackageLocation& location) noexcept;
+    ULONGLONG OpenPackage(CFile& file, package::PackageLocation& location);
     int Extract(CFile& file, const package::PackageLocation& location, ULONGLONG headerOffset);
     // Ends an extraction that did not complete, with `why`: nothing of it is started.
     int EndExtraction(CFile& file, DWORD why) noexcept;

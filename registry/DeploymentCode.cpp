@@ -10,39 +10,31 @@ bool IsLetterOrDigit(wchar_t c) {
     return ::IsCharAlphaNumericW(c) != FALSE;
 }
 
-int WriteDeploymentValues(const DeploymentCode& deployment) noexcept {
-    try {
-        const std::wstring dcode = DeploymentCodeText(deployment);
+int WriteDeploymentValues(const DeploymentCode& deployment) {
+    const std::wstring dcode = DeploymentCodeText(deployment);
 
-        CRegistry registry;
-        // Without the key the writes would land in the root of HKEY_LOCAL_MACHINE: skip them.
-        if (!registry.SetRootKey(HKEY_LOCAL_MACHINE) || !registry.SetKey(kDeploymentKeyPath, TRUE))
-            return 0;
+    CRegistry registry;
+    // Without the key the writes would land in the root of HKEY_LOCAL_MACHINE: skip them.
+    if (!registry.SetRootKey(HKEY_LOCAL_MACHINE) || !registry.SetKey(kDeploymentKeyPath, TRUE))
+        return 0;
 
-        int written = 1;
-        if (!deployment.region.empty())
-            written &= registry.WriteString(L"CloudRegion", deployment.region, REG_SZ);
-        written &= registry.WriteDword(L"Confirm_d", 1);
-        written &= registry.WriteDword(L"CQHSMode", 1);
-        written &= registry.WriteString(L"DCode", dcode, REG_SZ);
-        written &= registry.WriteDword(L"CQHSLogin", 0);
-        return written;
-    } catch (...) {
-        return 0; // no memory for the "DCode" text: nothing was written
-    }
+    int written = 1;
+    if (!deployment.region.empty())
+        written &= registry.WriteString(L"CloudRegion", deployment.region, REG_SZ);
+    written &= registry.WriteDword(L"Confirm_d", 1);
+    written &= registry.WriteDword(L"CQHSMode", 1);
+    written &= registry.WriteString(L"DCode", dcode, REG_SZ);
+    written &= registry.WriteDword(L"CQHSLogin", 0);
+    return written;
 }
 
-void CUnPackFileApp::ApplyDeploymentCode() noexcept {
-    try {
-        const std::wstring modulePath = CUtility::GetModulePath();
-        if (modulePath.empty())
-            return;
-        const auto deployment = ParseDeploymentCode(modulePath, IsLetterOrDigit);
-        if (!deployment)
-            return;
-        // Registry failures are not reported: the installation goes on without the values.
-        (void)WriteDeploymentValues(*deployment);
-    } catch (...) {
-        // No memory for the path or the code: nothing is recorded.
-    }
+void CUnPackFileApp::ApplyDeploymentCode() {
+    const std::wstring modulePath = CUtility::GetModulePath();
+    if (modulePath.empty())
+        return;
+    const auto deployment = ParseDeploymentCode(modulePath, IsLetterOrDigit);
+    if (!deployment)
+        return;
+    // Registry failures are not reported: the installation goes on without the values.
+    (void)WriteDeploymentValues(*deployment);
 }

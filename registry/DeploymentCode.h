@@ -11,7 +11,7 @@ inline constexpr wchar_t kDeploymentKeyPath[] = L"Software\\Tovari Inc.\\Tovari 
 // Creates the key if needed and writes, in this order, "CloudRegion" (only with a region),
 // "Confirm_d" = 1, "CQHSMode" = 1, "DCode" (code and region) and "CQHSLogin" = 0. When the key
 // cannot be created nothing is written. 1 when the key was selected and every write succeeded.
-[[nodiscard]] int WriteDeploymentValues(const DeploymentCode& deployment) noexcept;
+[[nodiscard]] int WriteDeploymentValues(const DeploymentCode& deployment);
 
 // The platform's Unicode letter-or-digit classification.
 [[nodiscard]] bool IsLetterOrDigit(wchar_t c);

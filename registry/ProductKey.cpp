@@ -8,7 +8,7 @@
 namespace {
 
 // The key that `root`'s own "QHServerMode" selects.
-const wchar_t* ProductKeyChosenBy(HKEY root) noexcept {
+const wchar_t* ProductKeyChosenBy(HKEY root) {
     CRegistry registry;
     if (registry.SetRootKey(root) && registry.SetKeyDirect(kProductKeyPath, FALSE))
         return ProductKeyPathForServerMode(
@@ -16,7 +16,7 @@ const wchar_t* ProductKeyChosenBy(HKEY root) noexcept {
     return kProductKeyPath;
 }
 
-const wchar_t* ChooseProductKey() noexcept {
+const wchar_t* ChooseProductKey() {
     CRegistry registry;
 
     // Without the machine's product key "QHSBasedType" has its default. It is not looked for in
@@ -41,12 +41,8 @@ const wchar_t* ChooseProductKey() noexcept {
 
 } // namespace
 
-std::wstring CRegistry::ResolveKeyPath(const std::wstring& path, HKEY rootHint) noexcept {
-    try {
-        if (!IsProductKeyPlaceholder(path))
-            return path;
-        return rootHint != nullptr ? ProductKeyChosenBy(rootHint) : ChooseProductKey();
-    } catch (...) {
-        return std::wstring(); // no memory for the result
-    }
+std::wstring CRegistry::ResolveKeyPath(const std::wstring& path, HKEY rootHint) {
+    if (!IsProductKeyPlaceholder(path))
+        return path;
+    return rootHint != nullptr ? ProductKeyChosenBy(rootHint) : ChooseProductKey();
 }

@@ -35,7 +35,7 @@ REGSAM CRegistry::Access(REGSAM mask) const noexcept {
     return mask | kStubView;
 }
 
-UniqueRootKey CRegistry::GetRootHandle() const noexcept {
+UniqueRootKey CRegistry::GetRootHandle() const {
     if (rootKey_ != HKEY_CURRENT_USER)
         return UniqueRootKey(rootKey_);
 
@@ -50,7 +50,7 @@ UniqueRootKey CRegistry::GetRootHandle() const noexcept {
     return UniqueRootKey(hive != nullptr ? hive : HKEY_CURRENT_USER);
 }
 
-UniqueKey CRegistry::OpenKey(REGSAM mask) const noexcept {
+UniqueKey CRegistry::OpenKey(REGSAM mask) const {
     const UniqueRootKey root = GetRootHandle();
     HKEY opened = nullptr;
     if (::RegOpenKeyExW(root.get(), keyPath_.c_str(), 0, Access(mask), &opened) != ERROR_SUCCESS)
@@ -58,7 +58,7 @@ UniqueKey CRegistry::OpenKey(REGSAM mask) const noexcept {
     return UniqueKey(opened);
 }
 
-int CRegistry::SelectKey(HKEY root, const std::wstring& path, BOOL create) noexcept {
+int CRegistry::SelectKey(HKEY root, const std::wstring& path, BOOL create) {
     HKEY opened = nullptr;
     if (create) {
         if (::RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -70,15 +70,11 @@ int CRegistry::SelectKey(HKEY root, const std::wstring& path, BOOL create) noexc
             return 0;
     }
     const UniqueKey key(opened);
-    try {
-        keyPath_ = path;
-    } catch (...) {
-        return 0; // the old path stays
-    }
+    keyPath_ = path;
     return 1;
 }
 
-int CRegistry::SetKey(const std::wstring& path, BOOL create) noexcept {
+int CRegistry::SetKey(const std::wstring& path, BOOL create) {
     if (path.empty()) {
         keyPath_.clear();
         return 1;
@@ -90,7 +86,7 @@ int CRegistry::SetKey(const std::wstring& path, BOOL create) noexcept {
     return SelectKey(root.get(), resolved, create);
 }
 
-int CRegistry::SetKeyDirect(const std::wstring& path, BOOL create) noexcept {
+int CRegistry::SetKeyDirect(const std::wstring& path, BOOL create) {
     if (path.empty()) {
         keyPath_.clear();
         return 1;
@@ -99,7 +95,7 @@ int CRegistry::SetKeyDirect(const std::wstring& path, BOOL create) noexcept {
     return SelectKey(root.get(), path, create);
 }
 
-int CRegistry::WriteDword(const std::wstring& name, DWORD value) noexcept {
+int CRegistry::WriteDword(const std::wstring& name, DWORD value) {
     const UniqueKey key = OpenKey(KEY_WRITE);
     if (!key)
         return 0;
@@ -108,8 +104,7 @@ int CRegistry::WriteDword(const std::wstring& name, DWORD value) noexcept {
     return status == ERROR_SUCCESS ? 1 : 0;
 }
 
-int CRegistry::WriteString(const std::wstring& name, const std::wstring& text,
-                           DWORD type) noexcept {
+int CRegistry::WriteString(const std::wstring& name, const std::wstring& text, DWORD type) {
     // The stored data includes the terminating NUL: (length + 1) UTF-16 units.
     if (text.size() >= std::numeric_limits<DWORD>::max() / sizeof(wchar_t))
         return 0;
@@ -124,15 +119,11 @@ int CRegistry::WriteString(const std::wstring& name, const std::wstring& text,
 }
 
 DWORD CRegistry::ReadDword(const std::wstring& name, DWORD defaultValue,
-                           const std::wstring& subKey) const noexcept {
+                           const std::wstring& subKey) const {
     std::wstring path;
-    try {
-        path = keyPath_;
-        if (!subKey.empty())
-            path += L'\\' + subKey;
-    } catch (...) {
-        return defaultValue;
-    }
+    path = keyPath_;
+    if (!subKey.empty())
+        path += L'\\' + subKey;
 
     const UniqueRootKey root = GetRootHandle();
     HKEY opened = nullptr;
@@ -151,7 +142,7 @@ DWORD CRegistry::ReadDword(const std::wstring& name, DWORD defaultValue,
     return value;
 }
 
-int CRegistry::ValueExists(const std::wstring& name) const noexcept {
+int CRegistry::ValueExists(const std::wstring& name) const {
     const UniqueKey key = OpenKey(KEY_ALL_ACCESS);
     if (!key)
         return 0;
@@ -161,7 +152,7 @@ int CRegistry::ValueExists(const std::wstring& name) const noexcept {
                : 0;
 }
 
-int CRegistry::KeyExists(const std::wstring& path, HKEY root) const noexcept {
+int CRegistry::KeyExists(const std::wstring& path, HKEY root) const {
     UniqueRootKey ownRoot;
     if (root == nullptr) {
         ownRoot = GetRootHandle();

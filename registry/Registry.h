@@ -40,34 +40,34 @@ public:
     // itself without opening anything. SetKey first resolves the product key placeholder
     // (ResolveKeyPath); SetKeyDirect takes the path literally. Only the open-existing mode records
     // its status as the last open status. On failure the key path stays as it was.
-    [[nodiscard]] int SetKey(const std::wstring& path, BOOL create) noexcept;
-    [[nodiscard]] int SetKeyDirect(const std::wstring& path, BOOL create) noexcept;
+    [[nodiscard]] int SetKey(const std::wstring& path, BOOL create);
+    [[nodiscard]] int SetKeyDirect(const std::wstring& path, BOOL create);
 
     // Write into the selected key, which is never created here. 1 when written.
-    [[nodiscard]] int WriteDword(const std::wstring& name, DWORD value) noexcept;
+    [[nodiscard]] int WriteDword(const std::wstring& name, DWORD value);
     // Stores the text with its terminating NUL, as a value of the given string type.
     [[nodiscard]] int WriteString(const std::wstring& name, const std::wstring& text,
-                                  DWORD type = REG_SZ) noexcept;
+                                  DWORD type = REG_SZ);
 
     // The value's bytes taken as a 32-bit number, whatever its registry type, when it is at most 4
     // bytes long (missing high bytes read as zero); `defaultValue` when the key or the value is
     // missing or the value is longer. `subKey`, when given, names a key below the selected one.
     [[nodiscard]] DWORD ReadDword(const std::wstring& name, DWORD defaultValue,
-                                  const std::wstring& subKey = std::wstring()) const noexcept;
+                                  const std::wstring& subKey = std::wstring()) const;
 
     // 1 when the selected key holds a value of that name. A key that the process may open only
     // for reading counts as missing.
-    [[nodiscard]] int ValueExists(const std::wstring& name) const noexcept;
+    [[nodiscard]] int ValueExists(const std::wstring& name) const;
     // 1 when `path` can be opened with full access below `root`, or below the object's own root
     // when `root` is null. The path is taken literally, not relative to the key path. A root
     // handed in is used as it is and never closed.
-    [[nodiscard]] int KeyExists(const std::wstring& path, HKEY root = nullptr) const noexcept;
+    [[nodiscard]] int KeyExists(const std::wstring& path, HKEY root = nullptr) const;
 
     // The key path to select for `path`: the product key in use for the placeholder
     // "UNIVERSAL_PATH_CONVERT" (in any case of A to Z), any other path unchanged. With a root
     // hint only that root's "QHServerMode" decides. Empty only when memory ran out.
     [[nodiscard]] static std::wstring ResolveKeyPath(const std::wstring& path,
-                                                     HKEY rootHint = nullptr) noexcept;
+                                                     HKEY rootHint = nullptr);
 
     [[nodiscard]] HKEY GetRootKey() const noexcept { return rootKey_; }
     [[nodiscard]] const std::wstring& GetKeyPath() const noexcept { return keyPath_; }
@@ -76,10 +76,10 @@ public:
 private:
     // The root to use for one operation: the predefined root itself, or for HKEY_CURRENT_USER the
     // logged-on user's hive (the owner closes it; a predefined root is never closed).
-    [[nodiscard]] UniqueRootKey GetRootHandle() const noexcept;
+    [[nodiscard]] UniqueRootKey GetRootHandle() const;
     [[nodiscard]] REGSAM Access(REGSAM mask) const noexcept;
-    [[nodiscard]] int SelectKey(HKEY root, const std::wstring& path, BOOL create) noexcept;
-    [[nodiscard]] UniqueKey OpenKey(REGSAM mask) const noexcept;
+    [[nodiscard]] int SelectKey(HKEY root, const std::wstring& path, BOOL create);
+    [[nodiscard]] UniqueKey OpenKey(REGSAM mask) const;
 
     LONG lastOpenStatus_ = ERROR_SUCCESS;
     HKEY rootKey_ = HKEY_CURRENT_USER;

@@ -66,37 +66,25 @@ bool DeleteItem(HANDLE item, const std::wstring& path, int depth, Leftovers* lef
 
 } // namespace
 
-int CUtility::IsProtectedMountPoint(HANDLE item, const std::wstring& path) noexcept {
+int CUtility::IsProtectedMountPoint(HANDLE item, const std::wstring& path) {
     if (path.find(kProtectedMarker) == std::wstring::npos)
         return 0;
-    try {
-        std::vector<unsigned char> buffer(kReparseBufferBytes);
-        DWORD returned = 0;
-        if (!g_os.DeviceIoControl(item, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
-                                  kReparseBufferBytes, &returned, nullptr))
-            return 0;
-        DWORD tag = 0;
-        std::memcpy(&tag, buffer.data(), sizeof tag);
-        return tag == IO_REPARSE_TAG_MOUNT_POINT ? 1 : 0;
-    } catch (...) {
+    std::vector<unsigned char> buffer(kReparseBufferBytes);
+    DWORD returned = 0;
+    if (!g_os.DeviceIoControl(item, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
+                              kReparseBufferBytes, &returned, nullptr))
         return 0;
-    }
+    DWORD tag = 0;
+    std::memcpy(&tag, buffer.data(), sizeof tag);
+    return tag == IO_REPARSE_TAG_MOUNT_POINT ? 1 : 0;
 }
 
 bool CUtility::DeleteTree(HANDLE item, const std::wstring& path,
-                          std::vector<std::wstring>* leftovers) noexcept {
-    try {
-        return DeleteItem(item, path, 0, leftovers);
-    } catch (...) {
-        return false; // out of memory for a path: what is left stays, as any failed deletion
-    }
+                          std::vector<std::wstring>* leftovers) {
+    return DeleteItem(item, path, 0, leftovers);
 }
 
 bool CUtility::DeleteContents(HANDLE folder, const std::wstring& path,
-                              std::vector<std::wstring>* leftovers) noexcept {
-    try {
-        return DeleteEntries(folder, path, 0, leftovers);
-    } catch (...) {
-        return false;
-    }
+                              std::vector<std::wstring>* leftovers) {
+    return DeleteEntries(folder, path, 0, leftovers);
 }

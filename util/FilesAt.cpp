@@ -97,31 +97,26 @@ bool DeleteThrough(HANDLE file) noexcept {
                                         sizeof disposition) != FALSE;
 }
 
-bool ListFolder(HANDLE folder, std::vector<std::wstring>& names) noexcept {
+bool ListFolder(HANDLE folder, std::vector<std::wstring>& names) {
     names.clear();
-    try {
-        // Aligned for the records' 64-bit fields; 64 KiB holds some hundreds of names a call.
-        std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG));
-        FILE_INFO_BY_HANDLE_CLASS query = FileIdBothDirectoryRestartInfo;
+    // Aligned for the records' 64-bit fields; 64 KiB holds some hundreds of names a call.
+    std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG));
+    FILE_INFO_BY_HANDLE_CLASS query = FileIdBothDirectoryRestartInfo;
+    for (;;) {
+        if (!g_os.GetFileInformationByHandleEx(
+                folder, query, buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(LONGLONG))))
+            return ::GetLastError() == ERROR_NO_MORE_FILES;
+        query = FileIdBothDirectoryInfo;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
         for (;;) {
-            if (!g_os.GetFileInformationByHandleEx(
-                    folder, query, buffer.data(),
-                    static_cast<DWORD>(buffer.size() * sizeof(LONGLONG))))
-                return ::GetLastError() == ERROR_NO_MORE_FILES;
-            query = FileIdBothDirectoryInfo;
-            const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
-            for (;;) {
-                const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
-                const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-                if (name != L"." && name != L"..")
-                    names.push_back(name);
-                if (entry->NextEntryOffset == 0)
-                    break;
-                bytes += entry->NextEntryOffset;
-            }
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
+            const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..")
+                names.push_back(name);
+            if (entry->NextEntryOffset == 0)
+                break;
+            bytes += entry->NextEntryOffset;
         }
-    } catch (...) {
-        return false;
     }
 }
 

@@ -56,7 +56,7 @@ FileKind KindOf(HANDLE file) noexcept;
 
 // The names in an open folder (FILE_LIST_DIRECTORY access), without "." and "..". False when the
 // folder could not be read to its end.
-[[nodiscard]] bool ListFolder(HANDLE folder, std::vector<std::wstring>& names) noexcept;
+[[nodiscard]] bool ListFolder(HANDLE folder, std::vector<std::wstring>& names);
 
 // The path the open file has, as Windows reaches it: long names, a drive letter, no \\?\ prefix.
 // Empty when it has no such path (a volume without a drive letter) or cannot be read.

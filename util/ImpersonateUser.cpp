@@ -2,7 +2,7 @@
 
 #include "util/Utility.h"
 
-CImpersonateUser::CImpersonateUser() noexcept {
+CImpersonateUser::CImpersonateUser() {
     if (CUtility::GetLoggedOnUserToken(userToken_, CUtility::kAnySession) && userToken_ &&
         ::ImpersonateLoggedOnUser(userToken_.get()))
         impersonating_ = true;

@@ -11,7 +11,7 @@ class CImpersonateUser {
 public:
     // Gets the logged-on user's token and impersonates it on the calling thread. Never fails:
     // without a token, or when the impersonation is refused, the thread stays as it was.
-    CImpersonateUser() noexcept;
+    CImpersonateUser();
     // Reverts the impersonation, if any, and closes the token. Objects are never nested: the
     // thread returns to the process's own context, not to an outer impersonation.
     virtual ~CImpersonateUser();

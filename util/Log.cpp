@@ -31,16 +31,13 @@ namespace {
 
 // Says once in the debugger output that a file of the temporary directory is not taken, and why:
 // the run goes on without it.
-void NoteNotTaken(bool& noted, const wchar_t* name, const wchar_t* why) noexcept {
+void NoteNotTaken(bool& noted, const wchar_t* name, const wchar_t* why) {
     if (noted)
         return;
     noted = true;
-    try {
-        const std::wstring note = std::wstring(name) + L" in " + CUtility::GetTempDirectory() +
-                                  L" is " + why + L": the run goes on without it";
-        ::OutputDebugStringW(note.c_str());
-    } catch (...) {
-    }
+    const std::wstring note = std::wstring(name) + L" in " + CUtility::GetTempDirectory() +
+                              L" is " + why + L": the run goes on without it";
+    ::OutputDebugStringW(note.c_str());
 }
 
 // A folder, a link, a second name of another file, a file another program holds.
@@ -51,34 +48,30 @@ bool g_outputNoted = false;
 
 } // namespace
 
-void CUtility::AppendLogLine(const std::wstring& line) noexcept {
-    try {
-        // Appending, no sharing: a second writer at the same instant loses its line rather than
-        // interleaving with this one. Binary: the bytes are UTF-16LE as they stand, no BOM.
-        // Opened in the temporary directory through its handle, the link itself and never what
-        // it points at: the stub runs elevated, and a log that is a link, a folder or a second
-        // name of another file would let the desktop user's programs aim the line at a file they
-        // may not write themselves. The line has reached the debugger.
-        OpenAtRequest append;
-        append.access = FILE_APPEND_DATA | FILE_READ_DATA;
-        append.share = 0;
-        append.disposition = FILE_OPEN_IF;
-        append.options = FILE_NON_DIRECTORY_FILE;
-        const UniqueFileHandle file = OpenAt(TempDirectoryHandle(), kLogName, append);
-        if (!file || !KindOf(file.get()).IsPlainFile()) {
-            NoteNotTaken(g_logNoted, kLogName, kNotTaken);
-        } else {
-            const std::wstring text = line + L"\r\n";
-            DWORD written = 0;
-            ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)),
-                        &written, nullptr);
-        }
-    } catch (...) {
-        // Out of memory while building the text: the line is lost, the caller goes on.
+void CUtility::AppendLogLine(const std::wstring& line) {
+    // Appending, no sharing: a second writer at the same instant loses its line rather than
+    // interleaving with this one. Binary: the bytes are UTF-16LE as they stand, no BOM.
+    // Opened in the temporary directory through its handle, the link itself and never what
+    // it points at: the stub runs elevated, and a log that is a link, a folder or a second
+    // name of another file would let the desktop user's programs aim the line at a file they
+    // may not write themselves. The line has reached the debugger.
+    OpenAtRequest append;
+    append.access = FILE_APPEND_DATA | FILE_READ_DATA;
+    append.share = 0;
+    append.disposition = FILE_OPEN_IF;
+    append.options = FILE_NON_DIRECTORY_FILE;
+    const UniqueFileHandle file = OpenAt(TempDirectoryHandle(), kLogName, append);
+    if (!file || !KindOf(file.get()).IsPlainFile()) {
+        NoteNotTaken(g_logNoted, kLogName, kNotTaken);
+    } else {
+        const std::wstring text = line + L"\r\n";
+        DWORD written = 0;
+        ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)),
+                    &written, nullptr);
     }
 }
 
-bool CUtility::TakeScriptOutput(UniqueFileHandle& held) noexcept {
+bool CUtility::TakeScriptOutput(UniqueFileHandle& held) {
     held.reset();
     // Writing data makes the share mode count: while this handle is open nobody else may write,
     // delete or rename the file, while anyone may read it. The command processor writes through it,
@@ -112,19 +105,15 @@ void CUtility::Log(const wchar_t* format, ...) noexcept {
     va_end(args);
     message[kMaxMessageChars] = L'\0'; // a longer message is cut here, never written past
 
-    try {
-        const std::wstring time = FormatTime(CurrentTimeValue());
+    const std::wstring time = FormatTime(CurrentTimeValue());
 
-        // Formatting may touch the thread's last error; the line shows the caller's.
-        ::SetLastError(callerError);
-        const DWORD lastError = ::GetLastError();
+    // Formatting may touch the thread's last error; the line shows the caller's.
+    ::SetLastError(callerError);
+    const DWORD lastError = ::GetLastError();
 
-        const std::wstring line = ComposeLogLine(::GetCurrentProcessId(), time, message, lastError);
-        ::OutputDebugStringW(line.c_str());
-        AppendLogLine(line);
-    } catch (...) {
-        // Out of memory: nothing to log with.
-    }
+    const std::wstring line = ComposeLogLine(::GetCurrentProcessId(), time, message, lastError);
+    ::OutputDebugStringW(line.c_str());
+    AppendLogLine(line);
     ::SetLastError(callerError);
 }
 

@@ -4,6 +4,7 @@
 #include "util/ProcessUser.h"
 #include "util/SystemLibrary.h"
 
+#include <memory>
 #include <vector>
 
 namespace {
@@ -37,13 +38,9 @@ bool SystemVariables(Environment& environment) {
     if (userEnv.createBlock == nullptr || userEnv.destroyBlock == nullptr ||
         !userEnv.createBlock(&block, nullptr, FALSE))
         return false;
-    try {
-        environment = ParseEnvironmentBlock(static_cast<const wchar_t*>(block));
-    } catch (...) {
-        userEnv.destroyBlock(block);
-        throw;
-    }
-    userEnv.destroyBlock(block);
+    // Given back however the parsing ends.
+    const std::unique_ptr<void, DestroyEnvironmentBlockFunction> owned(block, userEnv.destroyBlock);
+    environment = ParseEnvironmentBlock(static_cast<const wchar_t*>(block));
     return true;
 }
 
@@ -75,14 +72,10 @@ void AddProcessAccount(Environment& environment) {
 
 } // namespace
 
-bool MachineEnvironment(Environment& environment) noexcept {
-    try {
-        if (!SystemVariables(environment))
-            return false;
-        AddProcessAccount(environment);
-        RemoveVariable(environment, L"NoDefaultCurrentDirectoryInExePath");
-        return true;
-    } catch (...) {
+bool MachineEnvironment(Environment& environment) {
+    if (!SystemVariables(environment))
         return false;
-    }
+    AddProcessAccount(environment);
+    RemoveVariable(environment, L"NoDefaultCurrentDirectoryInExePath");
+    return true;
 }

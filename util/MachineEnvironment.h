@@ -10,4 +10,4 @@
 // the machine records for the account). NoDefaultCurrentDirectoryInExePath is left out: with it
 // the command processor would look along the PATH for run.bat before the extraction folder. False
 // when the machine's variables cannot be had; nothing may be started then.
-[[nodiscard]] bool MachineEnvironment(Environment& environment) noexcept;
+[[nodiscard]] bool MachineEnvironment(Environment& environment);

@@ -16,7 +16,7 @@ bool RunsInSession(DWORD processId, DWORD sessionId) noexcept {
 } // namespace
 
 int CUtility::FindProcessesByName(const std::wstring& name, std::vector<DWORD>& processIds,
-                                  DWORD sessionId) noexcept {
+                                  DWORD sessionId) {
     UniqueSnapshot snapshot(g_os.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     processIds.clear();
     if (!snapshot)
@@ -24,17 +24,11 @@ int CUtility::FindProcessesByName(const std::wstring& name, std::vector<DWORD>& 
 
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
-    try {
-        for (BOOL more = g_os.Process32FirstW(snapshot.get(), &entry); more;
-             more = g_os.Process32NextW(snapshot.get(), &entry)) {
-            if (EqualsIgnoringAsciiCase(entry.szExeFile, name) &&
-                RunsInSession(entry.th32ProcessID, sessionId))
-                processIds.push_back(entry.th32ProcessID);
-        }
-    } catch (...) {
-        // No memory for the list: a partial list would silently miss processes.
-        processIds.clear();
-        return 0;
+    for (BOOL more = g_os.Process32FirstW(snapshot.get(), &entry); more;
+         more = g_os.Process32NextW(snapshot.get(), &entry)) {
+        if (EqualsIgnoringAsciiCase(entry.szExeFile, name) &&
+            RunsInSession(entry.th32ProcessID, sessionId))
+            processIds.push_back(entry.th32ProcessID);
     }
     return 1;
 }
@@ -51,25 +45,20 @@ std::wstring CUtility::ProcessImagePath(DWORD processId) {
     return std::wstring(buffer.data(), size);
 }
 
-std::vector<DWORD> CUtility::ProcessesRunningFrom(const std::wstring& folder) noexcept {
+std::vector<DWORD> CUtility::ProcessesRunningFrom(const std::wstring& folder) {
     std::vector<DWORD> found;
     UniqueSnapshot snapshot(g_os.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
         return found;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
-    try {
-        for (BOOL more = g_os.Process32FirstW(snapshot.get(), &entry); more;
-             more = g_os.Process32NextW(snapshot.get(), &entry)) {
-            const std::wstring image = ProcessImagePath(entry.th32ProcessID);
-            if (image.size() > folder.size() &&
-                ::CompareStringOrdinal(image.c_str(), static_cast<int>(folder.size()),
-                                       folder.c_str(), static_cast<int>(folder.size()),
-                                       TRUE) == CSTR_EQUAL)
-                found.push_back(entry.th32ProcessID);
-        }
-    } catch (...) {
-        // No memory for the list: those found so far are named.
+    for (BOOL more = g_os.Process32FirstW(snapshot.get(), &entry); more;
+         more = g_os.Process32NextW(snapshot.get(), &entry)) {
+        const std::wstring image = ProcessImagePath(entry.th32ProcessID);
+        if (image.size() > folder.size() &&
+            ::CompareStringOrdinal(image.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                                   static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL)
+            found.push_back(entry.th32ProcessID);
     }
     return found;
 }

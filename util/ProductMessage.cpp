@@ -25,15 +25,11 @@ bool DesktopIsVisible() noexcept {
     return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-void ShowProductMessage(const std::wstring& text, UINT style, const wchar_t* caller) noexcept {
-    try {
-        if (!DesktopIsVisible()) {
-            CUtility::Log(L"[%s] No visible desktop, not shown: %s", caller, text.c_str());
-            return;
-        }
-        const std::wstring caption = LoadResourceString(IDS_PRODUCT_NAME);
-        ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), style);
-    } catch (...) {
-        // No memory for the caption: there is no box to show either.
+void ShowProductMessage(const std::wstring& text, UINT style, const wchar_t* caller) {
+    if (!DesktopIsVisible()) {
+        CUtility::Log(L"[%s] No visible desktop, not shown: %s", caller, text.c_str());
+        return;
     }
+    const std::wstring caption = LoadResourceString(IDS_PRODUCT_NAME);
+    ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), style);
 }

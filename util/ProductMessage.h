@@ -16,4 +16,4 @@ std::wstring LoadResourceString(UINT id);
 // A message box without owner window, captioned with the product name. Where no one can see it,
 // the text goes to the log as one line of `caller` (a qualified name) instead, and the run goes on
 // as if OK had been pressed.
-void ShowProductMessage(const std::wstring& text, UINT style, const wchar_t* caller) noexcept;
+void ShowProductMessage(const std::wstring& text, UINT style, const wchar_t* caller);

@@ -9,4 +9,4 @@
 // Schedules each path for deletion at the next restart, in the order given (files before the
 // folders holding them), and logs each under `source`: what stays until then, or what could not
 // even be scheduled.
-void DeleteAtNextRestart(const std::vector<std::wstring>& paths, const wchar_t* source) noexcept;
+void DeleteAtNextRestart(const std::vector<std::wstring>& paths, const wchar_t* source);

@@ -11,7 +11,7 @@ bool IdentityOf(HANDLE file, BY_HANDLE_FILE_INFORMATION& identity) noexcept {
 
 } // namespace
 
-bool PathReaches(const std::wstring& path, HANDLE held) noexcept {
+bool PathReaches(const std::wstring& path, HANDLE held) {
     const UniqueFileHandle reached(g_os.CreateFileW(
         path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));

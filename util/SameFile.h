@@ -11,4 +11,4 @@
 
 // True when `path`, opened by exactly that text (links followed, as a program's open follows
 // them), is the file or folder `held` is open on: the same volume and the same file index.
-[[nodiscard]] bool PathReaches(const std::wstring& path, HANDLE held) noexcept;
+[[nodiscard]] bool PathReaches(const std::wstring& path, HANDLE held);

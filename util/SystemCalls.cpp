@@ -40,7 +40,6 @@ SystemCalls RealSystemCalls() noexcept {
     calls.WaitForSingleObject = ::WaitForSingleObject;
     calls.GetExitCodeProcess = ::GetExitCodeProcess;
     calls.AssignProcessToJobObject = ::AssignProcessToJobObject;
-    calls.QueryInformationJobObject = ::QueryInformationJobObject;
     calls.GetQueuedCompletionStatus = ::GetQueuedCompletionStatus;
     calls.CheckTokenMembership = ::CheckTokenMembership;
     calls.GetTokenInformation = ::GetTokenInformation;
@@ -71,16 +70,25 @@ SetDefaultDllDirectoriesFunction FindSetDefaultDllDirectories() noexcept {
         reinterpret_cast<void*>(g_os.GetProcAddress(kernel32, "SetDefaultDllDirectories")));
 }
 
+bool SystemDirectoryPath(const wchar_t* name, const wchar_t* extension,
+                         wchar_t (&path)[MAX_PATH + 1]) noexcept {
+    UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    path[length++] = L'\\';
+    for (const wchar_t* part : {name, extension})
+        for (; *part != L'\0'; ++part) {
+            if (length >= MAX_PATH)
+                return false;
+            path[length++] = *part;
+        }
+    path[length] = L'\0';
+    return true;
+}
+
 HMODULE LoadSystemLibrary(const wchar_t* name) noexcept {
     if (FindSetDefaultDllDirectories() != nullptr)
         return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    wchar_t system[MAX_PATH + 1] = {};
-    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return nullptr;
-    try {
-        return g_os.LoadLibraryW((std::wstring(system, length) + L"\\" + name).c_str());
-    } catch (...) {
-        return nullptr;
-    }
+    wchar_t path[MAX_PATH + 1];
+    return SystemDirectoryPath(name, L"", path) ? g_os.LoadLibraryW(path) : nullptr;
 }

@@ -62,7 +62,6 @@ struct SystemCalls {
     // Following the installer's processes through a job (LaunchTest: a job that cannot be
     // assigned, a completion message lost).
     decltype(&::AssignProcessToJobObject) AssignProcessToJobObject;
-    decltype(&::QueryInformationJobObject) QueryInformationJobObject;
     decltype(&::GetQueuedCompletionStatus) GetQueuedCompletionStatus;
 
     // Who the process is: an administrator, SYSTEM, or neither (ExtractionFolderTest: SYSTEM's

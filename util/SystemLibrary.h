@@ -10,6 +10,12 @@
 // loaded for the rest of the process. Null when it cannot be loaded.
 HMODULE LoadSystemLibrary(const wchar_t* name) noexcept;
 
+// The full path of `name` followed by `extension` (which may be empty) in the system directory,
+// into `path`, a buffer of MAX_PATH + 1 characters; built without allocating, so that start-up
+// code may use it. False when it does not fit or the directory cannot be had.
+bool SystemDirectoryPath(const wchar_t* name, const wchar_t* extension,
+                         wchar_t (&path)[MAX_PATH + 1]) noexcept;
+
 // An export of a library loaded that way, as the function type the caller names; null when the
 // library or the export is missing.
 template <typename Function> Function SystemLibraryExport(HMODULE library, const char* name) {

@@ -68,10 +68,6 @@ std::wstring CUtility::GetTempDirectory() {
     return TheTempDirectory().path;
 }
 
-HANDLE CUtility::TempDirectoryHandle() noexcept {
-    try {
-        return TheTempDirectory().folder.get();
-    } catch (...) {
-        return INVALID_HANDLE_VALUE;
-    }
+HANDLE CUtility::TempDirectoryHandle() {
+    return TheTempDirectory().folder.get();
 }

@@ -8,7 +8,7 @@ constexpr wchar_t kExplorer[] = L"explorer.exe";
 
 } // namespace
 
-int CUtility::GetLoggedOnUserToken(UniqueHandle& token, DWORD sessionId) noexcept {
+int CUtility::GetLoggedOnUserToken(UniqueHandle& token, DWORD sessionId) {
     token.reset();
     // When the session cannot be read the id stays the wildcard, which terminal services refuse,
     // and explorer.exe is asked instead.
@@ -20,7 +20,7 @@ int CUtility::GetLoggedOnUserToken(UniqueHandle& token, DWORD sessionId) noexcep
     return DuplicateExplorerToken(token);
 }
 
-int CUtility::DuplicateExplorerToken(UniqueHandle& token) noexcept {
+int CUtility::DuplicateExplorerToken(UniqueHandle& token) {
     token.reset();
     std::vector<DWORD> explorers;
     if (!FindProcessesByName(kExplorer, explorers, kAnySession) || explorers.empty())
@@ -35,8 +35,8 @@ int CUtility::DuplicateExplorerToken(UniqueHandle& token) noexcept {
     if (!::OpenProcessToken(process.get(), TOKEN_ALL_ACCESS, processToken.put()))
         return 0;
 
-    return ::DuplicateTokenEx(processToken.get(), MAXIMUM_ALLOWED, nullptr,
-                              SecurityIdentification, TokenPrimary, token.put())
+    return ::DuplicateTokenEx(processToken.get(), MAXIMUM_ALLOWED, nullptr, SecurityIdentification,
+                              TokenPrimary, token.put())
                ? 1
                : 0;
 }

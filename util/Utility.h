@@ -26,13 +26,13 @@ public:
     // Writes only to a plain file with one name, opened in the temporary directory through its
     // handle; anything else (a link, a directory, a file with other hard links, a file another
     // program holds) gets no line, and the debugger output says so once.
-    static void AppendLogLine(const std::wstring& line) noexcept;
+    static void AppendLogLine(const std::wstring& line);
     // The default script's output goes to the log path + ".txt". Takes it, created or emptied,
     // only when it is a plain file of its own with one link, and holds it in `held`, open for
     // writing and sharing reads only, so that the script writes into it through that handle and
     // nothing can be put in its place. False, with the file untouched and a note in the debugger
     // output, when it is anything else: the run goes on without the output.
-    [[nodiscard]] static bool TakeScriptOutput(UniqueFileHandle& held) noexcept;
+    [[nodiscard]] static bool TakeScriptOutput(UniqueFileHandle& held);
     static void FileException(const CFileException& error) noexcept;
 
     // --- The temporary directory -------------------------------------------------------------
@@ -43,7 +43,7 @@ public:
     static std::wstring GetTempDirectory();
     // Its handle, held for the rest of the process so that it cannot be renamed or replaced;
     // INVALID_HANDLE_VALUE when it could not be opened.
-    static HANDLE TempDirectoryHandle() noexcept;
+    static HANDLE TempDirectoryHandle();
 
     // --- Paths and guarded deletion ------------------------------------------------------------
     // Deletes what `item` is (opened as itself, a link as the link, with DELETE and
@@ -56,14 +56,14 @@ public:
     // paths of what stays (a file in use, a running program's image, the folders holding them),
     // each after everything below it.
     [[nodiscard]] static bool DeleteTree(HANDLE item, const std::wstring& path,
-                                         std::vector<std::wstring>* leftovers = nullptr) noexcept;
+                                         std::vector<std::wstring>* leftovers = nullptr);
     // The same for everything below the open folder `folder` (FILE_LIST_DIRECTORY access), which
     // itself stays.
     [[nodiscard]] static bool DeleteContents(HANDLE folder, const std::wstring& path,
-                                             std::vector<std::wstring>* leftovers) noexcept;
+                                             std::vector<std::wstring>* leftovers);
     // 1 for a mount point whose path contains "ProgramData" (case-sensitive), judged by the
     // reparse data of the open `item` itself; 0 otherwise.
-    [[nodiscard]] static int IsProtectedMountPoint(HANDLE item, const std::wstring& path) noexcept;
+    [[nodiscard]] static int IsProtectedMountPoint(HANDLE item, const std::wstring& path);
     // Cuts the last `count` backslash-separated components; a path without a backslash stays.
     static void RemovePathComponents(std::wstring& path, int count);
     // Full path of the running executable; empty when it cannot be had.
@@ -110,17 +110,17 @@ public:
     // 1 when the process list could be read, else 0 (and an empty list).
     [[nodiscard]] static int FindProcessesByName(const std::wstring& name,
                                                  std::vector<DWORD>& processIds,
-                                                 DWORD sessionId = kAnySession) noexcept;
+                                                 DWORD sessionId = kAnySession);
     // The full path of the program a process runs; empty when it cannot be read.
     static std::wstring ProcessImagePath(DWORD processId);
     // The processes whose program lies in `folder` (a path ending in a backslash, compared
     // without case), in the order of the system's process list.
-    static std::vector<DWORD> ProcessesRunningFrom(const std::wstring& folder) noexcept;
+    static std::vector<DWORD> ProcessesRunningFrom(const std::wstring& folder);
     // The primary token of the user logged on to the session, from terminal services or, failing
     // that, from explorer.exe (DuplicateExplorerToken). Nonzero on success; `token` then owns it.
     [[nodiscard]] static int GetLoggedOnUserToken(UniqueHandle& token,
-                                                  DWORD sessionId = kAnySession) noexcept;
+                                                  DWORD sessionId = kAnySession);
     // A primary token duplicated from the first explorer.exe in the process list, whatever its
     // session. Nonzero on success; `token` then owns it.
-    [[nodiscard]] static int DuplicateExplorerToken(UniqueHandle& token) noexcept;
+    [[nodiscard]] static int DuplicateExplorerToken(UniqueHandle& token);
 };

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "app/Dispose.h"
+#include "app/RunFailure.h"
 #include "framework/UniqueHandle.h"
 #include "package/PackageFormat.h"
 #include "package/UnPack.h"
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <new>
 #include <chrono>
 #include <thread>
 
@@ -102,20 +102,20 @@ const ChildRegistration unreadableHeader(L"extract-second-header-unreadable", []
 
 // Memory runs out at the second entry, after the first was written.
 int g_freeSpaceQueries = 0;
-BOOL WINAPI ThrowingAtTheSecondEntry(LPCWSTR directory, PULARGE_INTEGER a, PULARGE_INTEGER b,
-                                     PULARGE_INTEGER totalFree) {
+BOOL WINAPI OutOfMemoryAtTheSecondEntry(LPCWSTR directory, PULARGE_INTEGER a, PULARGE_INTEGER b,
+                                        PULARGE_INTEGER totalFree) {
     if (++g_freeSpaceQueries == 2)
-        throw std::bad_alloc();
+        EndRunAsFailed(); // what the stub's operator new does then
     return ::GetDiskFreeSpaceExW(directory, a, b, totalFree);
 }
 
-// The worker thread's entry takes it for a refusal: 1620.
+// The run ends there, from the worker thread: the extraction never returns.
+constexpr int kReturnedAfterFailure = 99;
 const ChildRegistration failedMidway(L"extract-failing-midway", [] {
-    g_os.GetDiskFreeSpaceExW = ThrowingAtTheSecondEntry;
+    g_os.GetDiskFreeSpaceExW = OutOfMemoryAtTheSecondEntry;
     CUnPack unpack;
-    const DWORD result = unpack.StartAndWait();
-    Dispose(unpack, FolderUse::unused);
-    return static_cast<int>(result);
+    unpack.StartAndWait();
+    return kReturnedAfterFailure;
 });
 
 // The extraction runs on another thread than the caller's and has written its file by the time
@@ -243,14 +243,15 @@ TEST_F(Extraction, HeaderThatCannotBeReadKeepsNothing) {
     EXPECT_FALSE(Exists(folder));
 }
 
-TEST_F(Extraction, AnExtractionThatFailsMidwayKeepsNothingToStart) {
+// Memory that runs out ends the run where it happens, with the exit code of the stub as built (0),
+// before anything more is written or anything could start.
+TEST_F(Extraction, MemoryThatRunsOutMidwayEndsTheRunThere) {
     ASSERT_EQ(SpawnChildFrom(PackedCopy({{"run.bat", "first"}, {"b.txt", "second"}}),
                              L"extract-failing-midway"),
-              1620);
+              0);
     EXPECT_EQ(LogMessages().back(),
-              L"[CUnPack::UnPackFiles] Package refused: the extraction failed midway; nothing of "
-              L"it is kept");
-    EXPECT_FALSE(Exists(folder));
+              L"[CUnPackFileApp::InitInstance] Out of memory: the run ends as failed");
+    EXPECT_FALSE(Exists(folder + L"b.txt"));
 }
 
 // The volume the folder lies on is the one asked, whatever the current directory; an entry it
