@@ -49,7 +49,7 @@ std::wstring ExtractionReason(const PlanInputs& inputs) {
 // Why the command may not start from what this run extracted; empty when it may.
 std::wstring CommandReason(const PlanInputs& inputs, const LaunchPlan& plan, bool viaCmd,
                            const std::wstring& batchParameters) {
-    if (!package::IsSafeEntryPath(plan.packagedFile) || plan.packagedPath.empty())
+    if (plan.packagedPath.empty())
         return plan.packagedFile + L" is not a file this run extracted";
     const wchar_t inName = BatchOperatorIn(plan.packagedFile);
     if (viaCmd && inName != L'\0')
@@ -87,6 +87,7 @@ LaunchPlan PlanLaunch(const PlanInputs& inputs) {
 
     plan.reason = ExtractionReason(inputs);
     if (plan.reason.empty()) {
+        // A name the rule refuses (a drive, "..", a stream) is none this run extracted.
         const std::wstring written = package::IsSafeEntryPath(plan.packagedFile) && inputs.extracted
                                          ? inputs.extracted(plan.packagedFile)
                                          : std::wstring();

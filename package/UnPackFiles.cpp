@@ -216,14 +216,15 @@ private:
     ULONGLONG freeBytes_ = 0;
 };
 
-// Says why a package is not the one the image vouches for. Its files are deleted after this.
+// Says why a package is not the one the image vouches for. Its files go when the run disposes of
+// the folder.
 void LogRefusal(package::PackageVerdict verdict, std::uint64_t length,
-                const package::PackageDigest& slot) {
+                const package::PackageDigest& vouched) {
     switch (verdict) {
     case package::PackageVerdict::lengthDiffers:
         CUtility::Log(L"[%s] Package refused: it is %lld bytes, the digest signed into the stub is "
                       L"for %lld; nothing of it is kept",
-                      kUnPackFiles, Signed64(length), Signed64(slot.length));
+                      kUnPackFiles, Signed64(length), Signed64(vouched.length));
         return;
     case package::PackageVerdict::digestDiffers:
         CUtility::Log(L"[%s] Package refused: its SHA-256 differs from the digest signed into the "
@@ -290,16 +291,16 @@ int CUnPack::Extract(CFile& file, const package::PackageLocation& location,
                       static_cast<unsigned>(settings.size));
         return EndExtraction(file, ERROR_INSTALL_PACKAGE_INVALID);
     }
-    const package::PackageDigest& slot = settings.digest;
-    if (!slot.Filled())
+    const package::PackageDigest& vouched = settings.digest;
+    if (!vouched.Filled())
         CUtility::Log(L"[%s] The package carries no digest: it is extracted unverified",
                       kUnPackFiles);
     FileByteSource source(file);
     const std::uint64_t certificateTable =
         location.certificateSize > 0 ? static_cast<std::uint64_t>(location.certificateSize) : 0;
     const std::uint64_t packageEnd = source.Length() - std::min(source.Length(), certificateTable);
-    HashThread hasher(slot.Filled());
-    package::PackageStream stream(source, headerOffset, packageEnd, slot, hasher);
+    HashThread hasher(vouched.Filled());
+    package::PackageStream stream(source, headerOffset, packageEnd, vouched, hasher);
 
     // The walk decides what is an entry and whether it lies within the file; the writer, what is
     // done with each entry.
@@ -315,9 +316,9 @@ int CUnPack::Extract(CFile& file, const package::PackageLocation& location,
     const package::PackageVerdict verdict = stream.Finish();
     if (verdict == package::PackageVerdict::matches) {
         CUtility::Log(L"[%s] Package digest verified: %lld bytes", kUnPackFiles,
-                      Signed64(slot.length));
+                      Signed64(vouched.length));
     } else if (verdict != package::PackageVerdict::unverified) {
-        LogRefusal(verdict, packageEnd > headerOffset ? packageEnd - headerOffset : 0, slot);
+        LogRefusal(verdict, packageEnd > headerOffset ? packageEnd - headerOffset : 0, vouched);
         return EndExtraction(file, ERROR_INSTALL_PACKAGE_INVALID);
     }
     if (ReportWalkEnd(walk, stream.Length()) == 0) // a damaged package: some entry is missing
