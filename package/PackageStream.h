@@ -83,8 +83,6 @@ public:
     // Reads and hashes what is left, then compares. Call once, after the last read.
     PackageVerdict Finish() noexcept;
 
-    [[nodiscard]] bool Verifying() const noexcept { return verifying_; }
-
 private:
     bool PassOver(std::uint64_t offset) noexcept;
 

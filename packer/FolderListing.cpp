@@ -8,6 +8,8 @@
 #include <tuple>
 
 #ifdef _WIN32
+#include "framework/UniqueHandle.h"
+
 #include <windows.h>
 #endif
 
@@ -52,29 +54,26 @@ PathKind KindAt(const fs::path& path) {
         return KindOf(attributes, 0);
     // Only a directory listing tells the reparse tag without opening the file.
     WIN32_FIND_DATAW data;
-    const HANDLE find = ::FindFirstFileW(path.c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
+    if (!UniqueFindHandle(::FindFirstFileW(path.c_str(), &data)))
         return PathKind::link; // not to be followed when it cannot be told
-    ::FindClose(find);
     return KindOf(data.dwFileAttributes, data.dwReserved0);
 }
 
 std::vector<FolderEntry> ListFolder(const fs::path& folder) {
     std::vector<FolderEntry> entries;
     WIN32_FIND_DATAW data;
-    const HANDLE find = ::FindFirstFileExW((folder / L"*").c_str(), FindExInfoBasic, &data,
-                                           FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE)
+    // Closed however the listing ends: CannotRead throws.
+    const UniqueFindHandle find(::FindFirstFileExW((folder / L"*").c_str(), FindExInfoBasic, &data,
+                                                   FindExSearchNameMatch, nullptr, 0));
+    if (!find)
         CannotRead(folder);
     do {
         const std::wstring name = data.cFileName;
         if (name != L"." && name != L"..")
             entries.push_back(
                 {fs::path(name).u8string(), KindOf(data.dwFileAttributes, data.dwReserved0)});
-    } while (::FindNextFileW(find, &data));
-    const DWORD error = ::GetLastError();
-    ::FindClose(find);
-    if (error != ERROR_NO_MORE_FILES)
+    } while (::FindNextFileW(find.get(), &data));
+    if (::GetLastError() != ERROR_NO_MORE_FILES)
         CannotRead(folder);
     return entries;
 }
