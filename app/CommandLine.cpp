@@ -2,6 +2,8 @@
 
 #include "util/AsciiCase.h"
 
+#include <string_view>
+
 LaunchMode ChooseLaunchMode(int argumentCount) {
     return argumentCount <= 2 ? LaunchMode::defaultScript : LaunchMode::namedFile;
 }
@@ -36,6 +38,16 @@ wchar_t BatchOperatorIn(const std::wstring& text) {
             ++quotes;
     }
     return quotes % 2 != 0 ? L'"' : L'\0';
+}
+
+wchar_t BatchParameterRefusal(const std::wstring& parameters) {
+    for (const wchar_t c : parameters) {
+        const bool letterOrDigit =
+            (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9');
+        if (!letterOrDigit && std::wstring_view(L" /-_.:=\\,+").find(c) == std::wstring_view::npos)
+            return c;
+    }
+    return L'\0';
 }
 
 wchar_t ScriptFolderCharacterIn(const std::wstring& path) {

@@ -35,9 +35,17 @@ bool IsBatchExtension(const std::wstring& extension);
 std::wstring BatchFileParameters(const std::wstring& name, const std::wstring& parameters);
 
 // The first character of `text` that the command processor would read as an operator rather than
-// as text of a parameter (& | < > ^ %, a line break), or '"' when the quotes do not pair up; 0
-// when there is none. Such a text is never given to a batch file: it would run as a command.
+// as text (& | < > ^ %, a line break), or '"' when the quotes do not pair up; 0 when there is
+// none. A packaged file's name and the extraction folder's path are checked with it.
 wchar_t BatchOperatorIn(const std::wstring& text);
+
+// The first character of a batch file's parameters that is not on the list a script is given:
+// blank-separated tokens of ASCII letters and digits and / - _ . : = \ , +; 0 when there is none.
+// A script reads its parameters as text of its own lines (%*, %~1, a for loop's list), where a
+// quote, a blank inside quotes, a parenthesis, "!" or "%" can end a comparison or a list and run
+// what follows as a command; no other character can, and one outside ASCII may be mapped to one
+// that does by a code page's best fit. A value with blanks goes to an .exe or an .msi.
+wchar_t BatchParameterRefusal(const std::wstring& parameters);
 
 // The first character of a batch file's folder path that a script reading that path as text of
 // its lines (%~dp0, %CD%, a call, delayed expansion) would take for an operator or an expansion:

@@ -4,6 +4,8 @@
 #include "app/RunOutcome.h"
 #include "package/PackageFormat.h"
 
+#include <cwchar>
+
 namespace {
 
 // The command in the default mode: run.bat through the command processor, hidden.
@@ -17,7 +19,7 @@ void DefaultScript(const PlanInputs& inputs, LaunchPlan& plan) {
 
 // The command in named-file mode: the packaged file named first, shown normally, with the
 // parameters cut from the raw command line; a batch file runs through the command processor as
-// run.bat does, and its parameters, which cmd reads, must hold no operator. True for a batch file.
+// run.bat does, and is given only parameters on the script's list. True for a batch file.
 bool NamedFile(const PlanInputs& inputs, LaunchPlan& plan, std::wstring& batchParameters) {
     plan.packagedFile = inputs.arguments.size() > 1 ? inputs.arguments[1] : std::wstring();
     plan.file = plan.packagedFile;
@@ -30,6 +32,18 @@ bool NamedFile(const PlanInputs& inputs, LaunchPlan& plan, std::wstring& batchPa
         return true;
     }
     return false;
+}
+
+// A refused character as the log names it: quoted, or by its code when it is a control.
+std::wstring CharacterNamed(wchar_t c) {
+    if (c == L'\r' || c == L'\n')
+        return L"a line break";
+    if (c < L' ' || c == 0x7F) {
+        wchar_t code[16] = {};
+        std::swprintf(code, 16, L"U+%04X", static_cast<unsigned>(c));
+        return code;
+    }
+    return std::wstring(L"\"") + c + L"\"";
 }
 
 // Why the extraction leaves nothing that may start; empty when it does not.
@@ -62,12 +76,11 @@ std::wstring CommandReason(const PlanInputs& inputs, const LaunchPlan& plan, boo
     if (viaCmd && inFolder != L'\0')
         return std::wstring(L"the extraction folder's path holds ") + inFolder +
                L", which a batch file reading its own folder would run as a command";
-    const wchar_t inParameters = BatchOperatorIn(batchParameters);
-    if (inParameters != L'\0')
-        return std::wstring(L"the parameters of ") + plan.packagedFile + L" hold " +
-               (inParameters == L'\r' || inParameters == L'\n' ? std::wstring(L"a line break")
-                                                               : std::wstring(1, inParameters)) +
-               L", which a batch file would run as a command";
+    const wchar_t inParameters = BatchParameterRefusal(batchParameters);
+    if (viaCmd && inParameters != L'\0')
+        return L"the parameters of " + plan.packagedFile + L" hold " +
+               CharacterNamed(inParameters) +
+               L", which a batch file is not given: only letters, digits and / - _ . : = \\ , +";
     if (inputs.machine == nullptr)
         return L"the machine's environment could not be read";
     return std::wstring();

@@ -81,26 +81,39 @@ def batfile_class():
         run_wine(["reg", "delete", r"HKLM\Software\Classes\batfile", "/f", view])
 
 
+ALLOWED = r"only letters, digits and / - _ . : = \ , +"
+
+
 class TestANamedBatchFile:
-    @pytest.mark.parametrize("operator", ["&", "|"])
-    def test_an_operator_in_its_parameters_is_refused(self, wine, pack, planted, tmp_path,
-                                                      batfile_class, operator):
-        evil = planted("launch", "evil.exe")
-        (evil.parent / "evil.bat").write_bytes(b"@echo off\r\nC:\\launch\\evil.exe\r\n")
+    # Each ran the caller's program before parameters were held to a list: an operator, a for
+    # loop's list closed early, a comparison split by the blank inside quotes that %~1 removes.
+    @pytest.mark.parametrize("script, arguments, refused", [
+        (GENUINE, ["x", "&", r"C:\launch\evil.exe"], "&"),
+        (GENUINE, ["x", "|", r"C:\launch\evil.exe"], "|"),
+        (b"@echo off\r\nfor %%a in (%*) do echo %%a\r\n",
+         ["/q", "x)", "do", r"C:\launch\evil.exe", "("], ")"),
+        (b"@echo off\r\nif %~1==/silent echo silent\r\n",
+         [r"/x==/x C:\launch\evil.exe rem"], '"'),
+    ], ids=["ampersand", "pipe", "for-list", "if-comparison"])
+    def test_what_a_script_would_run_as_a_command_starts_nothing(self, wine, pack, planted,
+                                                                 tmp_path, script, arguments,
+                                                                 refused):
+        planted("launch", "evil.exe")
         create_key("HKLM", PRODUCT)
-        stub = pack({"install.bat": GENUINE})
-        assert wine.run(stub, "install.bat", "x", operator, r"C:\launch\evil.bat") == (0, 0)
+        stub = pack({"install.bat": script})
+        assert wine.run(stub, "install.bat", *arguments) == (0, 0)
         assert not ran_planted(wine), "the caller's command ran elevated"
-        assert not (wine.installer_temp / "genuine-ran.txt").exists()
-        assert (f"{INIT} execute skipped: the parameters of install.bat hold {operator}, which a "
-                "batch file would run as a command") in wine.messages()
+        assert (f'{INIT} execute skipped: the parameters of install.bat hold "{refused}", which '
+                f"a batch file is not given: {ALLOWED}") in wine.messages()
         assert not wine.folder.exists()
         assert machine_values(tmp_path, PRODUCT)["CloudAutoUpdateStatus"] == ("REG_DWORD", 999)
 
-    def test_plain_parameters_reach_it_with_or_without_the_class(self, wine, pack, batfile_class):
-        stub = pack({"install.bat": GENUINE})
-        assert wine.run(stub, "install.bat", "/quiet") == (0, 0)
-        assert (wine.installer_temp / "genuine-ran.txt").read_bytes().strip() == b"genuine /quiet"
+    def test_plain_switches_and_values_reach_it(self, wine, pack):
+        stub = pack({"install.bat": b"@echo off\r\necho %*> \"%TEMP%\\genuine-ran.txt\"\r\n"})
+        assert wine.run(stub, "install.bat", "/quiet", "/norestart", "-s",
+                        r"INSTALLDIR=C:\Apps\Tool") == (0, 0)
+        assert ((wine.installer_temp / "genuine-ran.txt").read_bytes().strip()
+                == rb"/quiet /norestart -s INSTALLDIR=C:\Apps\Tool")
 
 
 class TestAnExtractedFileRewrittenBeforeItRuns:

@@ -22,16 +22,33 @@ TEST(BatchCommand, NamesTheScriptRelativeToTheFolderWithNoTextOfTheUsers) {
     EXPECT_FALSE(IsBatchExtension(L".btm"));
 }
 
-TEST(BatchCommand, TextCmdWouldRunAsACommandIsFound) {
-    EXPECT_EQ(BatchOperatorIn(L"/quiet INSTALLDIR=\"C:\\Program Files\\X\" (x) !y! ,;="), L'\0');
-    for (const wchar_t* text : {L"x & C:\\launch\\evil.bat", L"x|evil", L"a<b", L"a>b", L"a^&b",
-                                L"%windir%", L"a\r\nb", L"a\nb"}) {
-        const std::wstring parameters(text);
-        EXPECT_EQ(BatchOperatorIn(parameters), parameters[parameters.find_first_of(L"&|<>^%\r\n")])
-            << std::string(parameters.begin(), parameters.end());
-    }
-    // An unbalanced quote would have cmd read the operators after it as outside of quotes.
-    EXPECT_EQ(BatchOperatorIn(L"\"x\" \"y"), L'"');
+// What a script reads as text of its lines (%*, %~1, a for loop's list) can end a comparison or a
+// list and run what follows: only plain switches and values get through.
+TEST(BatchCommand, ParametersPassOnlyWhenEveryCharacterIsOnTheList) {
+    for (const wchar_t* text : {L"", L"/quiet /norestart -s", L"INSTALLDIR=C:\\Apps\\Tool",
+                                L"a,b+c.d:e_f", L"LANG=de-DE /log:x.log"})
+        EXPECT_EQ(BatchParameterRefusal(text), L'\0') << text;
+    // The two that ran the caller's program: a for loop's list closed early, and a comparison
+    // split by a blank inside the quotes that %~1 removes.
+    EXPECT_EQ(BatchParameterRefusal(L"/q x) do C:\\Users\\Public\\evil.exe ("), L')');
+    EXPECT_EQ(BatchParameterRefusal(L"\"/x==/x C:\\Users\\Public\\evil.exe rem\""), L'"');
+    const struct {
+        const wchar_t* text;
+        wchar_t refused;
+    } refusals[] = {{L"a&b", L'&'},
+                    {L"a|b", L'|'},
+                    {L"a^b", L'^'},
+                    {L"a>b", L'>'},
+                    {L"%windir%", L'%'},
+                    {L"!x!", L'!'},
+                    {L"a;b", L';'},
+                    {L"a\tb", L'\t'},
+                    {L"a\r\nb", L'\r'},
+                    {L"a(b", L'('},
+                    {L"stra\u00dfe", L'\u00df'},
+                    {L"x\uff06y", L'\uff06'}}; // fullwidth "&", which a best fit maps to "&"
+    for (const auto& refusal : refusals)
+        EXPECT_EQ(BatchParameterRefusal(refusal.text), refusal.refused);
 }
 
 // A script reads its own folder's path as text: with delayed expansion, "!" is read too.
