@@ -38,5 +38,5 @@ void Dispose(CUnPack& unpack, FolderUse use) {
     for (const DWORD id : CUtility::ProcessesRunningFrom(unpack.Folder().Path()))
         CUtility::Log(L"[%s] Still running from the extraction folder: pid:%d %s", kInitInstance,
                       static_cast<int>(id), CUtility::ProcessImagePath(id).c_str());
-    DeleteAtNextRestart(leftovers, kInitInstance);
+    LeaveForLater(leftovers, unpack.Folder().RootClosedToUsers(), kInitInstance);
 }

@@ -1,6 +1,6 @@
 // The extraction folder's end, once per run: deleted with everything in it, or, what must stay
-// (a program still running from it, a file still held), left for the next restart and named in
-// the log.
+// (a program still running from it, a file still held), left for later (util/RestartDeletion.h)
+// and named in the log.
 #pragma once
 
 class CUnPack;

@@ -60,6 +60,6 @@ void RemoveEarlierRuns(const ExtractionRoot& root, const std::wstring& ownerSid)
             continue;
         std::vector<std::wstring> leftovers;
         if (!CUtility::DeleteTree(folder.get(), root.path + name, &leftovers))
-            DeleteAtNextRestart(leftovers, logsource::kGetUnpackDir);
+            LeaveForLater(leftovers, root.closedToUsers, logsource::kGetUnpackDir);
     }
 }

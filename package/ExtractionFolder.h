@@ -55,6 +55,8 @@ public:
     // started from a folder that is not.
     [[nodiscard]] bool IsOwn() const noexcept { return static_cast<bool>(folder_); }
     [[nodiscard]] HANDLE Handle() const noexcept { return folder_.get(); }
+    // Whether what stays of the folder may be left to the restart (package/ExtractionRoot.h).
+    [[nodiscard]] bool RootClosedToUsers() const noexcept { return root_.closedToUsers; }
 
     // Where an entry goes: the open folder it lies in, and its own name there.
     struct Place {

@@ -15,6 +15,11 @@ struct ExtractionRoot {
     std::wstring path; // ending in a backslash
     // Held without delete sharing while the folder is in use: it cannot be renamed or replaced.
     UniqueFileHandle folder;
+    // Whether SYSTEM and the administrators alone may create names in it (SYSTEM's SystemTemp),
+    // as its own descriptor says. Only there may what a run cannot delete be left to the restart:
+    // Windows deletes by the stored path then, following whatever a user put in its place once
+    // the folder has gone (a junction to a folder of their choosing, in the machine's Temp).
+    bool closedToUsers = false;
 };
 
 // Opens the root for this process: for SYSTEM, SystemTemp in the Windows directory where it

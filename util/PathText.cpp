@@ -25,3 +25,12 @@ std::wstring WithoutLongPathPrefix(const std::wstring& path) {
         return path.substr(4);
     return path;
 }
+
+std::wstring LongPathForm(const std::wstring& path) {
+    constexpr size_t kMaxPlainPath = 259; // MAX_PATH less the terminator
+    if (path.size() <= kMaxPlainPath || !IsFullPath(path) || path.compare(0, 4, L"\\\\?\\") == 0)
+        return path;
+    if (path.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + path.substr(2);
+    return L"\\\\?\\" + path;
+}

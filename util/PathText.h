@@ -13,3 +13,7 @@ std::wstring WithTrailingBackslash(std::wstring path);
 // "C:\x" for "\\?\C:\x" and "\\server\share" for "\\?\UNC\server\share", as Windows reports a
 // file's final path.
 std::wstring WithoutLongPathPrefix(const std::wstring& path);
+
+// The other way: "\\?\C:\x" for a full path "C:\x" too long for the plain form (260 characters
+// and more), which the calls that take a path by text accept up to 32,767; any other path as it is.
+std::wstring LongPathForm(const std::wstring& path);

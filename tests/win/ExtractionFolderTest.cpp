@@ -22,6 +22,9 @@ std::wstring g_createdWith;       // the descriptor the last creation was given,
 // Folders the seam shows as an earlier run's, owned and protected as a run leaves them (Wine
 // keeps no access-control lists to show it for real).
 std::set<std::wstring> g_runFolders;
+// Whether the seam shows the root closed to users, as SYSTEM's SystemTemp is; otherwise what Wine
+// says of the machine's Temp, which no user-free descriptor shows.
+bool g_rootClosed = false;
 std::vector<std::wstring> g_scheduled; // what was left for the next restart, in order
 
 // The extraction folder's creation: the one call that creates a directory.
@@ -67,11 +70,17 @@ std::wstring LastComponent(HANDLE file) {
 DWORD WINAPI RunsSecurity(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION info,
                           PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
                           PSECURITY_DESCRIPTOR* descriptor) {
-    if (type != SE_FILE_OBJECT || g_runFolders.count(LastComponent(handle)) == 0)
+    const std::wstring name = LastComponent(handle);
+    const bool root = _wcsicmp(name.c_str(), L"temp") == 0;
+    if (type != SE_FILE_OBJECT || (g_runFolders.count(name) == 0 && !(root && g_rootClosed)))
         return ::GetSecurityInfo(handle, type, info, owner, group, dacl, sacl, descriptor);
+    // The root as Windows makes SystemTemp: a user's creator-owner entry applies to what is
+    // created inside only.
     PSECURITY_DESCRIPTOR made = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1, &made, nullptr))
+            root ? L"O:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(D;;FA;;;WD)(A;OICIIO;FA;;;CO)"
+                 : L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+            SDDL_REVISION_1, &made, nullptr))
         return ::GetLastError();
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
@@ -105,6 +114,7 @@ protected:
         g_swapAfterCreation = false;
         g_swapError = 0;
         g_runFolders.clear();
+        g_rootClosed = false;
         g_scheduled.clear();
         g_os.NtCreateFile = CountingCreate;
         g_os.GetSecurityInfo = RunsSecurity;
@@ -212,32 +222,44 @@ TEST_F(UnpackDir, ANameSomebodyElseTookStaysAsItIsAndAFreshFolderIsUsed) {
     EXPECT_TRUE(Exists(folder + L"setup.msi")) << "the clean-up deletes only this run's folder";
 }
 
-// Earlier runs' folders go before the extraction; one a file is still held in goes at the next
-// restart, file first, and does not stop the run.
-TEST_F(UnpackDir, EarlierRunsFoldersAreRemovedOrLeftForTheNextRestart) {
+// Earlier runs' folders go before the extraction; one a file is still held in stays, and does not
+// stop the run. Where no user can create names it goes at the next restart, file first; in the
+// machine's Temp a path deleted at the restart could by then lead into a user's junction, so it is
+// left for the next run to remove through handles.
+TEST_F(UnpackDir, EarlierRunsFoldersAreRemovedOrLeftForLater) {
     const std::wstring earlier = root + L"unpack.00000000000000a1\\";
-    MakeFolder(folder);
-    MakeFolder(earlier);
-    g_runFolders = {L"unpack", L"unpack.00000000000000a1"};
-    // Held open without delete sharing: neither the file nor its folder can go now.
-    const UniqueFileHandle held(::CreateFileW((earlier + L"setup.msi").c_str(), GENERIC_READ,
-                                              FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held);
-
-    CUnPack unpack;
-    EXPECT_EQ(unpack.GetUnpackDir(), folder) << "the earlier run's unpack went";
-    EXPECT_TRUE(unpack.Folder().IsOwn());
-    EXPECT_FALSE(Exists(folder + L"setup.msi"));
-    EXPECT_FALSE(Exists(earlier + L"sub"));
-    EXPECT_TRUE(Exists(earlier + L"setup.msi"));
     const std::wstring earlierPath = earlier.substr(0, earlier.size() - 1);
-    EXPECT_EQ(g_scheduled, (std::vector<std::wstring>{earlierPath + L"\\setup.msi", earlierPath}));
-    const std::vector<std::wstring> messages = LogMessages();
-    EXPECT_TRUE(Contains(messages, L"[CUnPack::GetUnpackDir] Left until the next restart:" +
-                                       earlierPath + L"\\setup.msi"));
-    EXPECT_TRUE(
-        Contains(messages, L"[CUnPack::GetUnpackDir] Left until the next restart:" + earlierPath));
+    const std::vector<std::wstring> left{earlierPath + L"\\setup.msi", earlierPath};
+    for (const bool closed : {true, false}) {
+        SCOPED_TRACE(closed ? "closed to users" : "open to users");
+        RemoveExtractionFolders();
+        ::DeleteFileW(LogPath().c_str());
+        g_scheduled.clear();
+        g_rootClosed = closed;
+        MakeFolder(folder);
+        MakeFolder(earlier);
+        g_runFolders = {L"unpack", L"unpack.00000000000000a1"};
+        // Held open without delete sharing: neither the file nor its folder can go now.
+        const UniqueFileHandle held(::CreateFileW((earlier + L"setup.msi").c_str(), GENERIC_READ,
+                                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+
+        CUnPack unpack;
+        EXPECT_EQ(unpack.GetUnpackDir(), folder) << "the earlier run's unpack went";
+        EXPECT_TRUE(unpack.Folder().IsOwn());
+        EXPECT_FALSE(Exists(folder + L"setup.msi"));
+        EXPECT_FALSE(Exists(earlier + L"sub"));
+        EXPECT_TRUE(Exists(earlier + L"setup.msi"));
+        EXPECT_EQ(g_scheduled, closed ? left : std::vector<std::wstring>());
+        const std::vector<std::wstring> messages = LogMessages();
+        for (const std::wstring& path : left)
+            EXPECT_TRUE(Contains(messages, std::wstring(L"[CUnPack::GetUnpackDir] ") +
+                                               (closed ? L"Left until the next restart:"
+                                                       : L"Left for the next run to remove:") +
+                                               path));
+        EXPECT_TRUE(unpack.Cleanup());
+    }
 }
 
 TEST_F(UnpackDir, AFolderThatCannotBeCreatedIsNeverOwned) {
