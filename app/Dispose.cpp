@@ -1,5 +1,6 @@
 #include "app/Dispose.h"
 
+#include "package/ExtractionFolder.h"
 #include "package/UnPack.h"
 #include "util/LogSources.h"
 #include "util/RestartDeletion.h"
@@ -20,20 +21,27 @@ using logsource::kInitInstance;
 constexpr DWORD kCleanupPauseMs = 10;
 constexpr int kMaxCleanupRetries = 2000 / kCleanupPauseMs;
 
+// Both folders, each tried whatever the other gives.
+bool DeleteBoth(CUnPack& unpack, ExtractionFolder& installerTemp,
+                std::vector<std::wstring>* leftovers) {
+    const bool extraction = unpack.Cleanup(leftovers);
+    return installerTemp.Delete(leftovers) && extraction;
+}
+
 } // namespace
 
-void Dispose(CUnPack& unpack, FolderUse use) {
+void Dispose(CUnPack& unpack, ExtractionFolder& installerTemp, FolderUse use) {
     if (use == FolderUse::unused) {
-        (void)unpack.Cleanup();
+        (void)DeleteBoth(unpack, installerTemp, nullptr);
         return;
     }
     for (int retries = 0; use == FolderUse::released && retries < kMaxCleanupRetries; ++retries) {
-        if (unpack.Cleanup())
+        if (DeleteBoth(unpack, installerTemp, nullptr))
             return;
         g_os.Sleep(kCleanupPauseMs);
     }
     std::vector<std::wstring> leftovers;
-    if (unpack.Cleanup(&leftovers))
+    if (DeleteBoth(unpack, installerTemp, &leftovers))
         return;
     for (const DWORD id : CUtility::ProcessesRunningFrom(unpack.Folder().Path()))
         CUtility::Log(L"[%s] Still running from the extraction folder: pid:%d %s", kInitInstance,

@@ -4,6 +4,7 @@
 #pragma once
 
 class CUnPack;
+class ExtractionFolder;
 
 // What the run did with the folder.
 enum class FolderUse {
@@ -13,4 +14,5 @@ enum class FolderUse {
     stillUsed, // the installer left processes running: deleted now as far as it can be
 };
 
-void Dispose(CUnPack& unpack, FolderUse use);
+// Deletes the extraction folder and the installer's temporary folder (app/InstallerTemp.h) alike.
+void Dispose(CUnPack& unpack, ExtractionFolder& installerTemp, FolderUse use);

@@ -99,6 +99,8 @@ LaunchPlan PlanLaunch(const PlanInputs& inputs) {
         viaCmd = NamedFile(inputs, plan, batchParameters);
 
     plan.reason = ExtractionReason(inputs);
+    if (plan.reason.empty() && !inputs.installerTempIsOwn)
+        plan.reason = L"the installer's temporary folder could not be created";
     if (plan.reason.empty()) {
         // A name the rule refuses (a drive, "..", a stream) is none this run extracted.
         const std::wstring written = package::IsSafeEntryPath(plan.packagedFile) && inputs.extracted

@@ -21,6 +21,7 @@ struct PlanInputs {
     std::wstring commandLine;            // as the process was given it
     std::wstring folder;                 // the extraction folder, ending in a backslash
     bool folderIsOwn = false;            // created by this run and held since
+    bool installerTempIsOwn = false;     // the installer's TEMP, likewise (app/InstallerTemp.h)
     // The path under which this run extracted the entry of that path (names compare without
     // case); empty when it extracted none.
     std::function<std::wstring(const std::wstring& entryPath)> extracted;

@@ -1,6 +1,7 @@
 #include "app/MainSequence.h"
 
 #include "app/Dispose.h"
+#include "app/InstallerTemp.h"
 #include "app/InstanceMutex.h"
 #include "app/Launch.h"
 #include "app/LaunchBookkeeping.h"
@@ -12,6 +13,7 @@
 #include "util/LogSources.h"
 #include "util/MachineEnvironment.h"
 #include "util/OsVersionClass.h"
+#include "util/PathText.h"
 #include "util/ProductMessage.h"
 #include "util/Utility.h"
 
@@ -35,10 +37,11 @@ void LogSquattedGuard(const CInstanceMutex& guard) {
 // What the plan is made from: the extraction's outcome and folder, the command line, and what
 // the machine says (its environment, read once, and its file associations).
 LaunchPlan Plan(const RunInputs& inputs, std::uint32_t extraction, const CUnPack& unpack,
-                const Environment* machine) {
+                bool installerTempIsOwn, const Environment* machine) {
     const ExtractionFolder& folder = unpack.Folder();
     PlanInputs plan;
     plan.extraction = extraction;
+    plan.installerTempIsOwn = installerTempIsOwn;
     plan.arguments = inputs.arguments;
     plan.commandLine = inputs.commandLine;
     plan.folder = folder.Path();
@@ -79,9 +82,17 @@ RunOutcome RunMainSequence(const RunInputs& inputs) {
 
     Environment machine;
     const bool haveMachine = MachineEnvironment(machine);
-    const LaunchPlan plan = Plan(inputs, extraction, unpack, haveMachine ? &machine : nullptr);
+    // Made only for a package that may start, and deleted with the extraction folder.
+    ExtractionFolder installerTemp;
+    const bool haveTemp = extraction == kRunSucceeded && unpack.Folder().IsOwn() &&
+                          MakeInstallerTemp(installerTemp, machine);
+    const LaunchPlan plan =
+        Plan(inputs, extraction, unpack, haveTemp, haveMachine ? &machine : nullptr);
     CUtility::Log(L"[%s] dir:%s file:%s param:%s", kInitInstance, unpack.Folder().Path().c_str(),
                   plan.file.c_str(), plan.parameters.c_str());
+    if (haveTemp)
+        CUtility::Log(L"[%s] The installer's TEMP and TMP:%s", kInitInstance,
+                      WithoutTrailingBackslashes(installerTemp.Path()).c_str());
 
     // Destroyed before the extractor: it lives from the start time to the status.
     CRegistry productKey;
@@ -93,7 +104,8 @@ RunOutcome RunMainSequence(const RunInputs& inputs) {
                                     false};
     const LaunchResult launch =
         Launch(plan, unpack.Folder(), machine, nothingStarted, inputs.waitForChildrenMs);
-    Dispose(unpack, launch.folder);
+    KeepInstallerLogs(installerTemp);
+    Dispose(unpack, installerTemp, launch.folder);
     LogLaunchEnd(launch);
 
     if (haveProductKey)

@@ -13,6 +13,7 @@ add_link_options(-municode -Wl,--no-insert-timestamp)
 add_library(stubcore STATIC
     app/Dispose.cpp
     app/InheritedOutput.cpp
+    app/InstallerTemp.cpp
     app/InstallerJob.cpp
     app/InstanceMutex.cpp
     app/Launch.cpp

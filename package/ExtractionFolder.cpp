@@ -114,7 +114,7 @@ UniqueFileHandle CreateFolderIn(HANDLE parent, const std::wstring& name,
 
 } // namespace
 
-void ExtractionFolder::Create() {
+void ExtractionFolder::Create(Naming naming) {
     root_ = OpenExtractionRoot();
     name_ = package::kFolderName;
     path_ = root_.path + name_ + L"\\";
@@ -127,9 +127,11 @@ void ExtractionFolder::Create() {
         return;
     }
 
-    RemoveEarlierRuns(root_, owner);
-    if (CreateOwnFolder(name_, descriptor.get()))
-        return;
+    if (naming == Naming::extraction) {
+        RemoveEarlierRuns(root_, owner);
+        if (CreateOwnFolder(name_, descriptor.get()))
+            return;
+    }
     // The name is taken by something this run may not remove (a folder or file another program
     // made, an earlier run's folder still in use): it stays as it is, and this run takes a name
     // nobody can guess beside it.
@@ -141,8 +143,9 @@ void ExtractionFolder::Create() {
         name_ = package::FreshFolderName(random);
         path_ = root_.path + name_ + L"\\";
         if (CreateOwnFolder(name_, descriptor.get())) {
-            CUtility::Log(L"[%s] %s is taken and stays as it is; extracting into %s", kGetUnpackDir,
-                          taken.c_str(), path_.c_str());
+            if (naming == Naming::extraction)
+                CUtility::Log(L"[%s] %s is taken and stays as it is; extracting into %s",
+                              kGetUnpackDir, taken.c_str(), path_.c_str());
             return;
         }
         if (::GetLastError() != ERROR_ALREADY_EXISTS)

@@ -43,11 +43,17 @@ public:
     ExtractionFolder(const ExtractionFolder&) = delete;
     ExtractionFolder& operator=(const ExtractionFolder&) = delete;
 
-    // Makes a folder this run's own in the root: earlier runs' folders there are removed first
-    // (package/EarlierRuns.h), then "unpack" is created, or, when that name is taken by anything
-    // this run may not remove, a folder of a fresh name nobody can guess. Only SYSTEM and the
-    // administrators may touch it. The path is fixed whether or not that succeeded; IsOwn tells.
-    void Create();
+    // How the folder is named in the root.
+    enum class Naming {
+        extraction, // "unpack", or a fresh name when that is taken
+        fresh,      // a fresh name only, beside the extraction folder
+    };
+    // Makes a folder this run's own in the root: for the extraction folder, earlier runs' folders
+    // there are removed first (package/EarlierRuns.h), then "unpack" is created, or, when that
+    // name is taken by anything this run may not remove, a folder of a fresh name nobody can
+    // guess. Only SYSTEM and the administrators may touch it. The path is fixed whether or not
+    // that succeeded; IsOwn tells.
+    void Create(Naming naming = Naming::extraction);
 
     // Ends in a backslash; empty until Create.
     [[nodiscard]] const std::wstring& Path() const noexcept { return path_; }

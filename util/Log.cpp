@@ -42,6 +42,24 @@ void NoteNotTaken(bool& noted, const wchar_t* name, const wchar_t* why) {
 
 // A folder, a link, a second name of another file, a file another program holds.
 constexpr wchar_t kNotTaken[] = L"not a plain file of its own that this run may write";
+constexpr wchar_t kNotOwn[] = L"not written: that is not the account's own temporary directory";
+
+// The open file of that name in the account's own temporary directory; empty, with a note, when
+// the directory is someone else's or the file is anything but a plain file of its own.
+UniqueFileHandle OpenInLogDirectory(bool& noted, const wchar_t* name,
+                                    const OpenAtRequest& request) {
+    const HANDLE directory = CUtility::LogDirectoryHandle();
+    if (directory == nullptr) {
+        NoteNotTaken(noted, name, kNotOwn);
+        return UniqueFileHandle();
+    }
+    UniqueFileHandle file = OpenAt(directory, name, request);
+    if (!file || !KindOf(file.get()).IsPlainFile()) {
+        NoteNotTaken(noted, name, kNotTaken);
+        return UniqueFileHandle();
+    }
+    return file;
+}
 
 bool g_logNoted = false;
 bool g_outputNoted = false;
@@ -60,10 +78,8 @@ void CUtility::AppendLogLine(const std::wstring& line) {
     append.share = 0;
     append.disposition = FILE_OPEN_IF;
     append.options = FILE_NON_DIRECTORY_FILE;
-    const UniqueFileHandle file = OpenAt(TempDirectoryHandle(), kLogName, append);
-    if (!file || !KindOf(file.get()).IsPlainFile()) {
-        NoteNotTaken(g_logNoted, kLogName, kNotTaken);
-    } else {
+    const UniqueFileHandle file = OpenInLogDirectory(g_logNoted, kLogName, append);
+    if (file) {
         const std::wstring text = line + L"\r\n";
         DWORD written = 0;
         ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)),
@@ -83,11 +99,9 @@ bool CUtility::TakeScriptOutput(UniqueFileHandle& held) {
     take.share = FILE_SHARE_READ;
     take.disposition = FILE_OPEN_IF;
     take.options = FILE_NON_DIRECTORY_FILE;
-    UniqueFileHandle output = OpenAt(TempDirectoryHandle(), kScriptOutputName, take);
-    if (!output || !KindOf(output.get()).IsPlainFile()) {
-        NoteNotTaken(g_outputNoted, kScriptOutputName, kNotTaken);
+    UniqueFileHandle output = OpenInLogDirectory(g_outputNoted, kScriptOutputName, take);
+    if (!output)
         return false;
-    }
     FILE_END_OF_FILE_INFO empty = {}; // each run's output replaces the last one's
     if (!::SetFileInformationByHandle(output.get(), FileEndOfFileInfo, &empty, sizeof empty))
         return false;

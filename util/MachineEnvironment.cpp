@@ -60,17 +60,23 @@ void AddProcessAccount(Environment& environment) {
         SetVariable(environment, L"USERDOMAIN", domain);
     }
 
-    const GetUserProfileDirectoryFunction profileDirectory = TheUserEnv().profileDirectory;
-    DWORD length = 0;
-    if (profileDirectory == nullptr || profileDirectory(user.token.get(), nullptr, &length) ||
-        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER || length == 0)
-        return;
-    std::vector<wchar_t> profile(length + 1);
-    if (profileDirectory(user.token.get(), profile.data(), &length))
-        SetVariable(environment, L"USERPROFILE", profile.data());
+    const std::wstring profile = ProfileFolderOf(user.token.get());
+    if (!profile.empty())
+        SetVariable(environment, L"USERPROFILE", profile);
 }
 
 } // namespace
+
+std::wstring ProfileFolderOf(HANDLE token) {
+    const GetUserProfileDirectoryFunction profileDirectory = TheUserEnv().profileDirectory;
+    DWORD length = 0;
+    if (profileDirectory == nullptr || profileDirectory(token, nullptr, &length) ||
+        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER || length == 0)
+        return std::wstring();
+    std::vector<wchar_t> profile(length + 1);
+    return profileDirectory(token, profile.data(), &length) ? std::wstring(profile.data())
+                                                            : std::wstring();
+}
 
 bool MachineEnvironment(Environment& environment) {
     if (!SystemVariables(environment))

@@ -4,6 +4,8 @@
 
 #include "util/Environment.h"
 
+#include <windows.h>
+
 // The system's variables (windir, SystemRoot, ComSpec, the machine's PATH and PATHEXT, TEMP and
 // TMP of the machine, ...), as CreateEnvironmentBlock gives them without a user's token, and the
 // process's own account from its token: USERNAME, USERDOMAIN and USERPROFILE (the profile folder
@@ -11,3 +13,7 @@
 // the command processor would look along the PATH for run.bat before the extraction folder. False
 // when the machine's variables cannot be had; nothing may be started then.
 [[nodiscard]] bool MachineEnvironment(Environment& environment);
+
+// The profile folder the machine records for the token's account (its profile list, never a
+// variable); empty when it cannot be had.
+std::wstring ProfileFolderOf(HANDLE token);

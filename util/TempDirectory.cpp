@@ -1,7 +1,9 @@
 #include "util/Utility.h"
 
 #include "util/FilesAt.h"
+#include "util/MachineEnvironment.h"
 #include "util/PathText.h"
+#include "util/ProcessUser.h"
 #include "util/QueriedPath.h"
 #include "util/SystemCalls.h"
 
@@ -39,9 +41,42 @@ UniqueFileHandle OpenFolder(const std::wstring& path) {
         nullptr));
 }
 
+// A folder as Windows reaches it, ending in a backslash; empty when it cannot be opened.
+std::wstring ReachedFolder(const std::wstring& path) {
+    const UniqueFileHandle folder = OpenFolder(path);
+    const std::wstring reached = folder ? FinalPathOf(folder.get()) : std::wstring();
+    return reached.empty() ? std::wstring() : WithTrailingBackslash(reached);
+}
+
+// Whether `path` is `folder` or lies below it, as Windows compares names, without case.
+bool LiesIn(const std::wstring& path, const std::wstring& folder) {
+    return !folder.empty() && path.size() >= folder.size() &&
+           ::CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                                  static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Whether the directory, as Windows reaches it, is the account's own: in the profile the machine
+// records for it, or SYSTEM's SystemTemp. One the caller pointed elsewhere (System32, another
+// user's temporary directory, a share) is someone else's place, where the elevated run would
+// create and replace files in their name.
+bool IsAccountsOwn(const std::wstring& reached) {
+    ProcessUser user;
+    if (reached.empty() || !ReadProcessUser(user))
+        return false;
+    if (LiesIn(reached, ReachedFolder(ProfileFolderOf(user.token.get()))))
+        return true;
+    if (!ProcessIsSystem())
+        return false;
+    const std::wstring windows = QueriedPath(
+        [](DWORD size, LPWSTR buffer) { return ::GetSystemWindowsDirectoryW(buffer, size); });
+    return IsFullPath(windows) &&
+           LiesIn(reached, ReachedFolder(WithTrailingBackslash(windows) + L"SystemTemp"));
+}
+
 struct TempDirectory {
     std::wstring path; // where it lies, ending in a backslash
     UniqueFileHandle folder;
+    bool own = false; // the account's own, where the log may be written
 
     TempDirectory() {
         const std::wstring asked = AskForTempDirectory();
@@ -54,6 +89,7 @@ struct TempDirectory {
         // keeps the name it was asked by.
         const std::wstring reached = folder ? FinalPathOf(folder.get()) : std::wstring();
         path = reached.empty() ? asked : WithTrailingBackslash(reached);
+        own = !reached.empty() && IsAccountsOwn(path);
     }
 };
 
@@ -70,4 +106,9 @@ std::wstring CUtility::GetTempDirectory() {
 
 HANDLE CUtility::TempDirectoryHandle() {
     return TheTempDirectory().folder.get();
+}
+
+HANDLE CUtility::LogDirectoryHandle() {
+    const TempDirectory& temp = TheTempDirectory();
+    return temp.own ? temp.folder.get() : nullptr;
 }

@@ -24,8 +24,9 @@ public:
     // "unpack.log" in the temporary directory.
     static std::wstring GetLogFilePath();
     // Writes only to a plain file with one name, opened in the temporary directory through its
-    // handle; anything else (a link, a directory, a file with other hard links, a file another
-    // program holds) gets no line, and the debugger output says so once.
+    // handle, and only where that directory is the account's own (LogDirectoryHandle); anything
+    // else (a link, a directory, a file with other hard links, a file another program holds) gets
+    // no line, and the debugger output says so once.
     static void AppendLogLine(const std::wstring& line);
     // The default script's output goes to the log path + ".txt". Takes it, created or emptied,
     // only when it is a plain file of its own with one link, and holds it in `held`, open for
@@ -44,6 +45,10 @@ public:
     // Its handle, held for the rest of the process so that it cannot be renamed or replaced;
     // INVALID_HANDLE_VALUE when it could not be opened.
     static HANDLE TempDirectoryHandle();
+    // The same handle when the directory is the account's own (in its profile, or SYSTEM's
+    // SystemTemp), the only place the log, the script's output and the installer's kept logs are
+    // written; null anywhere else.
+    static HANDLE LogDirectoryHandle();
 
     // --- Paths and guarded deletion ------------------------------------------------------------
     // Deletes what `item` is (opened as itself, a link as the link, with DELETE and

@@ -129,10 +129,13 @@ class Wine:
         self.temp = self.prefix / "drive_c" / "users" / getpass.getuser() / "Temp"
         self.windows_temp = "C:\\users\\" + getpass.getuser() + "\\Temp\\"
         self.log = self.temp / "unpack.log"
-        # The elevated stub extracts into the machine's temporary directory, and what it starts
-        # gets the machine's environment, and with it the machine's TEMP.
-        self.installer_temp = self.prefix / "drive_c" / "windows" / "temp"
-        self.folder = self.installer_temp / "unpack"
+        # The elevated stub extracts into the machine's temporary directory; what it starts gets
+        # a TEMP of the run's own there, gone with the run.
+        self.machine_temp = self.prefix / "drive_c" / "windows" / "temp"
+        self.folder = self.machine_temp / "unpack"
+        # Where the scenarios' scripts and stand-in programs leave what shows they ran: C:\marks,
+        # whatever TEMP they were given.
+        self.marks = self.prefix / "drive_c" / "marks"
         self.windows_folder = "C:\\windows\\Temp\\unpack\\"
 
     @staticmethod
@@ -141,7 +144,7 @@ class Wine:
 
     def run_folders(self):
         """The extraction folders in the machine's temporary directory: unpack and unpack.*."""
-        return sorted(path for path in self.installer_temp.iterdir()
+        return sorted(path for path in self.machine_temp.iterdir()
                       if path.name.lower() == "unpack" or path.name.lower().startswith("unpack."))
 
     def clean(self):
@@ -150,10 +153,12 @@ class Wine:
                 shutil.rmtree(folder, ignore_errors=True)
             elif folder.exists() or folder.is_symlink():
                 folder.unlink(missing_ok=True)
-        for name in ("unpack.log", "unpack.log.txt", "payload-record.txt", "planted-ran.txt",
-                     "genuine-ran.txt"):
+        for name in ("unpack.log", "unpack.log.txt"):
             (self.temp / name).unlink(missing_ok=True)
-            (self.installer_temp / name).unlink(missing_ok=True)
+        for kept in self.temp.glob("unpack.*.log"):
+            kept.unlink()
+        shutil.rmtree(self.marks, ignore_errors=True)
+        self.marks.mkdir()
 
     def run(self, exe, *args, timeout=120, env=None, cwd=None):
         """Runs a program under Wine, dismissing product message boxes. Returns (exit code,
@@ -170,7 +175,9 @@ class Wine:
         directory of the host): Wine takes neither from the host's environment. Returns as run
         does."""
         script = Path(folder or tempfile.mkdtemp()) / "with-temp.bat"
-        line = " ".join(f'"{arg}"' for arg in [self.windows_path(exe), *args])
+        # Quoted where the text needs it, as a caller types it: a batch file is given no quotes.
+        line = " ".join(f'"{arg}"' if not arg or " " in arg else arg
+                        for arg in [self.windows_path(exe), *args])
         script.write_bytes((f'@set "TMP={temp}"\r\n@set "TEMP={temp}"\r\n@{line}\r\n')
                            .encode("cp1252"))
         return self.run("cmd", "/c", self.windows_path(script))

@@ -12,7 +12,7 @@ from conftest import run_wine, wait_for
 from test_registry import PRODUCT, clean_registry, create_key, machine_values  # noqa: F401
 
 INIT = "[CUnPackFileApp::InitInstance]"
-GENUINE = b"@echo off\r\necho genuine %1> \"%TEMP%\\genuine-ran.txt\"\r\n"
+GENUINE = b"@echo off\r\necho genuine %1> \"C:\\marks\\genuine-ran.txt\"\r\n"
 MUTEX = r"Global\{47B9233E-7E50-46F2-B442-6A53F0D0F508}"
 
 
@@ -22,7 +22,7 @@ def drive_c(wine, *parts):
 
 def ran_planted(wine, marker="payload-record.txt"):
     # What was planted leaves its marker in whichever temporary directory its environment names.
-    return any((temp / marker).exists() for temp in (wine.temp, wine.installer_temp))
+    return (wine.marks / marker).exists()
 
 
 @pytest.fixture
@@ -55,7 +55,7 @@ class TestTheCallersEnvironment:
                      + GENUINE[len(b"@echo off\r\n"):]})
         assert run_with(wine, stub, r"windir=C:\evilwin") == (0, 0)
         assert not ran_planted(wine), "the caller's windir chose the program run elevated"
-        assert (wine.installer_temp / "genuine-ran.txt").exists(), "\n".join(wine.messages())
+        assert (wine.marks / "genuine-ran.txt").exists(), "\n".join(wine.messages())
 
     def test_path_finds_only_what_the_machine_has(self, wine, pack, planted):
         planted("userbin", "find.exe")
@@ -64,7 +64,7 @@ class TestTheCallersEnvironment:
                      + GENUINE[len(b"@echo off\r\n"):]})
         assert run_with(wine, stub, r"PATH=C:\userbin;%PATH%") == (0, 0)
         assert not ran_planted(wine), "a program along the caller's PATH ran elevated"
-        assert (wine.installer_temp / "genuine-ran.txt").exists(), "\n".join(wine.messages())
+        assert (wine.marks / "genuine-ran.txt").exists(), "\n".join(wine.messages())
 
 
 @pytest.fixture
@@ -109,10 +109,10 @@ class TestANamedBatchFile:
         assert machine_values(tmp_path, PRODUCT)["CloudAutoUpdateStatus"] == ("REG_DWORD", 999)
 
     def test_plain_switches_and_values_reach_it(self, wine, pack):
-        stub = pack({"install.bat": b"@echo off\r\necho %*> \"%TEMP%\\genuine-ran.txt\"\r\n"})
+        stub = pack({"install.bat": b"@echo off\r\necho %*> \"C:\\marks\\genuine-ran.txt\"\r\n"})
         assert wine.run(stub, "install.bat", "/quiet", "/norestart", "-s",
                         r"INSTALLDIR=C:\Apps\Tool") == (0, 0)
-        assert ((wine.installer_temp / "genuine-ran.txt").read_bytes().strip()
+        assert ((wine.marks / "genuine-ran.txt").read_bytes().strip()
                 == rb"/quiet /norestart -s INSTALLDIR=C:\Apps\Tool")
 
 
@@ -132,7 +132,7 @@ class TestAnExtractedFileRewrittenBeforeItRuns:
         watcher = wine.start(payload_exe, "--rewrite", wine.windows_folder + name,
                              "--sleep", "20000")
         try:
-            assert wait_for(lambda: (wine.temp / "payload-record.txt").exists()), "no watcher"
+            assert wait_for(lambda: (wine.marks / "payload-record.txt").exists()), "no watcher"
             arguments = [] if mode == "default" else [name, "x"]
             assert wine.run(stub, *arguments) == (0, 0)
         finally:
@@ -141,21 +141,21 @@ class TestAnExtractedFileRewrittenBeforeItRuns:
         refused = (f"[CUnPack::UnPackFiles] Package refused: {name} in the extraction folder was "
                    "changed or put there by another program; nothing of it is kept")
         if refused in wine.messages():
-            assert not (wine.installer_temp / "genuine-ran.txt").exists()
+            assert not (wine.marks / "genuine-ran.txt").exists()
             assert not wine.folder.exists()
         else:
-            assert (wine.installer_temp / "genuine-ran.txt").exists(), "\n".join(wine.messages())
+            assert (wine.marks / "genuine-ran.txt").exists(), "\n".join(wine.messages())
 
 
 def test_a_mutex_taken_without_administrator_rights_stops_nothing(wine, pack, payload_exe):
     squatter = wine.start(payload_exe, "--mutex", MUTEX, "--sleep", "60000")
     try:
-        assert wait_for(lambda: (wine.temp / "payload-record.txt").exists()), "no squatter"
+        assert wait_for(lambda: (wine.marks / "payload-record.txt").exists()), "no squatter"
         stub = pack({"run.bat": GENUINE})
         assert wine.run(stub) == (0, 0)
         assert (f"{INIT} The single-instance mutex is held by a program without administrator "
                 "rights (owner none): it is no installation, the run goes on") in wine.messages()
-        assert (wine.installer_temp / "genuine-ran.txt").exists(), "\n".join(wine.messages())
+        assert (wine.marks / "genuine-ran.txt").exists(), "\n".join(wine.messages())
     finally:
         run_wine(["taskkill", "/f", "/im", "payload.exe"])
         squatter.wait(timeout=60)

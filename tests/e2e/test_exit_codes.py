@@ -11,7 +11,7 @@ import package_writer
 from conftest import required_env, run_wine, wait_for
 
 INIT = "[CUnPackFileApp::InitInstance]"
-GENUINE = b"@echo off\r\necho genuine> \"%TEMP%\\genuine-ran.txt\"\r\n"
+GENUINE = b"@echo off\r\necho genuine> \"C:\\marks\\genuine-ran.txt\"\r\n"
 
 
 @pytest.fixture(params=["installer", "zero"])
@@ -61,7 +61,7 @@ def test_nothing_to_start_and_a_refused_package_are_failures(wine, packed, tmp_p
     stub.write_bytes(bytes(data))
     wine.clean()
     assert wine.run_for_code(stub) == (expected(choice, 1620), 0)
-    assert not (wine.installer_temp / "genuine-ran.txt").exists()
+    assert not (wine.marks / "genuine-ran.txt").exists()
 
 
 def test_another_installation_in_progress_is_retried(wine, packed, payload_exe, choice):

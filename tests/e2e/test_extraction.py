@@ -208,7 +208,7 @@ class TestDamagedPackages:
                                  "the extraction folder can hold; nothing of it is kept"), name
             assert not wine.run_folders(), name
             assert not any(path.name.startswith("escaped")
-                           for folder in (wine.temp, wine.installer_temp, wine.prefix / "drive_c")
+                           for folder in (wine.temp, wine.machine_temp, wine.prefix / "drive_c")
                            for path in folder.iterdir()), name
             assert not any(m.startswith("[CUnPackFileApp::InitInstance] execute succ")
                            for m in wine.messages()), name

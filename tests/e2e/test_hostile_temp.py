@@ -14,8 +14,8 @@ from conftest import run_wine, wait_for
 INIT = "[CUnPackFileApp::InitInstance]"
 GET_DIR = "[CUnPack::GetUnpackDir]"
 # Each script leaves a marker, so that what ran can be told apart.
-PLANTED = b"@echo off\r\necho planted> \"%TEMP%\\planted-ran.txt\"\r\n"
-GENUINE = b"@echo off\r\necho genuine> \"%TEMP%\\genuine-ran.txt\"\r\n"
+PLANTED = b"@echo off\r\necho planted> \"C:\\marks\\planted-ran.txt\"\r\n"
+GENUINE = b"@echo off\r\necho genuine> \"C:\\marks\\genuine-ran.txt\"\r\n"
 
 
 @pytest.fixture
@@ -38,7 +38,7 @@ def signed_stub(pack, sign, tmp_path):
 
 
 def ran(wine, marker):
-    return any((temp / marker).exists() for temp in (wine.temp, wine.installer_temp))
+    return (wine.marks / marker).exists()
 
 
 def plant(folder, name, content=PLANTED):
@@ -64,7 +64,7 @@ class TestTheCallersTemporaryDirectoryChoosesNothing:
         args = ("setup.bat", "/q") if named else ()
         assert wine.run_with_temp(stub, wine.windows_temp[:-5] + "t", *args) == (0, 0)
         assert not ran(wine, "planted-ran.txt"), "the user's script ran elevated"
-        assert (wine.installer_temp / "genuine-ran.txt").exists()
+        assert (wine.marks / "genuine-ran.txt").exists()
         assert (home("x") / "unpack" / "run.bat").read_bytes() == PLANTED
 
     @pytest.mark.parametrize("name,script", [
@@ -83,20 +83,27 @@ class TestTheCallersTemporaryDirectoryChoosesNothing:
         stub = signed_stub({"run.bat": script, "setup.bat": GENUINE})
         assert wine.run_with_temp(stub, wine.windows_temp[:-5] + name) == (0, 0)
         assert not ran(wine, "planted-ran.txt"), "the user's script ran elevated"
-        assert (wine.installer_temp / "genuine-ran.txt").exists(), wine.messages()
+        assert (wine.marks / "genuine-ran.txt").exists()
         assert (temp / "unpack.log").exists(), "the log stays where the caller's TEMP is"
 
-    def test_someone_elses_folder_keeps_its_unpack_tree(self, wine, signed_stub):
-        vendor = wine.prefix / "drive_c" / "Program Files" / "Vendor Data"
-        plant(vendor / "unpack" / "db", "records.db", b"the vendor's records")
+    # Neither is the account's own temporary directory: nothing of the run's is written there,
+    # not even its log, and an unpack tree there stays as it is.
+    @pytest.mark.parametrize("folder", [["Program Files", "Vendor Data"], ["windows", "system32"]],
+                             ids=["vendor", "system32"])
+    def test_someone_elses_folder_gets_nothing_of_the_run(self, wine, signed_stub, folder):
+        other = wine.prefix.joinpath("drive_c", *folder)
+        made = not other.exists()
+        plant(other / "unpack" / "db", "records.db", b"the vendor's records")
         try:
             stub = signed_stub({"run.bat": GENUINE})
-            assert wine.run_with_temp(stub, r"C:\Program Files\Vendor Data") == (0, 0)
-            assert (vendor / "unpack" / "db" / "records.db").read_bytes() == \
+            assert wine.run_with_temp(stub, "C:\\" + "\\".join(folder)) == (0, 0)
+            assert (other / "unpack" / "db" / "records.db").read_bytes() == \
                 b"the vendor's records"
-            assert (wine.installer_temp / "genuine-ran.txt").exists()
+            assert (wine.marks / "genuine-ran.txt").exists()
+            assert not (other / "unpack.log").exists()
+            assert not (other / "unpack.log.txt").exists()
         finally:
-            shutil.rmtree(vendor, ignore_errors=True)
+            shutil.rmtree(other if made else other / "unpack", ignore_errors=True)
 
     def test_a_network_share_is_never_extracted_into(self, wine, signed_stub, payload_exe):
         share = wine.prefix / "dosdevices" / "unc" / "server" / "share" / "tmp"
@@ -104,10 +111,10 @@ class TestTheCallersTemporaryDirectoryChoosesNothing:
         try:
             stub = signed_stub({"payload.exe": payload_exe.read_bytes()})
             assert wine.run_with_temp(stub, r"\\server\share\tmp", "payload.exe", "x") == (0, 0)
-            log = (share / "unpack.log").read_bytes().decode("utf-16-le")
-            assert f"UnPack file name:{wine.windows_folder}payload.exe" in log, log
+            record = (wine.marks / "payload-record.txt").read_text(encoding="utf-8").lower()
+            assert f"cwd:{wine.windows_folder[:-1].lower()}" in record, record
             assert not (share / "unpack").exists()
-            assert (wine.installer_temp / "payload-record.txt").exists()
+            assert not (share / "unpack.log").exists()
         finally:
             shutil.rmtree(wine.prefix / "dosdevices" / "unc", ignore_errors=True)
 
@@ -129,7 +136,7 @@ def test_names_squatted_in_the_callers_directory_change_nothing(wine, signed_stu
     try:
         stub = signed_stub({"run.bat": GENUINE})
         assert wine.run(stub) == (0, 0)
-        assert (wine.installer_temp / "genuine-ran.txt").exists()
+        assert (wine.marks / "genuine-ran.txt").exists()
         assert not any((wine.temp / "unpack.log").iterdir())
         assert not any((wine.temp / "unpack.log.txt").iterdir())
     finally:
@@ -144,11 +151,11 @@ class TestTheMachinesTemporaryDirectory:
         holder = wine.start(payload_exe, "--hold", wine.windows_folder + "run.bat",
                             "--sleep", "60000")
         try:
-            assert wait_for(lambda: (wine.temp / "payload-record.txt").exists()), "no holder"
+            assert wait_for(lambda: (wine.marks / "payload-record.txt").exists()), "no holder"
             stub = signed_stub({"run.bat": GENUINE})
             assert wine.run(stub) == (0, 0)
             assert not ran(wine, "planted-ran.txt")
-            assert (wine.installer_temp / "genuine-ran.txt").exists()
+            assert (wine.marks / "genuine-ran.txt").exists()
             assert (wine.folder / "run.bat").read_bytes() == PLANTED
             taken = [m for m in wine.messages() if m.startswith(
                 f"{GET_DIR} {wine.windows_folder} is taken and stays as it is; extracting into "
@@ -163,7 +170,7 @@ class TestTheMachinesTemporaryDirectory:
         wine.folder.write_bytes(b"left by anything")
         stub = signed_stub({"run.bat": GENUINE})
         assert wine.run(stub) == (0, 0)
-        assert (wine.installer_temp / "genuine-ran.txt").exists()
+        assert (wine.marks / "genuine-ran.txt").exists()
         assert wine.folder.read_bytes() == b"left by anything"
 
     def test_the_folder_cannot_be_renamed_while_the_installer_runs(self, wine, pack,
@@ -173,9 +180,9 @@ class TestTheMachinesTemporaryDirectory:
         try:
             assert wait_for(lambda: any("execute wait" in m for m in wine.messages()))
             renamed = run_wine(["cmd", "/c", "ren", wine.windows_folder[:-1], "moved"])
-            assert renamed.returncode != 0 or not (wine.installer_temp / "moved").exists()
+            assert renamed.returncode != 0 or not (wine.machine_temp / "moved").exists()
             assert (wine.folder / "payload.exe").exists()
         finally:
             running.wait(timeout=60)
-        assert not (wine.installer_temp / "moved").exists()
+        assert not (wine.machine_temp / "moved").exists()
         assert not wine.folder.exists()

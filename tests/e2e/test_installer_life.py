@@ -24,7 +24,7 @@ def signed(pack, sign, tmp_path):
 
 
 def second_stage(wine):
-    path = wine.installer_temp / "second-stage.txt"
+    path = wine.marks / "second-stage.txt"
     return path.read_bytes() if path.exists() else None
 
 
@@ -37,10 +37,10 @@ def pending_renames():
 
 @pytest.fixture(autouse=True)
 def no_second_stage(wine):
-    (wine.installer_temp / "second-stage.txt").unlink(missing_ok=True)
+    (wine.marks / "second-stage.txt").unlink(missing_ok=True)
     yield
     run_wine(["taskkill", "/f", "/im", "payload.exe"])
-    (wine.installer_temp / "second-stage.txt").unlink(missing_ok=True)
+    (wine.marks / "second-stage.txt").unlink(missing_ok=True)
 
 
 class TestWhatTheInstallerStarts:
@@ -83,7 +83,7 @@ def test_a_helper_left_running_leaves_nothing_a_user_can_steer_at_the_restart(
         assert "unpack" not in pending_renames()
 
         # The next run is not blocked: it extracts beside what stays, and ends.
-        (wine.installer_temp / "payload-record.txt").unlink(missing_ok=True)
+        (wine.marks / "payload-record.txt").unlink(missing_ok=True)
         other = signed({"payload.exe": payload_exe.read_bytes()}, name="Next.exe")
         wine.log.unlink()
         code, _ = wine.run_for_code(other, "payload.exe", "--exit", "0")
@@ -114,7 +114,7 @@ def small_disk(wine):
     """The machine's temporary directory on a volume of 4 MiB, for real (tmpfs, as root)."""
     if os.geteuid() != 0:
         pytest.skip("mounting a small volume needs root")
-    temp = wine.installer_temp
+    temp = wine.machine_temp
     subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", str(temp)], check=True)
     try:
         yield temp
@@ -133,7 +133,7 @@ def test_a_disk_without_room_where_the_folder_lies_starts_nothing(wine, signed, 
     assert f"{INIT} execute skipped: the extraction did not complete" in messages
     assert not any("execute succ" in m for m in messages)
     assert not wine.run_folders()
-    assert not (small_disk / "payload-record.txt").exists(), "the installer started"
+    assert not (wine.marks / "payload-record.txt").exists(), "the installer started"
 
 
 def test_the_tools_default_passes_the_installers_failure_on(wine, signed, payload_exe):

@@ -35,7 +35,7 @@ def assert_waited_launch(lines, exit_code):
 
 
 def payload_record(wine):
-    record = (wine.installer_temp / "payload-record.txt").read_text(encoding="utf-8")
+    record = (wine.marks / "payload-record.txt").read_text(encoding="utf-8")
     lines = record.splitlines()
     return {
         "cmdline": lines[0].removeprefix("cmdline:"),

@@ -16,8 +16,8 @@ UNPACK = "[CUnPack::UnPackFiles]"
 REFUSED = f"{UNPACK} Package refused: "
 NOT_SIGNED = ("[CUnPackFileApp::InitInstance] execute skipped: the package is not the one the "
               "stub was signed with")
-GENUINE = b"@echo off\r\necho genuine> \"%TEMP%\\genuine-ran.txt\"\r\n"
-PLANTED = b"@echo off\r\necho planted> \"%TEMP%\\planted-ran.txt\"\r\n"
+GENUINE = b"@echo off\r\necho genuine> \"C:\\marks\\genuine-ran.txt\"\r\n"
+PLANTED = b"@echo off\r\necho planted> \"C:\\marks\\planted-ran.txt\"\r\n"
 MODES = {"default": ("run.bat", ()), "named": ("setup.bat", ("setup.bat", "/q"))}
 
 
@@ -31,8 +31,8 @@ def assert_refused(wine, tmp_path, why):
     refusals = [m for m in messages if m.startswith(REFUSED)]
     assert len(refusals) == 1 and why in refusals[0], messages
     assert NOT_SIGNED in messages
-    assert not (wine.installer_temp / "planted-ran.txt").exists(), "the planted package ran"
-    assert not (wine.installer_temp / "genuine-ran.txt").exists()
+    assert not (wine.marks / "planted-ran.txt").exists(), "the planted package ran"
+    assert not (wine.marks / "genuine-ran.txt").exists()
     assert not wine.folder.exists(), "files of a refused package stayed"
     assert machine_values(tmp_path, PRODUCT)["CloudAutoUpdateStatus"] == ("REG_DWORD", 999)
 
@@ -76,8 +76,8 @@ class TestSwappedAfterTheStart:
         messages = wine.messages()
         verified = [m for m in messages if m.startswith(f"{UNPACK} Package digest verified: ")]
         assert len(verified) == 1, messages
-        assert (wine.installer_temp / "genuine-ran.txt").exists()
-        (wine.installer_temp / "genuine-ran.txt").unlink()
+        assert (wine.marks / "genuine-ran.txt").exists()
+        (wine.marks / "genuine-ran.txt").unlink()
         assert not wine.folder.exists()
 
 
@@ -114,8 +114,8 @@ def test_a_package_without_a_digest_runs_unverified(wine, stub_image, tmp_path):
     messages = wine.messages()
     assert messages.count(f"{UNPACK} The package carries no digest: it is extracted "
                           "unverified") == 1, messages
-    assert (wine.installer_temp / "genuine-ran.txt").exists()
-    (wine.installer_temp / "genuine-ran.txt").unlink()
+    assert (wine.marks / "genuine-ran.txt").exists()
+    (wine.marks / "genuine-ran.txt").unlink()
 
 
 def test_a_settings_record_the_stub_cannot_read_lets_nothing_run(wine, stub_image, tmp_path):

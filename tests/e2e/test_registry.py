@@ -174,10 +174,10 @@ class TestBookkeeping:
         create_key("HKLM", PRODUCT)
         set_string("HKLM", PRODUCT, "CloudAutoUpdateTimeStart", "2000-01-01 00:00:00")
         set_dword("HKLM", PRODUCT, "CloudAutoUpdateStatus", 12345)
-        during = wine.installer_temp / "during-launch.reg"
+        during = wine.marks / "during-launch.reg"
         during.unlink(missing_ok=True)
         script = (b"@echo off\r\n"
-                  b'reg export "HKLM\\' + PRODUCT.encode() + b'" "%TEMP%\\during-launch.reg"'
+                  b'reg export "HKLM\\' + PRODUCT.encode() + b'" "C:\\marks\\during-launch.reg"'
                   b" /y /reg:32 >nul\r\n"
                   b"exit /b 3\r\n")
         stub = pack({"run.bat": script}, name="setup.exe")

@@ -33,7 +33,7 @@ def run_unattended(wine, hiddendesk, stub, *args):
 
 
 def test_an_old_system_is_refused_with_a_log_line_at_once(wine, pack, hiddendesk):
-    stub = pack({"run.bat": b"@echo off\r\necho ran> \"%TEMP%\\genuine-ran.txt\"\r\n"},
+    stub = pack({"run.bat": b"@echo off\r\necho ran> \"C:\\marks\\genuine-ran.txt\"\r\n"},
                 name="unattended-vista.exe")
     wine.set_app_version("unattended-vista.exe", "vista")
     try:
@@ -44,7 +44,7 @@ def test_an_old_system_is_refused_with_a_log_line_at_once(wine, pack, hiddendesk
     assert seconds < PATIENCE_MS / 1000 / 2
     assert wine.messages() == [NOT_SHOWN + TOO_OLD]
     assert not wine.folder.exists()
-    assert not (wine.installer_temp / "genuine-ran.txt").exists()
+    assert not (wine.marks / "genuine-ran.txt").exists()
 
 
 def test_a_second_stub_is_refused_with_a_log_line_at_once(wine, pack, payload_exe, hiddendesk):

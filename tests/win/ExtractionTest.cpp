@@ -44,8 +44,9 @@ BOOL WINAPI RecordingFreeSpace(LPCWSTR directory, PULARGE_INTEGER a, PULARGE_INT
 int ExtractAsARun() {
     CUnPack unpack;
     const int written = unpack.UnPackFiles();
+    ExtractionFolder noInstallerTemp;
     if (written == 0)
-        Dispose(unpack, FolderUse::unused);
+        Dispose(unpack, noInstallerTemp, FolderUse::unused);
     return written;
 }
 
@@ -96,7 +97,8 @@ const ChildRegistration unreadableHeader(L"extract-second-header-unreadable", []
     g_unreadableOffset = unpack.FindHeader() + 284 + 5; // past "first"
     g_os.ReadFile = ReadFailingAtOneOffset;
     const int written = unpack.UnPackFiles();
-    Dispose(unpack, FolderUse::unused);
+    ExtractionFolder noInstallerTemp;
+    Dispose(unpack, noInstallerTemp, FolderUse::unused);
     return written;
 });
 

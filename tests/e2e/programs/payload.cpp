@@ -1,5 +1,5 @@
 // A stand-in installer for the end-to-end scenarios. It records how it was started into
-// %TEMP%\payload-record.txt (UTF-8: the raw command line, then one argument per line), then
+// C:\marks\payload-record.txt (UTF-8: the raw command line, then one argument per line), then
 // optionally waits and exits with a chosen code:
 //   payload.exe [--hold PATH] [--hold-shared PATH] [--mutex NAME] [--rewrite PATH] [--sleep MS]
 //               [--exit CODE] [--read-after MS NAME] [--spawn [--elsewhere] ARGUMENTS...]
@@ -10,7 +10,7 @@
 // --sleep's time and puts a script of its own in it the first moment it may open it for writing,
 // as a program of the user's can where no access-control list protects a file. --read-after waits,
 // then reads NAME beside its own program and writes "read:" and what it read, or "missing", into
-// %TEMP%\second-stage.txt. --spawn starts its own program again with the ARGUMENTS that follow, in
+// C:\marks\second-stage.txt. --spawn starts its own program again with the ARGUMENTS that follow, in
 // its own current directory (in C:\ with --elsewhere), and exits at once without waiting for it:
 // a bootstrapper and its second stage.
 #include <windows.h>
@@ -31,10 +31,11 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
+// Where the scenarios look for what ran, whatever TEMP it was given.
+constexpr wchar_t kMarks[] = L"C:\\marks\\";
+
 void Record(int argc, wchar_t** argv) {
-    wchar_t temp[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring path = std::wstring(temp) + L"payload-record.txt";
+    const std::wstring path = std::wstring(kMarks) + L"payload-record.txt";
 
     std::string text = "cmdline:" + Utf8(::GetCommandLineW()) + "\n";
     for (int i = 1; i < argc; ++i)
@@ -53,7 +54,7 @@ void Record(int argc, wchar_t** argv) {
 }
 
 void Rewrite(const wchar_t* path, DWORD milliseconds) {
-    const char planted[] = "@echo off\r\necho planted> \"%TEMP%\\planted-ran.txt\"\r\n";
+    const char planted[] = "@echo off\r\necho planted> \"C:\\marks\\planted-ran.txt\"\r\n";
     const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
     while (::GetTickCount64() < deadline) {
         const HANDLE file = ::CreateFileW(
@@ -87,9 +88,7 @@ void ReadAfter(DWORD milliseconds, const wchar_t* name) {
         ::CloseHandle(file);
         text = "read:" + std::string(content, read);
     }
-    wchar_t temp[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    const HANDLE out = ::CreateFileW((std::wstring(temp) + L"second-stage.txt").c_str(),
+    const HANDLE out = ::CreateFileW((std::wstring(kMarks) + L"second-stage.txt").c_str(),
                                      GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
