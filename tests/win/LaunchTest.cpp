@@ -9,9 +9,11 @@
 #include "util/Utility.h"
 
 #include <shellapi.h>
+#include <winternl.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <optional>
@@ -212,6 +214,45 @@ const ChildRegistration misled(L"launch-misled", [] {
     ::GetEnvironmentVariableW(L"LAUNCH_TEST_MISLEAD", name, MAX_PATH);
     g_misleading = name;
     return Launched(L"setup.exe");
+});
+
+// The desktop user renamed the running image, put a file of theirs at its path and holds an
+// opportunistic lock on it; Wine grants none, so the seam answers the image's open as Windows
+// does while such a lock is broken: a handle, and STATUS_OPLOCK_BREAK_IN_PROGRESS. The options
+// of that open are kept: it must have asked not to wait.
+ULONG g_imageOpenOptions = 0;
+LONG NTAPI ImageUnderALock(PHANDLE file, ACCESS_MASK access, PVOID attributes, PVOID status,
+                           PLARGE_INTEGER allocation, ULONG fileAttributes, ULONG share,
+                           ULONG disposition, ULONG options, PVOID extended, ULONG length) {
+    const LONG result =
+        RealSystemCalls().NtCreateFile(file, access, attributes, status, allocation, fileAttributes,
+                                       share, disposition, options, extended, length);
+    const auto* object = static_cast<OBJECT_ATTRIBUTES*>(attributes);
+    const std::wstring name(object->ObjectName->Buffer,
+                            object->ObjectName->Length / sizeof(wchar_t));
+    const std::wstring image = CUtility::GetModulePath();
+    const std::wstring leaf = image.substr(image.rfind(L'\\'));
+    const bool isImage = object->RootDirectory == nullptr && name.size() > leaf.size() &&
+                         ::CompareStringOrdinal(name.c_str() + name.size() - leaf.size(), -1,
+                                                leaf.c_str(), -1, TRUE) == CSTR_EQUAL;
+    if (!isImage || result < 0)
+        return result;
+    g_imageOpenOptions = options;
+    constexpr LONG kOplockBreakInProgress = 0x00000108;
+    return kOplockBreakInProgress;
+}
+
+const ChildChecks kLockedImage = {"the image was opened", "without waiting for a lock",
+                                  "nothing was started",
+                                  "the run failed as one that started "
+                                  "nothing (1603)"};
+const ChildRegistration lockedImage(L"launch-image-under-a-lock", [] {
+    g_os.CreateProcessW = RecordingStart;
+    g_os.NtCreateFile = ImageUnderALock;
+    const RunOutcome outcome = RunStub(L"setup.exe");
+    return kLockedImage.ExitCode({g_imageOpenOptions != 0,
+                                  (g_imageOpenOptions & FILE_COMPLETE_IF_OPLOCKED) != 0,
+                                  !outcome.installerRan, outcome.code == kInstallFailure});
 });
 
 // --- The parent side -------------------------------------------------------------------------
@@ -502,6 +543,22 @@ TEST_F(Launch, AnExitCodeThatCannotBeReadIsNoneAtAll) {
                   L"launch-with-unreadable-exit-code"),
               1603);
     EXPECT_TRUE(Contains(LogMessages(), L"[CUnPackFileApp::InitInstance] execute done code:-1"));
+}
+
+// What lies at the image's path under another program's lock is not waited for and not read:
+// nothing is extracted, nothing starts, and the run ends as one that started nothing.
+TEST_F(Launch, AnImageHeldUnderAnotherProgramsLockIsNeitherWaitedForNorRead) {
+    const int code = Run({{"run.bat", "@echo off"}}, L"launch-image-under-a-lock");
+    EXPECT_EQ(code, 0) << kLockedImage.Failed(code) << LogText();
+    EXPECT_FALSE(Exists(ReportPath())) << "started";
+    EXPECT_FALSE(Exists(folder));
+    const std::vector<std::wstring> messages = LogMessages();
+    EXPECT_TRUE(Contains(messages, L"[CUnPack::FindHeader] The stub's file is in use by another "
+                                   L"program: no package is read from it, nothing is extracted"))
+        << LogText();
+    EXPECT_FALSE(std::any_of(messages.begin(), messages.end(), [](const std::wstring& message) {
+        return message.find(L"UnPack count:") != std::wstring::npos;
+    })) << LogText();
 }
 
 } // namespace
