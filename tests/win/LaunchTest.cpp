@@ -255,6 +255,28 @@ const ChildRegistration lockedImage(L"launch-image-under-a-lock", [] {
                                   !outcome.installerRan, outcome.code == kInstallFailure});
 });
 
+// The single-instance mutex's name taken before the run: by an event, as any user may create
+// one in the global namespace, or unreachable (a directory of the name missing). Run with the
+// guard made as the stub makes it, where nobody sees the refusal's box; the run's exit code.
+int RunGuardedBy(const wchar_t* name) {
+    g_os.CreateProcessW = RecordingStart;
+    g_os.GetUserObjectInformationW = InvisibleStation;
+    const CInstanceMutex guard(name);
+    RunInputs inputs;
+    inputs.arguments = {L"setup.exe"};
+    inputs.commandLine = L"setup.exe";
+    inputs.guard = &guard;
+    return static_cast<int>(RunMainSequence(inputs).code);
+}
+
+constexpr wchar_t kTakenGuardName[] = L"Global\\unpack-launch-test-guard";
+const ChildRegistration guardTakenByAnEvent(L"launch-guard-taken-by-an-event", [] {
+    const UniqueHandle squatter(::CreateEventW(nullptr, TRUE, FALSE, kTakenGuardName));
+    return squatter ? RunGuardedBy(kTakenGuardName) : -2;
+});
+const ChildRegistration guardUnreachable(L"launch-guard-unreachable",
+                                         [] { return RunGuardedBy(L"Global\\missing\\guard"); });
+
 // --- The parent side -------------------------------------------------------------------------
 
 std::vector<std::string> Report() {
@@ -559,6 +581,36 @@ TEST_F(Launch, AnImageHeldUnderAnotherProgramsLockIsNeitherWaitedForNorRead) {
     EXPECT_FALSE(std::any_of(messages.begin(), messages.end(), [](const std::wstring& message) {
         return message.find(L"UnPack count:") != std::wstring::npos;
     })) << LogText();
+}
+
+// A guard that cannot be had is no guard: the run is refused as while another installation
+// runs, with the same box (logged here, where nobody sees it), and nothing is extracted.
+TEST_F(Launch, AGuardNameTakenByAnotherKindOfObjectRefusesTheRun) {
+    const std::wstring refusal =
+        L"[CUnPackFileApp::InitInstance] No visible desktop, not shown: Another installation is in "
+        L"progress. You must complete that installation before starting this one.";
+    EXPECT_EQ(Run({{"run.bat", "@echo off"}}, L"launch-guard-taken-by-an-event"), 1618)
+        << LogText();
+    std::vector<std::wstring> messages = LogMessages();
+    ASSERT_EQ(messages.size(), 2u) << LogText();
+    EXPECT_EQ(messages[0], L"[CUnPackFileApp::InitInstance] The single-instance mutex's name is "
+                           L"taken by an object of another kind: the run is refused as if another "
+                           L"installation were running");
+    EXPECT_EQ(messages[1], refusal);
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_FALSE(Exists(ReportPath())) << "started";
+
+    ::DeleteFileW(LogPath().c_str());
+    EXPECT_EQ(Run({{"run.bat", "@echo off"}}, L"launch-guard-unreachable"), 1618) << LogText();
+    messages = LogMessages();
+    ASSERT_EQ(messages.size(), 2u) << LogText();
+    EXPECT_EQ(messages[0].rfind(L"[CUnPackFileApp::InitInstance] The single-instance mutex could "
+                                L"not be created (error ",
+                                0),
+              0u)
+        << Narrow(messages[0]);
+    EXPECT_EQ(messages[1], refusal);
+    EXPECT_FALSE(Exists(folder));
 }
 
 } // namespace
