@@ -4,7 +4,9 @@
 // The name is known to all and any program of any user may create it first. The stub's own mutex
 // is owned by the Administrators group, which only a program with administrator rights may name
 // as an object's owner; a mutex of that name with any other owner was taken by a program without
-// them, which is no installation and stops nothing.
+// them, which is no installation and stops nothing. An object of another kind under the name
+// leaves no mutex to hold at all, and the run is refused (fails closed): running unguarded could
+// overlap another installation.
 #pragma once
 
 #include "framework/UniqueHandle.h"
@@ -25,6 +27,12 @@ public:
     [[nodiscard]] bool AnotherInstanceRuns() const noexcept { return Existed() && !Squatted(); }
     // Whether it was there before but taken by a program without administrator rights.
     [[nodiscard]] bool Squatted() const noexcept { return Existed() && !ownerIsAdministrative_; }
+    // Whether there is no guard at all: neither created nor there before. An event, semaphore or
+    // other object of the name, which any user may create in the global namespace, makes the
+    // creation fail (ERROR_INVALID_HANDLE); then no run could tell another one is going on.
+    [[nodiscard]] bool Unavailable() const noexcept { return !mutex_ && !Existed(); }
+    // Why it is unavailable: the error code its creation ended with.
+    [[nodiscard]] DWORD CreationError() const noexcept { return lastError_; }
     // The owner of a mutex that was there before, as "S-1-5-..."; empty when it has none or it
     // cannot be read.
     [[nodiscard]] std::wstring PreviousOwner() const;

@@ -34,6 +34,18 @@ void LogSquattedGuard(const CInstanceMutex& guard) {
                   guard.PreviousOwner().empty() ? L"none" : guard.PreviousOwner().c_str());
 }
 
+// No guard means no run can tell whether another installation is going on: refused as if one were.
+void LogUnavailableGuard(const CInstanceMutex& guard) {
+    if (guard.CreationError() == ERROR_INVALID_HANDLE)
+        CUtility::Log(L"[%s] The single-instance mutex's name is taken by an object of another "
+                      L"kind: the run is refused as if another installation were running",
+                      kInitInstance);
+    else
+        CUtility::Log(L"[%s] The single-instance mutex could not be created (error %u): the run "
+                      L"is refused as if another installation were running",
+                      kInitInstance, static_cast<unsigned>(guard.CreationError()));
+}
+
 // What the plan is made from: the extraction's outcome and folder, the command line, and what
 // the machine says (its environment, read once, and its file associations).
 LaunchPlan Plan(const RunInputs& inputs, std::uint32_t extraction, const CUnPack& unpack,
@@ -66,7 +78,9 @@ RunOutcome RunMainSequence(const RunInputs& inputs) {
         Refuse(IDS_OS_TOO_OLD);
         return RunOutcome{kOldWindowsVersion, false};
     }
-    if (inputs.guard->AnotherInstanceRuns()) {
+    if (inputs.guard->Unavailable())
+        LogUnavailableGuard(*inputs.guard);
+    if (inputs.guard->AnotherInstanceRuns() || inputs.guard->Unavailable()) {
         Refuse(IDS_INSTALL_IN_PROGRESS);
         return RunOutcome{kInstallAlreadyRunning, false};
     }

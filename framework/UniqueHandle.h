@@ -89,6 +89,12 @@ struct LocalMemory {
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { ::LocalFree(h); }
 };
+// Memory ntdll allocated for the caller from the process heap (a path converted to its NT form).
+struct ProcessHeapMemory {
+    using Type = void*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ::HeapFree(::GetProcessHeap(), 0, h); }
+};
 // A SID built by AllocateAndInitializeSid.
 struct Sid {
     using Type = PSID;
@@ -105,3 +111,4 @@ using UniqueKey = UniqueAny<handle_traits::RegistryKey>;
 using UniqueRootKey = UniqueAny<handle_traits::RegistryRoot>;
 using UniqueLocalMemory = UniqueAny<handle_traits::LocalMemory>;
 using UniqueSid = UniqueAny<handle_traits::Sid>;
+using UniqueProcessHeapMemory = UniqueAny<handle_traits::ProcessHeapMemory>;

@@ -1,5 +1,6 @@
 #include "package/ExtractionRoot.h"
 
+#include "util/FilesAt.h"
 #include "util/PathText.h"
 #include "util/SystemCalls.h"
 #include "util/ProcessUser.h"
@@ -11,11 +12,10 @@ namespace {
 UniqueFileHandle OpenFolder(const std::wstring& path) {
     // Reading only, so that other programs opening the directory keep working; not sharing
     // deletion, so that it stays where it is while the run uses it.
-    return UniqueFileHandle(::CreateFileW(path.c_str(),
-                                          FILE_LIST_DIRECTORY | FILE_TRAVERSE |
-                                              FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    OpenAtRequest read;
+    read.access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | READ_CONTROL;
+    read.share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    return OpenByPath(path, read);
 }
 
 // What lets a user create a name in a folder, or give themselves the right to.

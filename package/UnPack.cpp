@@ -40,6 +40,12 @@ ULONGLONG CUnPack::OpenPackage(CFile& file, package::PackageLocation& location) 
     if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone, &error)) {
         CUtility::Log(L"[%s] Fail", kFindHeader);
         CUtility::FileException(error);
+        // What lies at the image's path may be another program's file, put there after the
+        // image was renamed, and locked so that reading it would wait: nothing of it is read.
+        if (error.OsError() == ERROR_SHARING_VIOLATION)
+            CUtility::Log(L"[%s] The stub's file is in use by another program: no package is "
+                          L"read from it, nothing is extracted",
+                          kFindHeader);
         return 0;
     }
 

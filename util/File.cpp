@@ -48,9 +48,15 @@ std::wstring FullPathOf(const wchar_t* path) {
 
 bool CFile::Open(const wchar_t* path, UINT flags, CFileException* error) {
     Close();
-    const DWORD disposition = (flags & modeCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
-    handle_.reset(::CreateFileW(path, AccessFor(flags), ShareFor(flags), nullptr, disposition,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Through NtCreateFile, as CreateFileW would open it, but without waiting for another
+    // program's opportunistic lock: the stub's own image can be renamed while it runs and a file
+    // of the desktop user's put at its path.
+    OpenAtRequest request;
+    request.access = AccessFor(flags);
+    request.share = ShareFor(flags);
+    request.disposition = (flags & modeCreate) ? FILE_OVERWRITE_IF : FILE_OPEN;
+    request.options = FILE_NON_DIRECTORY_FILE;
+    handle_ = OpenByPath(path != nullptr ? path : L"", request);
     if (!handle_) {
         if (error != nullptr)
             error->Set(::GetLastError(), path != nullptr ? path : L"");

@@ -22,33 +22,26 @@ DWORD ErrorOf(NTSTATUS status) noexcept {
     return convert != nullptr ? convert(status) : ERROR_GEN_FAILURE;
 }
 
-} // namespace
-
-UniqueFileHandle OpenAt(HANDLE parent, const std::wstring& name,
-                        const OpenAtRequest& request) noexcept {
-    if (parent == nullptr || parent == INVALID_HANDLE_VALUE || name.empty() ||
-        name.size() > 32767 || g_os.NtCreateFile == nullptr) {
+// Opens `name`, relative to `root` when it is not null. Never waits for another program's
+// opportunistic lock: the desktop user may hold one on a file of their own (the log, the
+// temporary directory, a file put where the stub's image was), and an elevated open that waited
+// for them to let go would stop the run, and every later one behind the single-instance mutex. A
+// file whose lock is being broken is taken as one in use.
+UniqueFileHandle OpenObject(HANDLE root, UNICODE_STRING& objectName, const OpenAtRequest& request,
+                            ULONG moreOptions) noexcept {
+    if (g_os.NtCreateFile == nullptr) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return UniqueFileHandle();
     }
-    UNICODE_STRING objectName;
-    objectName.Buffer = const_cast<PWSTR>(name.c_str());
-    objectName.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-    objectName.MaximumLength = objectName.Length;
     OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, parent,
+    InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, root,
                                request.security);
     IO_STATUS_BLOCK status = {};
     HANDLE handle = nullptr;
-    // Never waits for another program's opportunistic lock: the desktop user may hold one on a
-    // file of their own (the log), and an elevated open that waited for them to let go would
-    // stop the run, and every later one behind the single-instance mutex. A file whose lock is
-    // being broken is taken as one in use.
     const NTSTATUS result = g_os.NtCreateFile(
         &handle, request.access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &status, nullptr,
         FILE_ATTRIBUTE_NORMAL, request.share, request.disposition,
-        request.options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT |
-            FILE_COMPLETE_IF_OPLOCKED,
+        request.options | moreOptions | FILE_SYNCHRONOUS_IO_NONALERT | FILE_COMPLETE_IF_OPLOCKED,
         nullptr, 0);
     if (result < 0) {
         ::SetLastError(ErrorOf(result));
@@ -60,6 +53,39 @@ UniqueFileHandle OpenAt(HANDLE parent, const std::wstring& name,
         ::SetLastError(ERROR_SHARING_VIOLATION);
     }
     return opened;
+}
+
+} // namespace
+
+UniqueFileHandle OpenAt(HANDLE parent, const std::wstring& name,
+                        const OpenAtRequest& request) noexcept {
+    if (parent == nullptr || parent == INVALID_HANDLE_VALUE || name.empty() ||
+        name.size() > 32767) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return UniqueFileHandle();
+    }
+    UNICODE_STRING objectName;
+    objectName.Buffer = const_cast<PWSTR>(name.c_str());
+    objectName.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    objectName.MaximumLength = objectName.Length;
+    return OpenObject(parent, objectName, request, FILE_OPEN_REPARSE_POINT);
+}
+
+UniqueFileHandle OpenByPath(const std::wstring& path, const OpenAtRequest& request) noexcept {
+    using ToNtPathFunction = BOOLEAN(NTAPI*)(PCWSTR dosName, PUNICODE_STRING ntName,
+                                             PWSTR * filePart, PVOID relativeName);
+    static const ToNtPathFunction toNtPath =
+        reinterpret_cast<ToNtPathFunction>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlDosPathNameToNtPathName_U")));
+    // The conversion CreateFileW makes: relative to the current directory, "\\?\" kept as it is,
+    // trailing dots and blanks of the last component dropped, UNC paths under "\??\UNC\".
+    UNICODE_STRING ntPath = {};
+    if (toNtPath == nullptr || path.empty() || !toNtPath(path.c_str(), &ntPath, nullptr, nullptr)) {
+        ::SetLastError(ERROR_PATH_NOT_FOUND);
+        return UniqueFileHandle();
+    }
+    const UniqueProcessHeapMemory converted(ntPath.Buffer);
+    return OpenObject(nullptr, ntPath, request, 0);
 }
 
 FileKind KindOf(HANDLE file) noexcept {

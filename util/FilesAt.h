@@ -20,10 +20,18 @@ struct OpenAtRequest {
     PSECURITY_DESCRIPTOR security = nullptr; // for what the open creates
 };
 
-// Opens `name` in the open folder `parent`, without following a link; the handle is synchronous.
-// On failure the thread's last error tells why.
+// Opens `name` in the open folder `parent`, without following a link; the handle is synchronous,
+// and a file another program holds an opportunistic lock on is taken as one in use
+// (ERROR_SHARING_VIOLATION) rather than waited for. On failure the thread's last error tells why.
 UniqueFileHandle OpenAt(HANDLE parent, const std::wstring& name,
                         const OpenAtRequest& request) noexcept;
+
+// Opens what a full path names, as CreateFileW would with the same request: links on the way and
+// at its end are followed, and a request without FILE_NON_DIRECTORY_FILE opens a folder as well
+// (FILE_FLAG_BACKUP_SEMANTICS, without the backup intent). For what has no folder handle to be
+// reached through: the temporary directory, the running image. Synchronous, never waits for
+// another program's opportunistic lock; on failure the thread's last error tells why.
+UniqueFileHandle OpenByPath(const std::wstring& path, const OpenAtRequest& request) noexcept;
 
 struct FileKind {
     bool known = false; // the attributes could be read

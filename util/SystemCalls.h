@@ -30,8 +30,11 @@ struct SystemCalls {
 
     // Opening and creating in a folder through its handle: the log, the extraction folder and
     // its files, the script's output, every step of a deletion (ExtractionFolderTest: a creation
-    // that fails, a rename tried right after it). The pause between attempts
-    // (ExtractionFolderTest, LaunchTest).
+    // that fails, a rename tried right after it); and by path: the temporary directory, the
+    // running image. Another program's opportunistic lock, which Wine never grants, on the log
+    // and the script's output (LogTest), on the temporary directory (TempDirectoryTest), on what
+    // lies at the image's path (LaunchTest). The pause between attempts (ExtractionFolderTest,
+    // LaunchTest).
     NtCreateFileFunction NtCreateFile;
     decltype(&::Sleep) Sleep;
 

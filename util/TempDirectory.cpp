@@ -35,10 +35,12 @@ UniqueFileHandle OpenFolder(const std::wstring& path) {
     // can a folder above it, while the stub runs. Only reading is asked for (what is created in
     // it is checked against the folder's own descriptor), so that other programs opening it keep
     // working.
-    return UniqueFileHandle(::CreateFileW(
-        path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-        nullptr));
+    // A directory another program holds a lock on is not waited for: the run goes on as
+    // without one.
+    OpenAtRequest read;
+    read.access = FILE_LIST_DIRECTORY | FILE_TRAVERSE;
+    read.share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    return OpenByPath(path, read);
 }
 
 // A folder as Windows reaches it, ending in a backslash; empty when it cannot be opened.

@@ -57,14 +57,6 @@ const ChildRegistration noSpace(L"extract-no-space", [] {
     return ExtractAsARun();
 });
 
-// A window station nobody sees, as a deployment engine's process running as SYSTEM has.
-BOOL WINAPI InvisibleStation(HANDLE object, int index, PVOID info, DWORD size, LPDWORD needed) {
-    const BOOL ok = ::GetUserObjectInformationW(object, index, info, size, needed);
-    if (ok && index == UOI_FLAGS)
-        static_cast<USEROBJECTFLAGS*>(info)->dwFlags &= ~WSF_VISIBLE;
-    return ok;
-}
-
 const ChildRegistration noSpaceUnattended(L"extract-no-space-unattended", [] {
     g_os.GetDiskFreeSpaceExW = NoSpaceAnywhere;
     g_os.GetUserObjectInformationW = InvisibleStation;

@@ -9,6 +9,7 @@
 #include "util/Utility.h"
 
 #include <shellapi.h>
+#include <winternl.h>
 
 #include <gtest/gtest.h>
 
@@ -213,6 +214,67 @@ const ChildRegistration misled(L"launch-misled", [] {
     g_misleading = name;
     return Launched(L"setup.exe");
 });
+
+// The desktop user renamed the running image, put a file of theirs at its path and holds an
+// opportunistic lock on it; Wine grants none, so the seam answers the image's open as Windows
+// does while such a lock is broken: a handle, and STATUS_OPLOCK_BREAK_IN_PROGRESS. The options
+// of that open are kept: it must have asked not to wait.
+ULONG g_imageOpenOptions = 0;
+LONG NTAPI ImageUnderALock(PHANDLE file, ACCESS_MASK access, PVOID attributes, PVOID status,
+                           PLARGE_INTEGER allocation, ULONG fileAttributes, ULONG share,
+                           ULONG disposition, ULONG options, PVOID extended, ULONG length) {
+    const LONG result =
+        RealSystemCalls().NtCreateFile(file, access, attributes, status, allocation, fileAttributes,
+                                       share, disposition, options, extended, length);
+    const auto* object = static_cast<OBJECT_ATTRIBUTES*>(attributes);
+    const std::wstring name(object->ObjectName->Buffer,
+                            object->ObjectName->Length / sizeof(wchar_t));
+    const std::wstring image = CUtility::GetModulePath();
+    const std::wstring leaf = image.substr(image.rfind(L'\\'));
+    const bool isImage = object->RootDirectory == nullptr && name.size() > leaf.size() &&
+                         ::CompareStringOrdinal(name.c_str() + name.size() - leaf.size(), -1,
+                                                leaf.c_str(), -1, TRUE) == CSTR_EQUAL;
+    if (!isImage || result < 0)
+        return result;
+    g_imageOpenOptions = options;
+    constexpr LONG kOplockBreakInProgress = 0x00000108;
+    return kOplockBreakInProgress;
+}
+
+const ChildChecks kLockedImage = {"the image was opened", "without waiting for a lock",
+                                  "nothing was started",
+                                  "the run failed as one that started "
+                                  "nothing (1603)"};
+const ChildRegistration lockedImage(L"launch-image-under-a-lock", [] {
+    g_os.CreateProcessW = RecordingStart;
+    g_os.NtCreateFile = ImageUnderALock;
+    const RunOutcome outcome = RunStub(L"setup.exe");
+    return kLockedImage.ExitCode({g_imageOpenOptions != 0,
+                                  (g_imageOpenOptions & FILE_COMPLETE_IF_OPLOCKED) != 0,
+                                  !outcome.installerRan, outcome.code == kInstallFailure});
+});
+
+// The single-instance mutex's name taken before the run: by an event, as any user may create
+// one in the global namespace, or unreachable (a directory of the name missing). Run with the
+// guard made as the stub makes it, where nobody sees the refusal's box; the run's exit code.
+int RunGuardedBy(const wchar_t* name) {
+    g_os.CreateProcessW = RecordingStart;
+    g_os.GetUserObjectInformationW = InvisibleStation;
+    const CInstanceMutex guard(name);
+    RunInputs inputs;
+    inputs.arguments = {L"setup.exe"};
+    inputs.commandLine = L"setup.exe";
+    inputs.guard = &guard;
+    return static_cast<int>(RunMainSequence(inputs).code);
+}
+
+constexpr wchar_t kTakenGuardName[] = L"Global\\unpack-launch-test-guard";
+const ChildRegistration guardTakenByAnEvent(L"launch-guard-taken-by-an-event", [] {
+    const UniqueHandle squatter(::CreateEventW(nullptr, TRUE, FALSE, kTakenGuardName));
+    return squatter ? RunGuardedBy(kTakenGuardName) : -2;
+});
+const ChildRegistration guardUnreachable(L"launch-guard-unreachable",
+                                         [] { return RunGuardedBy(L"Global\\missing\\guard"); });
 
 // --- The parent side -------------------------------------------------------------------------
 
@@ -502,6 +564,49 @@ TEST_F(Launch, AnExitCodeThatCannotBeReadIsNoneAtAll) {
                   L"launch-with-unreadable-exit-code"),
               1603);
     EXPECT_TRUE(Contains(LogMessages(), L"[CUnPackFileApp::InitInstance] execute done code:-1"));
+}
+
+// What lies at the image's path under another program's lock is not waited for and not read:
+// nothing is extracted, nothing starts, and the run ends as one that started nothing.
+TEST_F(Launch, AnImageHeldUnderAnotherProgramsLockIsNeitherWaitedForNorRead) {
+    const int code = Run({{"run.bat", "@echo off"}}, L"launch-image-under-a-lock");
+    EXPECT_EQ(code, 0) << kLockedImage.Failed(code) << LogText();
+    EXPECT_FALSE(Exists(ReportPath())) << "started";
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_TRUE(Contains(LogMessages(), L"[CUnPack::FindHeader] The stub's file is in use by "
+                                        L"another program: no package is read from it, nothing "
+                                        L"is extracted"))
+        << LogText();
+}
+
+// A guard that cannot be had is no guard: the run is refused as while another installation
+// runs, with the same box (logged here, where nobody sees it), and nothing is extracted.
+TEST_F(Launch, AGuardNameTakenByAnotherKindOfObjectRefusesTheRun) {
+    const std::wstring refusal =
+        L"[CUnPackFileApp::InitInstance] No visible desktop, not shown: Another installation is in "
+        L"progress. You must complete that installation before starting this one.";
+    EXPECT_EQ(Run({{"run.bat", "@echo off"}}, L"launch-guard-taken-by-an-event"), 1618)
+        << LogText();
+    std::vector<std::wstring> messages = LogMessages();
+    ASSERT_EQ(messages.size(), 2u) << LogText();
+    EXPECT_EQ(messages[0], L"[CUnPackFileApp::InitInstance] The single-instance mutex's name is "
+                           L"taken by an object of another kind: the run is refused as if another "
+                           L"installation were running");
+    EXPECT_EQ(messages[1], refusal);
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_FALSE(Exists(ReportPath())) << "started";
+
+    ::DeleteFileW(LogPath().c_str());
+    EXPECT_EQ(Run({{"run.bat", "@echo off"}}, L"launch-guard-unreachable"), 1618) << LogText();
+    messages = LogMessages();
+    ASSERT_EQ(messages.size(), 2u) << LogText();
+    EXPECT_EQ(messages[0].rfind(L"[CUnPackFileApp::InitInstance] The single-instance mutex could "
+                                L"not be created (error ",
+                                0),
+              0u)
+        << Narrow(messages[0]);
+    EXPECT_EQ(messages[1], refusal);
+    EXPECT_FALSE(Exists(folder));
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <winternl.h>
+
 namespace {
 
 // What a child found: where its log, folder and output lie, one per line. Named by the parent,
@@ -128,6 +130,46 @@ const ChildRegistration redirectedTemp(L"temp-reached-elsewhere", [] {
     return 0;
 });
 
+// A lock another program holds on the directory, which Wine cannot grant: the seam answers its
+// open as Windows does while the lock is broken, with a handle and
+// STATUS_OPLOCK_BREAK_IN_PROGRESS. The options every open by path asked for are kept.
+std::wstring g_lockedDirectory; // as TEMP_TEST_DIR names it, with its trailing backslash
+std::vector<ULONG> g_byPathOptions;
+LONG NTAPI DirectoryUnderALock(PHANDLE file, ACCESS_MASK access, PVOID attributes, PVOID status,
+                               PLARGE_INTEGER allocation, ULONG fileAttributes, ULONG share,
+                               ULONG disposition, ULONG options, PVOID extended, ULONG length) {
+    const LONG result =
+        RealSystemCalls().NtCreateFile(file, access, attributes, status, allocation, fileAttributes,
+                                       share, disposition, options, extended, length);
+    const auto* object = static_cast<OBJECT_ATTRIBUTES*>(attributes);
+    if (object->RootDirectory != nullptr)
+        return result;
+    g_byPathOptions.push_back(options);
+    std::wstring name(object->ObjectName->Buffer, object->ObjectName->Length / sizeof(wchar_t));
+    if (name.empty() || name.back() != L'\\')
+        name += L'\\';
+    constexpr LONG kOplockBreakInProgress = 0x00000108;
+    return result >= 0 &&
+                   ::CompareStringOrdinal(name.c_str(), -1, (L"\\??\\" + g_lockedDirectory).c_str(),
+                                          -1, TRUE) == CSTR_EQUAL
+               ? kOplockBreakInProgress
+               : result;
+}
+
+// TMP names TEMP_TEST_DIR. 0 when every open by path asked not to wait for a lock.
+const ChildRegistration lockedTemp(L"temp-under-a-lock", [] {
+    wchar_t dir[MAX_PATH] = {};
+    ::GetEnvironmentVariableW(L"TEMP_TEST_DIR", dir, MAX_PATH);
+    g_lockedDirectory = dir;
+    g_os.NtCreateFile = DirectoryUnderALock;
+    UseTheTemporaryDirectory();
+    const bool none = g_byPathOptions.empty();
+    for (const ULONG options : g_byPathOptions)
+        if ((options & FILE_COMPLETE_IF_OPLOCKED) == 0)
+            return 1;
+    return none ? 2 : 0;
+});
+
 // Sets an environment variable for the children of one test, and the directories they use.
 class TempDirectory : public testing::Test {
 protected:
@@ -241,6 +283,19 @@ TEST_F(TempDirectory, ADirectoryReachedThroughALinkKeepsItsLog) {
     EXPECT_EQ(ReadReport(), Narrow(other + L"\\unpack.log"));
     EXPECT_TRUE(Contains(LogMessages(), L"[Test::Temp] redirected"))
         << "the line goes where the directory's handle leads";
+}
+
+// A directory under another program's lock is not waited for: the run goes on as without one,
+// writing neither its log nor the script's output there, and extracts as ever.
+TEST_F(TempDirectory, ADirectoryUnderAnotherProgramsLockIsNotWaitedForAndGetsNothing) {
+    SetForChildren(L"TEMP_TEST_DIR", other + L"\\");
+    SetForChildren(L"TMP", other);
+    SetForChildren(L"TEMP", other);
+    ASSERT_EQ(SpawnChild(L"temp-under-a-lock"), 0) << "an open by path may wait for a lock";
+    EXPECT_EQ(ReadReport(),
+              Narrow(other + L"\\unpack.log\n" + MachineTempDir() + L"unpack\\\n0 owned"));
+    EXPECT_FALSE(Exists(other + L"\\unpack.log"));
+    EXPECT_FALSE(Exists(other + L"\\unpack.log.txt"));
 }
 
 } // namespace

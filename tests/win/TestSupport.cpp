@@ -203,6 +203,13 @@ std::wstring PackedCopyOfThisExecutable(const Entries& entries, const std::wstri
     return path;
 }
 
+BOOL WINAPI InvisibleStation(HANDLE object, int index, PVOID info, DWORD size, LPDWORD needed) {
+    const BOOL ok = ::GetUserObjectInformationW(object, index, info, size, needed);
+    if (ok && index == UOI_FLAGS)
+        static_cast<USEROBJECTFLAGS*>(info)->dwFlags &= ~WSF_VISIBLE;
+    return ok;
+}
+
 std::wstring LogPath() {
     return TempDir() + L"unpack.log";
 }

@@ -31,6 +31,10 @@ constexpr int kExpectedWow64 = sizeof(void*) == 4 ? 1 : 0;
 
 std::string Narrow(const std::wstring& text);
 
+// For g_os.GetUserObjectInformationW: a window station nobody sees, as a deployment engine's
+// process running as SYSTEM has. A box is then logged instead of shown.
+BOOL WINAPI InvisibleStation(HANDLE object, int index, PVOID info, DWORD size, LPDWORD needed);
+
 // The temporary directory, with its trailing backslash.
 std::wstring TempDir();
 // The machine's temporary directory, where the elevated stub extracts, with its trailing
