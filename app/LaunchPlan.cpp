@@ -8,6 +8,32 @@
 
 namespace {
 
+// The longest path anything is started from: MAX_PATH less its terminating zero. Windows 7 has
+// no way past it, and where a long-path-aware manifest lifts it for the file functions,
+// CreateProcessW still fails for a longer current directory; a longer program path fails to start
+// under Wine (error 123). A file that deep is refused by name rather than handed to a start that
+// fails; cmd for a batch file and an association's program for a document are no better placed.
+constexpr std::size_t kMaxStartPath = 259;
+
+// Written out by hand: std::to_wstring would bring the runtime's wide printf into the stub.
+std::wstring Decimal(std::size_t value) {
+    std::wstring digits;
+    do {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    return digits;
+}
+
+// Why the file is too deep to start; empty when it is not.
+std::wstring LengthReason(const std::wstring& file, const std::wstring& path) {
+    if (path.size() <= kMaxStartPath)
+        return std::wstring();
+    return file + L" has a path of " + Decimal(path.size()) +
+           L" characters, and Windows starts nothing from a path of more than " +
+           Decimal(kMaxStartPath);
+}
+
 // The command in the default mode: run.bat through the command processor, hidden.
 void DefaultScript(const PlanInputs& inputs, LaunchPlan& plan) {
     plan.packagedFile = kDefaultScript;
@@ -65,6 +91,10 @@ std::wstring CommandReason(const PlanInputs& inputs, const LaunchPlan& plan, boo
                            const std::wstring& batchParameters) {
     if (plan.packagedPath.empty())
         return plan.packagedFile + L" is not a file this run extracted";
+    // The folder, the process's current directory, is shorter still.
+    const std::wstring tooLong = LengthReason(plan.packagedFile, plan.packagedPath);
+    if (!tooLong.empty())
+        return tooLong;
     const wchar_t inName = BatchOperatorIn(plan.packagedFile);
     if (viaCmd && inName != L'\0')
         return plan.packagedFile + L" holds " + inName +

@@ -147,7 +147,7 @@ bool ListFolder(HANDLE folder, std::vector<std::wstring>& names) {
 }
 
 std::wstring FinalPathOf(HANDLE file) {
-    return WithoutLongPathPrefix(QueriedPath([file](DWORD size, LPWSTR buffer) {
+    return PathToHandOn(QueriedPath([file](DWORD size, LPWSTR buffer) {
         return g_os.GetFinalPathNameByHandleW(file, buffer, size,
                                               FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     }));

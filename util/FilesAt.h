@@ -66,6 +66,7 @@ FileKind KindOf(HANDLE file) noexcept;
 // folder could not be read to its end.
 [[nodiscard]] bool ListFolder(HANDLE folder, std::vector<std::wstring>& names);
 
-// The path the open file has, as Windows reaches it: long names, a drive letter, no \\?\ prefix.
-// Empty when it has no such path (a volume without a drive letter) or cannot be read.
+// The path the open file has, as Windows reaches it: long names, a drive letter, and a prefix
+// (\\?\) only past 259 characters (PathToHandOn). Empty when it has no such path (a volume
+// without a drive letter) or cannot be read (Wine 8 reads none past MAX_PATH).
 std::wstring FinalPathOf(HANDLE file);

@@ -18,12 +18,14 @@ std::wstring WithTrailingBackslash(std::wstring path) {
     return path;
 }
 
-std::wstring WithoutLongPathPrefix(const std::wstring& path) {
-    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
-        return L"\\" + path.substr(7);
-    if (path.compare(0, 4, L"\\\\?\\") == 0)
-        return path.substr(4);
-    return path;
+std::wstring PathToHandOn(const std::wstring& finalPath) {
+    constexpr std::size_t kMaxPath = 259; // MAX_PATH less its terminating zero
+    std::wstring path = finalPath;
+    if (finalPath.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        path = L"\\" + finalPath.substr(7);
+    else if (finalPath.compare(0, 4, L"\\\\?\\") == 0)
+        path = finalPath.substr(4);
+    return path.size() <= kMaxPath ? path : finalPath;
 }
 
 std::wstring LongPathForm(const std::wstring& path) {

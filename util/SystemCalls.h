@@ -39,7 +39,8 @@ struct SystemCalls {
     decltype(&::Sleep) Sleep;
 
     // What an open file is, a mount point's reparse data, where a file lies: the reparse points
-    // and links Wine cannot make (DeletionTest, ExtractionFolderTest, LogTest, TempDirectoryTest).
+    // and links Wine cannot make, and final paths past MAX_PATH it cannot read (DeletionTest,
+    // ExtractionFolderTest, LogTest, TempDirectoryTest).
     decltype(&::DeviceIoControl) DeviceIoControl;
     decltype(&::GetFileInformationByHandleEx) GetFileInformationByHandleEx;
     decltype(&::GetFinalPathNameByHandleW) GetFinalPathNameByHandleW;

@@ -3,6 +3,7 @@ unsigned, and damaged or hostile packages written by hand."""
 
 import re
 import struct
+from pathlib import Path
 
 import package_writer
 
@@ -212,3 +213,36 @@ class TestDamagedPackages:
                            for path in folder.iterdir()), name
             assert not any(m.startswith("[CUnPackFileApp::InitInstance] execute succ")
                            for m in wine.messages()), name
+
+
+class TestLongPaths:
+    def test_a_tree_deeper_than_260_characters_is_extracted_refused_to_start_and_deleted(
+            self, wine, pack, payload_exe, tmp_path):
+        # Five folders of 40 characters and a file of 39: a 244-character name, within the 259 a
+        # header holds, and a path of 267 characters once in the extraction folder.
+        parts = [letter * 40 for letter in "abcde"]
+        bottom = tmp_path / "tree" / Path(*parts)
+        bottom.mkdir(parents=True)
+        program = "tool-at-the-bottom-of-the-deep-tree.exe"
+        (bottom / program).write_bytes(payload_exe.read_bytes())
+        (bottom / "read-me-at-the-bottom-of-the-deep-tree").write_bytes(b"deep")
+        stub = pack({"payload.exe": payload_exe.read_bytes()},
+                    options=[str(tmp_path / "tree" / parts[0])])
+        deep = "\\".join(parts)
+        length = len(wine.windows_folder + deep + "\\" + program)
+        assert length == 267
+
+        assert wine.extract_and_look(stub) == {
+            deep + "\\" + program: payload_exe.read_bytes(),
+            deep + "\\read-me-at-the-bottom-of-the-deep-tree": b"deep"}
+        assert not wine.run_folders()
+
+        # Windows starts no program from a path that long: refused by name, and nothing stays.
+        wine.clean()
+        assert wine.run(stub, deep + "\\" + program, "--exit", "5") == (0, 0)
+        messages = wine.messages()
+        assert "[CUnPack::UnPackFiles] UnPack total 3 files." in messages
+        assert messages[-1] == (
+            f"[CUnPackFileApp::InitInstance] execute skipped: {deep}\\{program} has a path of "
+            f"{length} characters, and Windows starts nothing from a path of more than 259")
+        assert not wine.run_folders()

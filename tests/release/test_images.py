@@ -1,12 +1,14 @@
 """The shipped Windows programs, as built: two clean builds of one commit must give the same
 bytes, so nothing in an image may depend on when or where it was built; and they must run on a
 bare Windows, so they import nothing but system DLLs (the stub: Known DLLs only). The stub's
-version resource names the project's version and the product, with no date."""
+version resource names the project's version and the product, with no date, and its manifest
+asks for administrator rights and declares long paths."""
 
 import os
 import re
 import struct
 import subprocess
+import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
 import pytest
@@ -85,9 +87,9 @@ def test_the_stub_carries_its_settings_record_as_built_in_a_read_only_section():
     assert data[at + 76:at + 128] == bytes(52), "the reserved room is not zero"
 
 
-# ---- The stub's version resource ----------------------------------------------------------------
+# ---- The stub's resources ----------------------------------------------------------------------
 
-RT_STRING, RT_VERSION = 6, 16
+RT_STRING, RT_VERSION, RT_MANIFEST = 6, 16, 24
 IDS_PRODUCT_NAME = 130
 
 
@@ -207,3 +209,16 @@ def test_the_stubs_version_resource_names_the_project_version_and_the_product(st
 
 def test_the_resource_tree_carries_no_time(stub_resources):
     assert set(stub_resources.stamps()) == {0}
+
+
+def test_the_stubs_manifest_asks_for_administrators_and_declares_long_paths(stub_resources):
+    # A manifest Windows cannot parse stops the program from starting at all.
+    manifest = ElementTree.fromstring(stub_resources.get(RT_MANIFEST, 1))
+    v1, v3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"
+    settings = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
+    assert manifest.tag == v1 + "assembly"
+    level = manifest.find(f"{v3}trustInfo/{v3}security/{v3}requestedPrivileges/"
+                          f"{v3}requestedExecutionLevel")
+    assert level is not None and level.get("level") == "requireAdministrator"
+    aware = manifest.find(f"{v3}application/{v3}windowsSettings/{settings}longPathAware")
+    assert aware is not None and aware.text == "true"
