@@ -4,9 +4,8 @@
 // The name is known to all and any program of any user may create it first. The stub's own mutex
 // is owned by the Administrators group, which only a program with administrator rights may name
 // as an object's owner; a mutex of that name with any other owner was taken by a program without
-// them, which is no installation and stops nothing. An object of another kind under the name
-// leaves no mutex to hold at all, and the run is refused (fails closed): running unguarded could
-// overlap another installation.
+// them, which is no installation and stops nothing. Nor is an object of another kind under the
+// name, which leaves no mutex to hold at all (app/MainSequence.cpp says what the run does).
 #pragma once
 
 #include "framework/UniqueHandle.h"

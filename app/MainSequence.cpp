@@ -34,11 +34,19 @@ void LogSquattedGuard(const CInstanceMutex& guard) {
                   guard.PreviousOwner().empty() ? L"none" : guard.PreviousOwner().c_str());
 }
 
-// No guard means no run can tell whether another installation is going on: refused as if one were.
+// An object of another kind under the guard's name (an event, a semaphore, which any user may
+// create in the global namespace) is no installation: like a mutex a program without
+// administrator rights took, it stops nothing, or one object of a user's would refuse every
+// deployment on the machine. Any other guard that cannot be had (a mutex this run may not open)
+// may be another installation's, and the run is refused as if it were.
+bool GuardNameTakenByAnotherKind(const CInstanceMutex& guard) {
+    return guard.Unavailable() && guard.CreationError() == ERROR_INVALID_HANDLE;
+}
+
 void LogUnavailableGuard(const CInstanceMutex& guard) {
-    if (guard.CreationError() == ERROR_INVALID_HANDLE)
+    if (GuardNameTakenByAnotherKind(guard))
         CUtility::Log(L"[%s] The single-instance mutex's name is taken by an object of another "
-                      L"kind: the run is refused as if another installation were running",
+                      L"kind: it is no installation, the run goes on unguarded",
                       kInitInstance);
     else
         CUtility::Log(L"[%s] The single-instance mutex could not be created (error %u): the run "
@@ -78,9 +86,11 @@ RunOutcome RunMainSequence(const RunInputs& inputs) {
         Refuse(IDS_OS_TOO_OLD);
         return RunOutcome{kOldWindowsVersion, false};
     }
-    if (inputs.guard->Unavailable())
+    const bool refusedGuard =
+        inputs.guard->Unavailable() && !GuardNameTakenByAnotherKind(*inputs.guard);
+    if (refusedGuard)
         LogUnavailableGuard(*inputs.guard);
-    if (inputs.guard->AnotherInstanceRuns() || inputs.guard->Unavailable()) {
+    if (inputs.guard->AnotherInstanceRuns() || refusedGuard) {
         Refuse(IDS_INSTALL_IN_PROGRESS);
         return RunOutcome{kInstallAlreadyRunning, false};
     }
@@ -88,6 +98,8 @@ RunOutcome RunMainSequence(const RunInputs& inputs) {
     CUtility::OSInfo();
     if (inputs.guard->Squatted())
         LogSquattedGuard(*inputs.guard);
+    else if (inputs.guard->Unavailable())
+        LogUnavailableGuard(*inputs.guard);
 
     CUnPack unpack;
     const std::uint32_t extraction = unpack.StartAndWait();

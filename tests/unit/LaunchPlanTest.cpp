@@ -16,7 +16,8 @@ std::wstring EntryOfLength(std::size_t length, const std::wstring& extension) {
     return name + std::wstring(length - name.size() - extension.size(), L'f') + extension;
 }
 
-LaunchPlan PlanFor(const std::wstring& folder, std::vector<std::wstring> arguments) {
+LaunchPlan PlanFor(const std::wstring& folder, std::vector<std::wstring> arguments,
+                   bool installerTempIsOwn = true) {
     static const Environment machine;
     PlanInputs inputs;
     inputs.extraction = kRunSucceeded;
@@ -26,6 +27,7 @@ LaunchPlan PlanFor(const std::wstring& folder, std::vector<std::wstring> argumen
     inputs.arguments = std::move(arguments);
     inputs.folder = folder;
     inputs.folderIsOwn = true;
+    inputs.installerTempIsOwn = installerTempIsOwn;
     inputs.extracted = [](const std::wstring& entryPath) { return entryPath; };
     inputs.commandProcessor = L"C:\\Windows\\system32\\cmd.exe";
     inputs.machine = &machine;
@@ -53,6 +55,29 @@ TEST(LaunchPlan, TheDefaultScriptInAFolderTooDeepIsRefusedByItsLength) {
     EXPECT_EQ(plan.verdict, PlanVerdict::skip);
     EXPECT_EQ(plan.reason, L"run.bat has a path of 260 characters, and Windows starts nothing "
                            L"from a path of more than 259");
+}
+
+// Nothing starts elevated without a TEMP of the run's own, and a batch file gets no parameter off
+// the list; the switches and values it does get reach it inside the one quoted command.
+TEST(LaunchPlan, ABatchFileStartsOnlyWithItsOwnTempAndListedParameters) {
+    const LaunchPlan listed = PlanFor(kFolder, {L"setup.exe", L"install.bat", L"/q", L"A=C:\\x"});
+    EXPECT_EQ(listed.verdict, PlanVerdict::start);
+    EXPECT_EQ(
+        listed.start.commandLine,
+        L"\"C:\\Windows\\system32\\cmd.exe\" /D /E:ON /V:OFF /c \"\".\\install.bat\" /q A=C:\\x\"");
+
+    const LaunchPlan noTemp = PlanFor(kFolder, {L"setup.exe", L"install.bat", L"/q"}, false);
+    EXPECT_EQ(noTemp.verdict, PlanVerdict::skip);
+    EXPECT_EQ(noTemp.reason, L"the installer's temporary folder could not be created");
+
+    const LaunchPlan quoted = PlanFor(kFolder, {L"setup.exe", L"install.bat", L"\"/x==/x a\""});
+    EXPECT_EQ(quoted.verdict, PlanVerdict::skip);
+    EXPECT_EQ(quoted.reason,
+              L"the parameters of install.bat hold \"\"\", which a batch file is not "
+              L"given: only letters, digits and / - _ . : = \\ , +");
+    // A program takes its parameters as its own runtime splits them.
+    EXPECT_EQ(PlanFor(kFolder, {L"setup.exe", L"setup.exe", L"\"/x==/x a\""}).verdict,
+              PlanVerdict::start);
 }
 
 } // namespace
