@@ -147,14 +147,19 @@ class TestAnExtractedFileRewrittenBeforeItRuns:
             assert (wine.marks / "genuine-ran.txt").exists(), "\n".join(wine.messages())
 
 
-def test_a_mutex_taken_without_administrator_rights_stops_nothing(wine, pack, payload_exe):
-    squatter = wine.start(payload_exe, "--mutex", MUTEX, "--sleep", "60000")
+@pytest.mark.parametrize("kind, said", [
+    ("--mutex", "The single-instance mutex is held by a program without administrator rights "
+                "(owner none): it is no installation, the run goes on"),
+    ("--event", "The single-instance mutex's name is taken by an object of another kind: it is "
+                "no installation, the run goes on unguarded"),
+], ids=["mutex", "event"])
+def test_the_guards_name_taken_by_a_user_stops_nothing(wine, pack, payload_exe, kind, said):
+    squatter = wine.start(payload_exe, kind, MUTEX, "--sleep", "60000")
     try:
         assert wait_for(lambda: (wine.marks / "payload-record.txt").exists()), "no squatter"
         stub = pack({"run.bat": GENUINE})
         assert wine.run(stub) == (0, 0)
-        assert (f"{INIT} The single-instance mutex is held by a program without administrator "
-                "rights (owner none): it is no installation, the run goes on") in wine.messages()
+        assert f"{INIT} {said}" in wine.messages()
         assert (wine.marks / "genuine-ran.txt").exists(), "\n".join(wine.messages())
     finally:
         run_wine(["taskkill", "/f", "/im", "payload.exe"])

@@ -23,9 +23,10 @@ def default_command_file():
 
 
 def launch_lines(messages):
-    """The lines from the command's log line to the end of the run."""
+    """The lines from the command's log line to the end of the run, but for the line naming the
+    installer's TEMP (test_elevated_launch's to check), which follows the command's."""
     start = next(i for i, m in enumerate(messages) if m.startswith(f"{INIT} dir:"))
-    return messages[start:]
+    return [m for m in messages[start:] if not m.startswith(f"{INIT} The installer's TEMP ")]
 
 
 def assert_waited_launch(lines, exit_code):

@@ -1,12 +1,13 @@
 // A stand-in installer for the end-to-end scenarios. It records how it was started into
 // C:\marks\payload-record.txt (UTF-8: the raw command line, then one argument per line), then
 // optionally waits and exits with a chosen code:
-//   payload.exe [--hold PATH] [--hold-shared PATH] [--mutex NAME] [--rewrite PATH] [--sleep MS]
+//   payload.exe [--hold PATH] [--hold-shared PATH] [--mutex NAME] [--event NAME] [--rewrite PATH]
+//               [--sleep MS]
 //               [--exit CODE] [--read-after MS NAME] [--spawn [--elsewhere] ARGUMENTS...]
 //               [anything else]
 // --hold keeps PATH open letting others read it only; --hold-shared lets them read and write it
 // too, but not delete or rename it. --mutex creates a mutex of that name, with the default
-// security a program without administrator rights would give it. --rewrite polls PATH for up to
+// security a program without administrator rights would give it; --event an event of that name. --rewrite polls PATH for up to
 // --sleep's time and puts a script of its own in it the first moment it may open it for writing,
 // as a program of the user's can where no access-control list protects a file. --read-after waits,
 // then reads NAME beside its own program and writes "read:" and what it read, or "missing", into
@@ -139,6 +140,8 @@ int wmain(int argc, wchar_t** argv) {
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         else if (std::wcscmp(argv[i], L"--mutex") == 0)
             ::CreateMutexW(nullptr, TRUE, argv[i + 1]);
+        else if (std::wcscmp(argv[i], L"--event") == 0)
+            ::CreateEventW(nullptr, TRUE, FALSE, argv[i + 1]);
         else if (std::wcscmp(argv[i], L"--rewrite") == 0)
             rewrite = argv[i + 1];
         else if (std::wcscmp(argv[i], L"--sleep") == 0 && rewrite != nullptr)
