@@ -91,7 +91,21 @@ struct TempDirectory {
     bool own = false; // the account's own, where the log may be written
 
     TempDirectory() {
-        const std::wstring asked = AskForTempDirectory();
+        Take(AskForTempDirectory());
+        // SYSTEM on a Windows without GetTempPath2W is given the machine's Temp, where every user
+        // creates names: its log goes to the Temp of its own profile instead, where it exists.
+        if (!own && ProcessIsSystem()) {
+            TempDirectory profileTemp(SystemProfileTemp());
+            if (profileTemp.own)
+                *this = std::move(profileTemp);
+        }
+    }
+
+private:
+    explicit TempDirectory(const std::wstring& asked) { Take(asked); }
+    TempDirectory& operator=(TempDirectory&&) = default;
+
+    void Take(const std::wstring& asked) {
         // A directory that is missing is not created: the path is the user's to set, and an
         // elevated creation would follow whatever links lie on its way. Without it the run logs
         // to the debugger only and extracts nothing.
@@ -102,6 +116,15 @@ struct TempDirectory {
         const std::wstring reached = folder ? FinalPathOf(folder.get()) : std::wstring();
         path = reached.empty() ? asked : WithTrailingBackslash(reached);
         own = !reached.empty() && IsAccountsOwn(path);
+    }
+
+    // "AppData\Local\Temp" in the profile the machine records for the process's account.
+    static std::wstring SystemProfileTemp() {
+        ProcessUser user;
+        const std::wstring profile =
+            ReadProcessUser(user) ? ProfileFolderOf(user.token.get()) : std::wstring();
+        return profile.empty() ? std::wstring()
+                               : WithTrailingBackslash(profile) + L"AppData\\Local\\Temp\\";
     }
 };
 

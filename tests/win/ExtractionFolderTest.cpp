@@ -274,22 +274,6 @@ TEST_F(UnpackDir, AFolderThatCannotBeCreatedIsNeverOwned) {
 
 // Who the process is decides where it extracts: SYSTEM in SystemTemp where Windows made one, a
 // token without administrator rights in its own temporary directory.
-TOKEN_USER* g_tokenUser = nullptr;
-
-BOOL WINAPI ReportedUser(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info, DWORD size,
-                         PDWORD needed) {
-    if (kind != TokenUser || g_tokenUser == nullptr)
-        return ::GetTokenInformation(token, kind, info, size, needed);
-    const DWORD length = sizeof(TOKEN_USER) + ::GetLengthSid(g_tokenUser->User.Sid);
-    if (size < length)
-        return FALSE;
-    auto* user = static_cast<TOKEN_USER*>(info);
-    user->User.Attributes = 0;
-    user->User.Sid = reinterpret_cast<BYTE*>(info) + sizeof(TOKEN_USER);
-    ::CopySid(length - sizeof(TOKEN_USER), user->User.Sid, g_tokenUser->User.Sid);
-    return TRUE;
-}
-
 BOOL WINAPI NotAMember(HANDLE, PSID, PBOOL member) {
     *member = FALSE;
     return TRUE;
@@ -299,9 +283,7 @@ TEST_F(UnpackDir, SystemExtractsIntoSystemTempWhereWindowsHasIt) {
     PSID system = nullptr;
     ASSERT_TRUE(::ConvertStringSidToSidW(L"S-1-5-18", &system));
     const UniqueLocalMemory ownedSid(system);
-    TOKEN_USER user = {{system, 0}};
-    g_tokenUser = &user;
-    g_os.GetTokenInformation = ReportedUser;
+    ReportTokenUser(system);
 
     const std::wstring systemTemp = root.substr(0, root.size() - 5) + L"SystemTemp\\";
     RemoveTree(systemTemp.substr(0, systemTemp.size() - 1));
@@ -317,7 +299,7 @@ TEST_F(UnpackDir, SystemExtractsIntoSystemTempWhereWindowsHasIt) {
         EXPECT_TRUE(unpack.Folder().IsOwn());
         EXPECT_TRUE(unpack.Cleanup());
     }
-    g_tokenUser = nullptr;
+    ReportTokenUser(nullptr);
     RemoveTree(systemTemp.substr(0, systemTemp.size() - 1));
 }
 

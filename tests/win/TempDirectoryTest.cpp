@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <winternl.h>
 
 namespace {
@@ -91,6 +93,18 @@ const ChildRegistration longTemp(L"temp-longer-than-the-buffer", [] {
 
 // With neither query answering, the Windows directory's Temp.
 const ChildRegistration windowsTemp(L"temp-from-windows-directory", [] {
+    g_os.GetTempPathW = NoTempPath;
+    return UseTheTemporaryDirectory();
+});
+
+// SYSTEM where Windows has no GetTempPath2W, given the machine's Temp (the token's user through the
+// seam; its profile is the real account's).
+const ChildRegistration systemWithoutTempPath2(L"temp-as-system-without-get-temp-path-2", [] {
+    PSID system = nullptr;
+    if (!::ConvertStringSidToSidW(L"S-1-5-18", &system))
+        return -2;
+    const UniqueLocalMemory owned(system);
+    ReportTokenUser(system);
     g_os.GetTempPathW = NoTempPath;
     return UseTheTemporaryDirectory();
 });
@@ -233,6 +247,26 @@ TEST_F(TempDirectory, WithoutAnyAnswerTheWindowsDirectorysTempServesTheFolderAlo
         << ReadReport();
     EXPECT_FALSE(Exists(temp + L"unpack.log"));
     EXPECT_FALSE(Exists(temp + L"unpack.log.txt"));
+}
+
+// SYSTEM is never left to log in the machine's Temp: the Temp of its own profile serves instead.
+TEST_F(TempDirectory, SystemWithoutGetTempPath2LogsInItsProfilesTemp) {
+    wchar_t profile[MAX_PATH] = {};
+    ASSERT_NE(::GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH), 0u);
+    const std::wstring profileTemp = std::wstring(profile) + L"\\AppData\\Local\\Temp\\";
+    const bool made = ::CreateDirectoryW(profileTemp.c_str(), nullptr) != FALSE;
+    ASSERT_EQ(SpawnChild(L"temp-as-system-without-get-temp-path-2"), 0);
+    const std::string expected =
+        Narrow(profileTemp + L"unpack.log\n" + MachineTempDir() + L"unpack\\\n1 owned");
+    EXPECT_EQ(::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, ReadReport().c_str(), -1,
+                               expected.c_str(), -1),
+              CSTR_EQUAL)
+        << ReadReport();
+    EXPECT_TRUE(Exists(profileTemp + L"unpack.log"));
+    ::DeleteFileW((profileTemp + L"unpack.log").c_str());
+    ::DeleteFileW((profileTemp + L"unpack.log.txt").c_str());
+    if (made)
+        ::RemoveDirectoryW(profileTemp.c_str());
 }
 
 // Longer than the 260-character buffers, and given in 8.3 names: the folder's long name, whole.

@@ -253,3 +253,29 @@ void PackedChildTest::TearDown() {
 std::wstring PackedChildTest::PackedCopy(const Entries& entries) {
     return PackedCopyOfThisExecutable(entries, workDir + L"\\child.exe");
 }
+
+namespace {
+
+PSID g_reportedUser = nullptr;
+
+BOOL WINAPI ReportedUser(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info, DWORD size,
+                         PDWORD needed) {
+    if (kind != TokenUser || g_reportedUser == nullptr)
+        return ::GetTokenInformation(token, kind, info, size, needed);
+    const DWORD length = sizeof(TOKEN_USER) + ::GetLengthSid(g_reportedUser);
+    if (size < length)
+        return FALSE;
+    auto* user = static_cast<TOKEN_USER*>(info);
+    user->User.Attributes = 0;
+    user->User.Sid = reinterpret_cast<BYTE*>(info) + sizeof(TOKEN_USER);
+    ::CopySid(length - sizeof(TOKEN_USER), user->User.Sid, g_reportedUser);
+    return TRUE;
+}
+
+} // namespace
+
+void ReportTokenUser(PSID sid) {
+    g_reportedUser = sid;
+    g_os.GetTokenInformation =
+        sid != nullptr ? ReportedUser : RealSystemCalls().GetTokenInformation;
+}

@@ -105,3 +105,7 @@ protected:
 std::wstring LogPath();
 std::vector<std::wstring> LogMessages();
 bool Contains(const std::vector<std::wstring>& messages, const std::wstring& wanted);
+
+// Has g_os.GetTokenInformation report `sid` as the token's user, every other answer the real
+// one's; null has it report the real user again.
+void ReportTokenUser(PSID sid);
