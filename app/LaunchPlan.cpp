@@ -4,8 +4,6 @@
 #include "app/RunOutcome.h"
 #include "package/PackageFormat.h"
 
-#include <cwchar>
-
 namespace {
 
 // The longest path anything is started from: MAX_PATH less its terminating zero. Windows 7 has
@@ -65,8 +63,10 @@ std::wstring CharacterNamed(wchar_t c) {
     if (c == L'\r' || c == L'\n')
         return L"a line break";
     if (c < L' ' || c == 0x7F) {
-        wchar_t code[16] = {};
-        std::swprintf(code, 16, L"U+%04X", static_cast<unsigned>(c));
+        constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+        std::wstring code = L"U+00";
+        code += kHex[(c >> 4) & 0xF];
+        code += kHex[c & 0xF];
         return code;
     }
     return std::wstring(L"\"") + c + L"\"";

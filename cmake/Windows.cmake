@@ -28,6 +28,7 @@ add_library(stubcore STATIC
     package/ImageSettings.cpp
     package/UnPack.cpp
     package/EarlierRuns.cpp
+    package/FolderDescriptor.cpp
     package/ExtractionFolder.cpp
     package/ExtractionRoot.cpp
     registry/DeploymentCode.cpp

@@ -1,11 +1,11 @@
 #include "package/EarlierRuns.h"
 
+#include "package/FolderDescriptor.h"
 #include "package/FolderName.h"
 #include "util/FilesAt.h"
 #include "util/LogSources.h"
 #include "util/ProcessUser.h"
 #include "util/RestartDeletion.h"
-#include "util/SystemCalls.h"
 #include "util/Utility.h"
 
 #include <vector>
@@ -17,20 +17,11 @@ constexpr wchar_t kSystemSid[] = L"S-1-5-18";
 } // namespace
 
 bool MadeByARun(HANDLE folder, const std::wstring& ownerSid) {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (g_os.GetSecurityInfo(folder, SE_FILE_OBJECT,
-                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                             nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    FolderDescriptor read;
+    if (!ReadFolderDescriptor(folder, read) || SidText(read.owner) != ownerSid ||
+        read.dacl == nullptr || (read.control & SE_DACL_PROTECTED) == 0 || read.dacl->AceCount == 0)
         return false;
-    const UniqueLocalMemory owned(descriptor);
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    if (SidText(owner) != ownerSid || dacl == nullptr ||
-        !::GetSecurityDescriptorControl(descriptor, &control, &revision) ||
-        (control & SE_DACL_PROTECTED) == 0 || dacl->AceCount == 0)
-        return false;
+    const PACL dacl = read.dacl;
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         ACE_HEADER* ace = nullptr;
         if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||

@@ -1,8 +1,8 @@
 #include "package/ExtractionRoot.h"
 
+#include "package/FolderDescriptor.h"
 #include "util/FilesAt.h"
 #include "util/PathText.h"
-#include "util/SystemCalls.h"
 #include "util/ProcessUser.h"
 #include "util/QueriedPath.h"
 #include "util/Utility.h"
@@ -33,16 +33,11 @@ bool IsMachineAccount(PSID sid) {
 // Read from the open folder's own descriptor. Anything it cannot tell for sure (no descriptor, no
 // list, an entry of another kind) counts as open to users.
 bool ClosedToUsers(HANDLE folder) {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (g_os.GetSecurityInfo(folder, SE_FILE_OBJECT,
-                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                             nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    FolderDescriptor read;
+    if (!ReadFolderDescriptor(folder, read) || read.owner == nullptr ||
+        !IsMachineAccount(read.owner) || read.dacl == nullptr)
         return false;
-    const UniqueLocalMemory owned(descriptor);
-    if (owner == nullptr || !IsMachineAccount(owner) || dacl == nullptr)
-        return false; // a null list grants everyone everything
+    const PACL dacl = read.dacl;
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         ACE_HEADER* ace = nullptr;
         if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace)))
