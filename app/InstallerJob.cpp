@@ -1,6 +1,9 @@
 #include "app/InstallerJob.h"
 
+#include "app/InstallationProcess.h"
+#include "util/LogSources.h"
 #include "util/SystemCalls.h"
+#include "util/Utility.h"
 
 namespace {
 
@@ -19,7 +22,7 @@ bool InstallerJob::Follow(HANDLE suspendedProcess) noexcept {
     if (!job_ || !port_)
         return false;
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    limits.BasicLimitInformation.LimitFlags = 0; // no breakaway, nothing killed on closing
     JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {};
     association.CompletionKey = reinterpret_cast<PVOID>(kJobKey);
     association.CompletionPort = port_.get();
@@ -37,38 +40,94 @@ bool InstallerJob::Follow(HANDLE suspendedProcess) noexcept {
     return true;
 }
 
-bool InstallerJob::NoneRunning() noexcept {
-    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
-    return ::QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation, &accounting,
-                                       sizeof accounting, nullptr) &&
-           accounting.ActiveProcesses == 0;
+void InstallerJob::SortNew(const std::vector<DWORD>& running,
+                           const std::vector<std::wstring>& folders) {
+    for (const DWORD id : running) {
+        if (sorted_.count(id) != 0)
+            continue;
+        Sorted& process = sorted_[id];
+        process.image = CUtility::ProcessImagePath(id);
+        process.process.reset(
+            g_os.OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, id));
+        JobProcessText text{process.image, false, std::wstring()};
+        text.commandLineKnown = process.process && CUtility::ProcessCommandLine(
+                                                       process.process.get(), text.commandLine);
+        process.stage = IsPartOfInstallation(text, folders);
+        if (!process.stage)
+            process.process.reset();
+    }
 }
 
-std::vector<DWORD> InstallerJob::WaitForAll(DWORD boundMs) {
+void InstallerJob::NameOthersLeftRunning(DWORD settleMs) {
+    if (!job_)
+        return;
+    const ULONGLONG deadline = ::GetTickCount64() + settleMs;
+    std::vector<DWORD> others;
+    for (;;) {
+        std::vector<DWORD> running;
+        (void)ListRunning(running);
+        others.clear();
+        for (const DWORD id : running)
+            if (sorted_.count(id) != 0 && !sorted_[id].stage)
+                others.push_back(id);
+        const ULONGLONG now = ::GetTickCount64();
+        if (others.empty() || now >= deadline)
+            break;
+        DWORD message = 0;
+        ULONG_PTR key = 0;
+        LPOVERLAPPED detail = nullptr;
+        (void)g_os.GetQueuedCompletionStatus(port_.get(), &message, &key, &detail,
+                                             static_cast<DWORD>(deadline - now));
+    }
+    for (const DWORD id : others)
+        CUtility::Log(L"[%s] Left to run, not part of the installation: pid:%d %s",
+                      logsource::kInitInstance, static_cast<int>(id), sorted_[id].image.c_str());
+}
+
+void InstallerJob::NoteEndedStages() {
+    for (auto& [id, process] : sorted_) {
+        DWORD code = 0;
+        if (!process.stage || !process.process ||
+            g_os.WaitForSingleObject(process.process.get(), 0) != WAIT_OBJECT_0 ||
+            !g_os.GetExitCodeProcess(process.process.get(), &code))
+            continue;
+        process.process.reset();
+        if (code != 0)
+            CUtility::Log(L"[%s] Stage ended: pid:%d %s code:%d", logsource::kInitInstance,
+                          static_cast<int>(id), process.image.c_str(), static_cast<int>(code));
+    }
+}
+
+std::vector<DWORD> InstallerJob::WaitForStages(DWORD boundMs,
+                                               const std::vector<std::wstring>& folders) {
     if (!job_)
         return {};
     const ULONGLONG deadline = ::GetTickCount64() + boundMs;
     for (;;) {
-        if (NoneRunning())
-            return {};
+        // A list that cannot be read is waited on to the bound, never taken for an empty one.
+        std::vector<DWORD> running;
+        const bool listed = ListRunning(running);
+        SortNew(running, folders);
+        NoteEndedStages();
+        std::vector<DWORD> stages;
+        for (const DWORD id : running)
+            if (sorted_[id].stage)
+                stages.push_back(id);
         const ULONGLONG now = ::GetTickCount64();
-        if (now >= deadline)
-            return Running();
+        if ((listed && stages.empty()) || now >= deadline)
+            return stages;
         DWORD message = 0;
         ULONG_PTR key = 0;
         LPOVERLAPPED detail = nullptr;
         const DWORD slice = static_cast<DWORD>(
             deadline - now < kCountIntervalMs ? deadline - now : kCountIntervalMs);
-        if (g_os.GetQueuedCompletionStatus(port_.get(), &message, &key, &detail, slice) &&
-            key == kJobKey && message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO)
-            return {};
+        // Any message (a process that started or ended) has the job read again at once.
+        (void)g_os.GetQueuedCompletionStatus(port_.get(), &message, &key, &detail, slice);
     }
 }
 
-std::vector<DWORD> InstallerJob::Running() {
-    std::vector<DWORD> ids;
-    if (!job_)
-        return ids;
+bool InstallerJob::ListRunning(std::vector<DWORD>& ids) {
+    ids.clear();
     // Room for more processes than an installer leaves; the list is read again, larger, when it
     // does not fit.
     for (DWORD room = 64; room <= 65536; room *= 4) {
@@ -80,10 +139,10 @@ std::vector<DWORD> InstallerJob::Running() {
                                         nullptr)) {
             for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i)
                 ids.push_back(static_cast<DWORD>(list->ProcessIdList[i]));
-            return ids;
+            return true;
         }
         if (::GetLastError() != ERROR_MORE_DATA)
-            return ids;
+            return false;
     }
-    return ids;
+    return false;
 }

@@ -95,20 +95,22 @@ bool WaitForEnd(HANDLE process, DWORD& exitCode) noexcept {
     return waited == WAIT_OBJECT_0 && g_os.GetExitCodeProcess(process, &exitCode);
 }
 
-// Follows what the installer leaves running, up to the bound, and names what still runs then.
-// True when something does. What ends within a moment (a console program's host) goes unsaid.
-// A bound of 0 follows nothing: the installer's own process is all that was waited for.
-bool WaitForWhatItLeft(InstallerJob& job, DWORD boundMs) {
+// Follows what the installer leaves running that is part of the installation, up to the bound,
+// and names what still runs then. True when something does. What ends within a moment (a console
+// program's host) goes unsaid. A bound of 0 follows nothing: the installer's own process is all
+// that was waited for.
+bool WaitForWhatItLeft(InstallerJob& job, const std::vector<std::wstring>& folders, DWORD boundMs) {
     if (boundMs == 0)
         return false;
     const DWORD moment = boundMs < kMomentMs ? boundMs : kMomentMs;
-    std::vector<DWORD> running = job.WaitForAll(moment);
+    std::vector<DWORD> running = job.WaitForStages(moment, folders);
     if (!running.empty() && boundMs > moment) {
         CUtility::Log(L"[%s] execute wait for %d processes the installer started, up to %d s",
                       kInitInstance, static_cast<int>(running.size()),
                       static_cast<int>(boundMs / 1000));
-        running = job.WaitForAll(boundMs - moment);
+        running = job.WaitForStages(boundMs - moment, folders);
     }
+    job.NameOthersLeftRunning(kMomentMs);
     for (const DWORD id : running)
         CUtility::Log(L"[%s] Still running, left to run on: pid:%d %s", kInitInstance,
                       static_cast<int>(id), CUtility::ProcessImagePath(id).c_str());
@@ -124,8 +126,8 @@ std::wstring CommandProcessorPath() {
 }
 
 LaunchResult Launch(const LaunchPlan& plan, const ExtractionFolder& folder,
-                    const Environment& machine, RunOutcome nothingStarted,
-                    DWORD waitForChildrenMs) {
+                    const ExtractionFolder& installerTemp, const Environment& machine,
+                    RunOutcome nothingStarted, DWORD waitForChildrenMs) {
     LaunchResult result;
     result.outcome = nothingStarted;
     switch (plan.verdict) {
@@ -179,8 +181,9 @@ LaunchResult Launch(const LaunchPlan& plan, const ExtractionFolder& folder,
     // An exit code that could not be read is never taken for success.
     result.outcome.code = result.exitCodeKnown ? result.exitCode : kInstallFailure;
     started.process.reset();
-    result.folder =
-        WaitForWhatItLeft(job, waitForChildrenMs) ? FolderUse::stillUsed : FolderUse::released;
+    result.folder = WaitForWhatItLeft(job, {folder.Path(), installerTemp.Path()}, waitForChildrenMs)
+                        ? FolderUse::stillUsed
+                        : FolderUse::released;
     return result;
 }
 

@@ -29,9 +29,11 @@ std::wstring CommandProcessorPath();
 
 // Carries the plan out and says what became of it, in the log too. `nothingStarted` is the outcome
 // when the plan starts nothing. Waits up to `waitForChildrenMs` for what the installer leaves
-// running; 0 waits for its own process only.
+// running that is part of the installation (app/InstallerJob.h): a program of `folder` or
+// `installerTemp`, or one handed a file of them; 0 waits for its own process only.
 LaunchResult Launch(const LaunchPlan& plan, const ExtractionFolder& folder,
-                    const Environment& machine, RunOutcome nothingStarted, DWORD waitForChildrenMs);
+                    const ExtractionFolder& installerTemp, const Environment& machine,
+                    RunOutcome nothingStarted, DWORD waitForChildrenMs);
 
 // The launch's last line, once the folder is disposed of: the installer's exit code, -1 when it
 // could not be read. Nothing for an installer that never ran.

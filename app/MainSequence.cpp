@@ -128,8 +128,8 @@ RunOutcome RunMainSequence(const RunInputs& inputs) {
 
     const RunOutcome nothingStarted{extraction != kRunSucceeded ? extraction : kInstallFailure,
                                     false};
-    const LaunchResult launch =
-        Launch(plan, unpack.Folder(), machine, nothingStarted, inputs.waitForChildrenMs);
+    const LaunchResult launch = Launch(plan, unpack.Folder(), installerTemp, machine,
+                                       nothingStarted, inputs.waitForChildrenMs);
     KeepInstallerLogs(installerTemp);
     Dispose(unpack, installerTemp, launch.folder);
     LogLaunchEnd(launch);

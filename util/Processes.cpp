@@ -3,6 +3,10 @@
 #include "util/AsciiCase.h"
 #include "util/SystemCalls.h"
 
+#include <vector>
+
+#include <winternl.h>
+
 namespace {
 
 bool RunsInSession(DWORD processId, DWORD sessionId) noexcept {
@@ -13,7 +17,59 @@ bool RunsInSession(DWORD processId, DWORD sessionId) noexcept {
     return g_os.ProcessIdToSessionId(processId, &processSession) && processSession == sessionId;
 }
 
+using QueryProcessFunction = LONG(NTAPI*)(HANDLE process, ULONG kind, PVOID information,
+                                          ULONG length, PULONG returned);
+
+QueryProcessFunction QueryProcess() {
+    static const QueryProcessFunction query =
+        reinterpret_cast<QueryProcessFunction>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    return query;
+}
+
+// Windows 8.1 and later answer for a process of either bitness.
+bool CommandLineFromTheSystem(HANDLE process, std::wstring& commandLine) {
+    constexpr ULONG kProcessCommandLineInformation = 60;
+    std::vector<unsigned char> buffer(sizeof(UNICODE_STRING) + 65536);
+    ULONG returned = 0;
+    if (QueryProcess()(process, kProcessCommandLineInformation, buffer.data(),
+                       static_cast<ULONG>(buffer.size()), &returned) < 0)
+        return false;
+    const auto* text = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
+    commandLine.assign(text->Buffer, text->Length / sizeof(wchar_t));
+    return true;
+}
+
+// Earlier, and under Wine: read from the process's own parameters, for a process of this one's
+// bitness, whose layout is this one's.
+bool CommandLineFromItsParameters(HANDLE process, std::wstring& commandLine) {
+    BOOL ownWow64 = FALSE;
+    BOOL itsWow64 = FALSE;
+    if (!::IsWow64Process(::GetCurrentProcess(), &ownWow64) ||
+        !::IsWow64Process(process, &itsWow64) || ownWow64 != itsWow64)
+        return false;
+    PROCESS_BASIC_INFORMATION basic = {};
+    PEB peb = {};
+    RTL_USER_PROCESS_PARAMETERS parameters = {};
+    if (QueryProcess()(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) < 0 ||
+        !::ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof peb, nullptr) ||
+        !::ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof parameters,
+                             nullptr))
+        return false;
+    std::wstring text(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
+    if (!text.empty() && !::ReadProcessMemory(process, parameters.CommandLine.Buffer, text.data(),
+                                              parameters.CommandLine.Length, nullptr))
+        return false;
+    commandLine = std::move(text);
+    return true;
+}
+
 } // namespace
+
+bool CUtility::ProcessCommandLine(HANDLE process, std::wstring& commandLine) {
+    return QueryProcess() != nullptr && (CommandLineFromTheSystem(process, commandLine) ||
+                                         CommandLineFromItsParameters(process, commandLine));
+}
 
 int CUtility::FindProcessesByName(const std::wstring& name, std::vector<DWORD>& processIds,
                                   DWORD sessionId) {

@@ -121,6 +121,10 @@ public:
     // The processes whose program lies in `folder` (a path ending in a backslash, compared
     // without case), in the order of the system's process list.
     static std::vector<DWORD> ProcessesRunningFrom(const std::wstring& folder);
+    // The command line an open process (PROCESS_QUERY_INFORMATION and PROCESS_VM_READ access) was
+    // started with; false when it cannot be read (a process of the other bitness before Windows
+    // 8.1, one that has ended).
+    [[nodiscard]] static bool ProcessCommandLine(HANDLE process, std::wstring& commandLine);
     // The primary token of the user logged on to the session, from terminal services or, failing
     // that, from explorer.exe (DuplicateExplorerToken). Nonzero on success; `token` then owns it.
     [[nodiscard]] static int GetLoggedOnUserToken(UniqueHandle& token,

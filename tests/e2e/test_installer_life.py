@@ -4,6 +4,8 @@ running, a disk that fills; and the outcome the caller is told."""
 
 import os
 import shutil
+import time
+import re
 import subprocess
 
 import pytest
@@ -50,11 +52,15 @@ class TestWhatTheInstallerStarts:
         # current directory in the folder or elsewhere.
         stub = signed({"payload.exe": payload_exe.read_bytes(), "data.txt": b"the data"})
         code, boxes = wine.run_for_code(stub, "payload.exe", "--exit", "5", "--spawn", *where,
-                                        "--read-after", "2000", "data.txt")
-        assert (code, boxes) == (5, 0)
+                                        "--read-after", "2000", "data.txt", "--exit", "4")
+        assert (code, boxes) == (5, 0), "the exit code is the installer's own"
         assert second_stage(wine) == b"read:the data", "the stub ended before the second stage"
         assert not wine.run_folders(), "something of the run stayed"
-        assert wine.messages()[-2] == f"{INIT} execute done code:5"
+        messages = wine.messages()
+        assert any(re.fullmatch(rf"\{INIT} Stage ended: pid:\d+ "
+                                rf"{re.escape(wine.windows_folder)}payload\.exe code:4", m, re.IGNORECASE)
+                   for m in messages), "\n".join(messages)
+        assert messages[-2] == f"{INIT} execute done code:5"
 
     def test_a_scripts_start_is_waited_for(self, wine, signed, payload_exe):
         run_bat = b'@echo off\r\nstart "" payload.exe --read-after 2000 data.txt\r\n'
@@ -63,6 +69,29 @@ class TestWhatTheInstallerStarts:
         assert wine.run_for_code(stub) == (0, 0)
         assert second_stage(wine) == b"read:started"
         assert not wine.run_folders()
+
+
+def test_a_program_from_outside_the_package_is_left_to_run_at_once(wine, signed, payload_exe):
+    # The installer's last step starts the installed application, from elsewhere, and ends.
+    app = wine.prefix / "drive_c" / "apps" / "app.exe"
+    app.parent.mkdir(exist_ok=True)
+    shutil.copy(payload_exe, app)
+    stub = signed({"run.bat": b'@echo off\r\nstart "" C:\\apps\\app.exe --sleep 60000\r\n'})
+    try:
+        started = time.monotonic()
+        assert wine.run_for_code(stub) == (0, 0)
+        took = time.monotonic() - started
+        messages = wine.messages()
+        assert any(re.fullmatch(rf"\{INIT} Left to run, not part of the installation: pid:\d+ "
+                                r"C:\\apps\\app\.exe", m) for m in messages), messages
+        assert took < 20, f"the run waited {took:.1f} s for the application"
+        assert not any(" execute wait for " in m for m in messages), messages
+        # A later run is not refused while the application runs.
+        other = signed({"payload.exe": payload_exe.read_bytes()}, name="Next.exe")
+        assert wine.run_for_code(other, "payload.exe", "--exit", "0") == (0, 0)
+    finally:
+        run_wine(["taskkill", "/f", "/im", "app.exe"])
+        shutil.rmtree(app.parent, ignore_errors=True)
 
 
 def test_a_helper_left_running_leaves_nothing_a_user_can_steer_at_the_restart(
