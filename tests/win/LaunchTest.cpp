@@ -143,6 +143,21 @@ const ChildRegistration shortBootstrapper(L"bootstrapper-short",
                                           [] { return Bootstrap(L"second-stage-short"); });
 const ChildRegistration longBootstrapper(L"bootstrapper-long",
                                          [] { return Bootstrap(L"second-stage-long"); });
+// A bootstrapper whose stage asks to leave the job: 0 when that start is refused.
+const ChildRegistration breakawayBootstrapper(L"bootstrapper-breakaway", [] {
+    WriteTextFile(SecondStageMark(), "no stage");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION information = {};
+    std::wstring line = L"\"" + ThisExecutable() + L"\" --child second-stage-short";
+    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_BREAKAWAY_FROM_JOB,
+                         nullptr, nullptr, &startup, &information)) {
+        ::CloseHandle(information.hThread);
+        ::CloseHandle(information.hProcess);
+        return 7;
+    }
+    return ::GetLastError() == ERROR_ACCESS_DENIED ? 0 : 8;
+});
 
 // Launches the packaged installer.exe as a bootstrapper, waiting for what it starts up to the
 // bound in LAUNCH_TEST_BOUND_MS, and reports what was left for the next restart.
@@ -547,6 +562,11 @@ TEST_F(Bootstrapper, WhatStillRunsAtTheBoundIsNamedAndLeftForTheNextRun) {
     for (int i = 0; i < 100 && !Exists(SecondStageMark()); ++i)
         ::Sleep(100);
     EXPECT_TRUE(Exists(SecondStageMark())) << "the second stage was killed";
+}
+
+// No stage escapes the wait by leaving the job: a start that asks to is refused.
+TEST_F(Bootstrapper, AStageCannotLeaveTheJob) {
+    EXPECT_EQ(RunBootstrapper(L"launch-bootstrapper", L"breakaway", 1000), 0) << LogText();
 }
 
 // Where no job can be had, the installer alone is waited for, and the log says so.
