@@ -54,7 +54,7 @@ class TestWhatTheInstallerStarts:
         assert (code, boxes) == (5, 0)
         assert second_stage(wine) == b"read:the data", "the stub ended before the second stage"
         assert not wine.run_folders(), "something of the run stayed"
-        assert wine.messages()[-2] == f"{INIT} execute done code:5"
+        assert wine.messages()[-3] == f"{INIT} execute done code:5"
 
     def test_a_scripts_start_is_waited_for(self, wine, signed, payload_exe):
         run_bat = b'@echo off\r\nstart "" payload.exe --read-after 2000 data.txt\r\n'
