@@ -6,6 +6,7 @@
 #include "app/Launch.h"
 #include "app/LaunchBookkeeping.h"
 #include "app/LaunchPlan.h"
+#include "app/RunEnd.h"
 #include "app/UnPackFileApp.h"
 #include "package/UnPack.h"
 #include "registry/FileAssociation.h"
@@ -136,5 +137,9 @@ RunOutcome RunMainSequence(const RunInputs& inputs) {
 
     if (haveProductKey)
         (void)RecordLaunchStatus(productKey, launch.outcome.installerRan);
-    return launch.outcome;
+    RunOutcome outcome = launch.outcome;
+    outcome.installerCodeUnread = outcome.installerRan && !launch.exitCodeKnown;
+    if (!outcome.installerRan)
+        outcome.notStarted = NothingStartedReason(extraction, plan.verdict);
+    return outcome;
 }

@@ -1,5 +1,6 @@
 #include "app/RunFailure.h"
 
+#include "app/RunEndLog.h"
 #include "app/RunOutcome.h"
 #include "package/ImageSettings.h"
 #include "util/LogSources.h"
@@ -11,11 +12,14 @@ void EndRunAsFailed() noexcept {
     // The log line needs memory of its own: should it run out there too, this is reached again,
     // and then ends the process at once.
     static volatile LONG ending = 0;
+    const bool passOn = package::ImageSettings().exitCode == package::ExitCodeChoice::installer;
+    const UINT exitCode = passOn ? kInstallFailure : 0;
     if (::InterlockedExchange(&ending, 1) == 0) {
         ::OutputDebugStringW(L"Out of memory: the run ends as failed");
         CUtility::Log(L"[%s] Out of memory: the run ends as failed", logsource::kInitInstance);
+        // Whether the installer ran is not known here: the run is cut short wherever it was.
+        LogRunEnd(L"run cut short (out of memory)", exitCode);
     }
-    const bool passOn = package::ImageSettings().exitCode == package::ExitCodeChoice::installer;
-    ::TerminateProcess(::GetCurrentProcess(), passOn ? kInstallFailure : 0);
-    ::ExitProcess(passOn ? kInstallFailure : 0); // never reached: termination does not return
+    ::TerminateProcess(::GetCurrentProcess(), exitCode);
+    ::ExitProcess(exitCode); // never reached: termination does not return
 }

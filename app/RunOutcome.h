@@ -23,4 +23,9 @@ struct RunOutcome {
     std::uint32_t code = kInstallFailure;
     // Started and waited for.
     bool installerRan = false;
+    // Ran, but its exit code could not be read: `code` is then 1603.
+    bool installerCodeUnread = false;
+    // Why nothing started, in a few words, for the run's closing line (app/RunEnd.h); null for a
+    // run that started the installer, or whose code says it (a refusal before the run's steps).
+    const wchar_t* notStarted = nullptr;
 };

@@ -2,6 +2,8 @@
 
 #include "app/InstanceMutex.h"
 #include "app/MainSequence.h"
+#include "app/RunEnd.h"
+#include "app/RunEndLog.h"
 #include "package/ImageSettings.h"
 #include "util/LogSources.h"
 #include "util/Utility.h"
@@ -38,6 +40,7 @@ BOOL CUnPackFileApp::InitInstance() {
         exitCode_ = outcome.code;
     if (exitCode_ != 0)
         CUtility::Log(L"[%s] exit code:%u", kInitInstance, static_cast<unsigned>(exitCode_));
+    LogRunEnd(HowTheRunEnded(outcome), exitCode_);
     return FALSE;
 }
 

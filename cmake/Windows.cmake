@@ -17,6 +17,7 @@ add_library(stubcore STATIC
     app/InstallerJob.cpp
     app/InstanceMutex.cpp
     app/Launch.cpp
+    app/RunEndLog.cpp
     app/RunFailure.cpp
     app/LaunchBookkeeping.cpp
     app/MainSequence.cpp
@@ -54,6 +55,8 @@ add_library(stubcore STATIC
 )
 # wtsapi32 is not linked: WTSQueryUserToken is bound at its first call (util/SystemCalls.cpp).
 target_link_libraries(stubcore PUBLIC portable shell32 advapi32 user32)
+# res/Version.h, written below: the run's closing line names the version.
+target_include_directories(stubcore PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
 unpack_warnings(stubcore)
 # The stub's own code throws nothing and catches nothing: what the runtime would throw ends the run
 # (app/RunFailure.h), so it carries no unwind tables or landing pads. Function-local statics need

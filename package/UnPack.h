@@ -15,6 +15,11 @@
 
 class CFile;
 
+// Whether this process's package was held, to its end, against the digest signed into the image,
+// matching or not: the run's closing line then names that digest. False for a package without a
+// digest, and for one refused or unreadable before its end.
+[[nodiscard]] bool PackageHeldAgainstDigest() noexcept;
+
 class CUnPack {
 public:
     CUnPack() = default;

@@ -14,11 +14,16 @@
 #include "util/Utility.h"
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 namespace {
 
 using logsource::kUnPackFiles;
+
+// Written by the extraction's worker thread, read by the main thread after it, or by whichever
+// thread ends the run early (app/RunFailure.h).
+std::atomic<bool> g_heldAgainstDigest{false};
 
 int Low32(ULONGLONG value) {
     return static_cast<int>(static_cast<std::uint32_t>(value));
@@ -270,6 +275,10 @@ int ReportWalkEnd(const package::WalkResult& walk, ULONGLONG length) {
 
 } // namespace
 
+bool PackageHeldAgainstDigest() noexcept {
+    return g_heldAgainstDigest;
+}
+
 int CUnPack::UnPackFiles() {
     CFile file;
     package::PackageLocation location;
@@ -314,6 +323,9 @@ int CUnPack::Extract(CFile& file, const package::PackageLocation& location,
     }
 
     const package::PackageVerdict verdict = stream.Finish();
+    g_heldAgainstDigest = verdict == package::PackageVerdict::matches ||
+                          verdict == package::PackageVerdict::lengthDiffers ||
+                          verdict == package::PackageVerdict::digestDiffers;
     if (verdict == package::PackageVerdict::matches) {
         CUtility::Log(L"[%s] Package digest verified: %lld bytes", kUnPackFiles,
                       Signed64(vouched.length));

@@ -31,5 +31,12 @@ void ShowProductMessage(const std::wstring& text, UINT style, const wchar_t* cal
         return;
     }
     const std::wstring caption = LoadResourceString(IDS_PRODUCT_NAME);
-    ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), style);
+    // Windows says a failure with 0; Wine, whose box is a dialog, with the dialog's -1.
+    if (::MessageBoxW(nullptr, text.c_str(), caption.c_str(), style) <= 0) {
+        // A box that never appeared (1400 where there is no display) would leave the run's end
+        // unexplained: its text goes to the log as where nobody sees it.
+        const DWORD error = ::GetLastError();
+        CUtility::Log(L"[%s] The box could not be shown (error %u): %s", caller,
+                      static_cast<unsigned>(error), text.c_str());
+    }
 }

@@ -14,6 +14,6 @@ std::wstring LoadResourceString(UINT id);
 [[nodiscard]] bool DesktopIsVisible() noexcept;
 
 // A message box without owner window, captioned with the product name. Where no one can see it,
-// the text goes to the log as one line of `caller` (a qualified name) instead, and the run goes on
-// as if OK had been pressed.
+// or where the box cannot be shown at all (MessageBoxW fails), the text goes to the log as one
+// line of `caller` (a qualified name) instead, and the run goes on as if OK had been pressed.
 void ShowProductMessage(const std::wstring& text, UINT style, const wchar_t* caller);

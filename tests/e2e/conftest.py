@@ -39,6 +39,13 @@ use_this_workers_prefix()
 # The Wine loader of the build under test (the 64-bit one for a 64-bit build).
 WINE = os.environ.get("WINE", "wine")
 LOG_LINE = re.compile(r"^\[(\d+)\](\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)?  (.*) \(Last=(-?\d+)\)$", re.S)
+# The run's closing line, the last of every run.
+RUN_ENDED = re.compile(r"\[CUnPackFileApp::InitInstance\] Run ended: version (?P<version>[^,]+), "
+                       r"package sha256 (?P<digest>[0-9a-f]{64}|not checked), "
+                       r"(?P<how>installer ended code:-?\d+|nothing started \([^(),]+\)), "
+                       r"exit code:(?P<exit>\d+)")
+# The settings record's marker in a stub's image; the package's SHA-256 lies 32 bytes past it.
+SETTINGS_MARKER = b"\x89stub-record\r\n\x1a\n"
 
 
 def run_wine(args, text=False, **kwargs):
@@ -61,6 +68,37 @@ def required_env(name):
     if not value:
         pytest.fail(f"{name} is not set: run the scenarios through the test command (ctest)")
     return value
+
+
+def project_version():
+    """The version of the top CMakeLists.txt's project(), the one version of the stub."""
+    text = (Path(__file__).resolve().parents[2] / "CMakeLists.txt").read_text()
+    return re.search(r"^project\(\w+ VERSION ([\d.]+)", text, re.M)[1]
+
+
+def signed_digest(stub):
+    """The package SHA-256 the packing tool recorded in `stub`'s image, in hexadecimal."""
+    data = Path(stub).read_bytes()
+    at = data.index(SETTINGS_MARKER) + 32
+    return data[at:at + 32].hex()
+
+
+@dataclass
+class RunEnd:
+    digest: str | None  # None: not checked
+    how: str
+    exit_code: int
+
+
+def run_end(messages):
+    """The run's closing line, which must be the last of `messages`, in its parts; it names
+    the project's version."""
+    assert messages, "the run wrote no line"
+    match = RUN_ENDED.fullmatch(messages[-1])
+    assert match, f"the last line is no closing line: {messages[-1]!r}"
+    assert match["version"] == project_version(), messages[-1]
+    digest = None if match["digest"] == "not checked" else match["digest"]
+    return RunEnd(digest, match["how"], int(match["exit"]))
 
 
 @dataclass
@@ -161,9 +199,10 @@ class Wine:
         self.marks.mkdir()
 
     def run(self, exe, *args, timeout=120, env=None, cwd=None):
-        """Runs a program under Wine, dismissing product message boxes. Returns (exit code,
-        number of boxes seen)."""
-        full_env = dict(os.environ, **(env or {}))
+        """Runs a program under Wine, dismissing product message boxes; a variable given as None
+        in `env` is left out. Returns (exit code, number of boxes seen)."""
+        full_env = {name: value for name, value in dict(os.environ, **(env or {})).items()
+                    if value is not None}
         with BoxWatcher() as boxes:
             done = run_wine([exe, *args], env=full_env, cwd=cwd, timeout=timeout)
         self.box_sizes = boxes.sizes

@@ -80,7 +80,7 @@ def test_silent_named_file_mode_installs_the_msi_and_records_the_launch(wine, si
         command = next(m for m in messages if m.startswith(f"{INIT} dir:"))
         assert command.endswith(" file:setup.msi param:/qn"), command
         assert any(m.startswith(f"{INIT} execute wait pid:") for m in messages), messages
-        assert messages[-1] == f"{INIT} execute done code:0", messages
+        assert messages[-2] == f"{INIT} execute done code:0", messages
         assert not wine.folder.exists(), "the extraction folder is deleted after the install"
 
         assert installed.read_bytes() == README

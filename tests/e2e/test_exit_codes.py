@@ -8,7 +8,7 @@ from pathlib import Path
 import pytest
 
 import package_writer
-from conftest import required_env, run_wine, wait_for
+from conftest import RunEnd, required_env, run_end, run_wine, signed_digest, wait_for
 
 INIT = "[CUnPackFileApp::InitInstance]"
 GENUINE = b"@echo off\r\necho genuine> \"C:\\marks\\genuine-ran.txt\"\r\n"
@@ -41,18 +41,24 @@ def test_the_installers_own_code(wine, packed, payload_exe, choice):
     for code in (0, 3010, 1603):
         assert wine.run_for_code(stub, "payload.exe", "--exit", str(code)) == (
             expected(choice, code), 0)
-        last = wine.messages()[-1]
+        messages = wine.messages()
+        # The closing line follows every other, the exit-code line too.
+        assert run_end(messages) == RunEnd(signed_digest(stub), f"installer ended code:{code}",
+                                           expected(choice, code))
         if expected(choice, code) != 0:
-            assert last == f"{INIT} exit code:{code}"
+            assert messages[-2] == f"{INIT} exit code:{code}"
         else:
-            assert last == f"{INIT} execute done code:{code}"
+            assert messages[-2] == f"{INIT} execute done code:{code}"
         wine.clean()
 
 
 def test_nothing_to_start_and_a_refused_package_are_failures(wine, packed, tmp_path, choice):
     stub = packed({"run.bat": GENUINE})
+    digest = signed_digest(stub)
     assert wine.run_for_code(stub, "absent.exe", "x") == (expected(choice, 1603), 0)
     assert f"{INIT} execute skipped: absent.exe is not a file this run extracted" in wine.messages()
+    assert run_end(wine.messages()) == RunEnd(digest, "nothing started (nothing to start)",
+                                              expected(choice, 1603))
 
     # One payload byte flipped after signing: the digest no longer matches.
     data = bytearray(stub.read_bytes())
@@ -62,6 +68,9 @@ def test_nothing_to_start_and_a_refused_package_are_failures(wine, packed, tmp_p
     wine.clean()
     assert wine.run_for_code(stub) == (expected(choice, 1620), 0)
     assert not (wine.marks / "genuine-ran.txt").exists()
+    # Held against the digest signed into the stub, which it no longer matches.
+    assert run_end(wine.messages()) == RunEnd(digest, "nothing started (package refused)",
+                                              expected(choice, 1620))
 
 
 def test_another_installation_in_progress_is_retried(wine, packed, payload_exe, choice):
@@ -71,10 +80,14 @@ def test_another_installation_in_progress_is_retried(wine, packed, payload_exe, 
     try:
         assert wait_for(lambda: any("execute wait" in m for m in wine.messages()))
         # On the desktop after its box, and unattended where no box is shown.
+        refused = RunEnd(None, "nothing started (another installation running)",
+                         expected(choice, 1618))
         assert wine.run_for_code(second, "payload.exe") == (expected(choice, 1618), 1)
+        assert run_end(wine.messages()) == refused
         hidden = [required_env("HIDDENDESK"), "30000"]
         assert wine.run_for_code(second, "payload.exe", through=hidden) == (
             expected(choice, 1618), 0)
+        assert run_end(wine.messages()) == refused
     finally:
         run_wine(["taskkill", "/f", "/im", "payload.exe"])
         running.wait(timeout=60)

@@ -58,9 +58,9 @@ class TestWhatTheInstallerStarts:
         assert not wine.run_folders(), "something of the run stayed"
         messages = wine.messages()
         assert any(re.fullmatch(rf"\{INIT} Stage ended: pid:\d+ "
-                                rf"{re.escape(wine.windows_folder)}payload\.exe code:4", m, re.IGNORECASE)
-                   for m in messages), "\n".join(messages)
-        assert messages[-2] == f"{INIT} execute done code:5"
+                                rf"{re.escape(wine.windows_folder)}payload\.exe code:4",
+                                m, re.IGNORECASE) for m in messages), "\n".join(messages)
+        assert messages[-3] == f"{INIT} execute done code:5"
 
     def test_a_scripts_start_is_waited_for(self, wine, signed, payload_exe):
         run_bat = b'@echo off\r\nstart "" payload.exe --read-after 2000 data.txt\r\n'

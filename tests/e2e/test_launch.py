@@ -5,7 +5,7 @@ packed by the packing tool."""
 import os
 import re
 
-from conftest import run_wine, wait_for
+from conftest import run_end, run_wine, wait_for
 
 INIT = "[CUnPackFileApp::InitInstance]"
 
@@ -24,9 +24,11 @@ def default_command_file():
 
 def launch_lines(messages):
     """The lines from the command's log line to the end of the run, but for the line naming the
-    installer's TEMP (test_elevated_launch's to check), which follows the command's."""
+    installer's TEMP (test_elevated_launch's to check), which follows the command's, and the
+    run's closing line, which must end them."""
+    run_end(messages)
     start = next(i for i, m in enumerate(messages) if m.startswith(f"{INIT} dir:"))
-    return [m for m in messages[start:] if not m.startswith(f"{INIT} The installer's TEMP ")]
+    return [m for m in messages[start:-1] if not m.startswith(f"{INIT} The installer's TEMP ")]
 
 
 def assert_waited_launch(lines, exit_code):
@@ -153,7 +155,9 @@ class TestSingleInstance:
             code, boxes = wine.run(second, "payload.exe")
             assert (code, boxes) == (0, 1)
             in_progress_box = wine.box_sizes
-            assert len(wine.log_lines()) == lines_before, "a refused run writes no log line"
+            messages = wine.messages()
+            assert len(messages) == lines_before + 1, "a refused run writes its closing line alone"
+            assert run_end(messages).how == "nothing started (another installation running)"
             assert not (wine.folder / "second.txt").exists(), "nothing is extracted"
 
             # The OS gate comes first: an old system is told so even while a stub runs.
@@ -184,9 +188,12 @@ class TestOsGate:
 
     def test_vista_and_xp_are_refused_with_the_upgrade_box(self, wine, pack):
         for version in ("vista", "winxp"):
+            wine.clean()
             result = self.refused(wine, pack, version, f"gate-{version}.exe")
             assert result == (0, 1), (version, wine.messages())
-            assert wine.log_lines() == [], "a refused run writes no log line"
+            messages = wine.messages()
+            assert len(messages) == 1, "a refused run writes its closing line alone"
+            assert run_end(messages).how == "nothing started (Windows older than 7)"
             assert not wine.folder.exists(), "nothing is extracted"
 
     def test_windows_8_1_and_10_run_and_log_their_version(self, wine, pack):

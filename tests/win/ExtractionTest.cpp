@@ -238,13 +238,23 @@ TEST_F(Extraction, HeaderThatCannotBeReadKeepsNothing) {
 }
 
 // Memory that runs out ends the run where it happens, with the exit code of the stub as built (0),
-// before anything more is written or anything could start.
+// before anything more is written or anything could start, but the run's closing line.
 TEST_F(Extraction, MemoryThatRunsOutMidwayEndsTheRunThere) {
     ASSERT_EQ(SpawnChildFrom(PackedCopy({{"run.bat", "first"}, {"b.txt", "second"}}),
                              L"extract-failing-midway"),
               0);
-    EXPECT_EQ(LogMessages().back(),
+    const auto messages = LogMessages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2],
               L"[CUnPackFileApp::InitInstance] Out of memory: the run ends as failed");
+    const std::wstring& closing = messages.back();
+    const std::wstring end =
+        L", package sha256 not checked, run cut short (out of memory), exit code:0";
+    EXPECT_EQ(closing.rfind(L"[CUnPackFileApp::InitInstance] Run ended: version ", 0), 0u)
+        << Narrow(closing);
+    EXPECT_TRUE(closing.size() > end.size() &&
+                closing.compare(closing.size() - end.size(), end.size(), end) == 0)
+        << Narrow(closing);
     EXPECT_FALSE(Exists(folder + L"b.txt"));
 }
 
