@@ -10,7 +10,7 @@ import subprocess
 
 import pytest
 
-from conftest import run_wine, wait_for
+from conftest import RunEnd, run_end, signed_digest, run_wine, wait_for
 
 INIT = "[CUnPackFileApp::InitInstance]"
 SESSION_MANAGER = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager"
@@ -86,6 +86,7 @@ def test_a_program_from_outside_the_package_is_left_to_run_at_once(wine, signed,
                                 r"C:\\apps\\app\.exe", m) for m in messages), messages
         assert took < 20, f"the run waited {took:.1f} s for the application"
         assert not any(" execute wait for " in m for m in messages), messages
+        assert run_end(messages) == RunEnd(signed_digest(stub), "installer ended code:0", 0)
         # A later run is not refused while the application runs.
         other = signed({"payload.exe": payload_exe.read_bytes()}, name="Next.exe")
         assert wine.run_for_code(other, "payload.exe", "--exit", "0") == (0, 0)
