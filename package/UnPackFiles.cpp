@@ -13,6 +13,8 @@
 #include "util/SystemCalls.h"
 #include "util/Utility.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <string>
@@ -32,17 +34,30 @@ long long Signed64(ULONGLONG value) {
     return static_cast<long long>(value);
 }
 
-// Total free bytes of the volume of `directory`; `previous` when the query fails.
-ULONGLONG FreeBytesOf(const std::wstring& directory, ULONGLONG previous) {
-    ULARGE_INTEGER totalFree;
-    if (g_os.GetDiskFreeSpaceExW(directory.c_str(), nullptr, nullptr, &totalFree))
-        return totalFree.QuadPart;
-    return previous;
+// Total free bytes of the volume the open `folder` lies on, as GetDiskFreeSpaceExW counts them
+// (every free unit, whatever a quota leaves the caller), read through the handle the run holds
+// rather than by a path Windows parses again for every entry; `previous` when the query fails.
+ULONGLONG FreeBytesOf(HANDLE folder, ULONGLONG previous) {
+    constexpr ULONG kFileFsFullSizeInformation = 7;
+    struct {
+        LARGE_INTEGER totalUnits;
+        LARGE_INTEGER callerAvailableUnits;
+        LARGE_INTEGER actualAvailableUnits;
+        ULONG sectorsPerUnit;
+        ULONG bytesPerSector;
+    } size = {};
+    IO_STATUS_BLOCK status = {};
+    if (g_os.NtQueryVolumeInformationFile == nullptr ||
+        g_os.NtQueryVolumeInformationFile(folder, &status, &size, sizeof size,
+                                          kFileFsFullSizeInformation) < 0)
+        return previous;
+    return static_cast<ULONGLONG>(size.actualAvailableUnits.QuadPart) * size.sectorsPerUnit *
+           size.bytesPerSector;
 }
 
 // Whether the volume the extraction folder lies on has room for `size` bytes. Tells the user
 // when it has not.
-bool HasRoomFor(const std::wstring& folder, ULONGLONG size, ULONGLONG& freeBytes) {
+bool HasRoomFor(HANDLE folder, ULONGLONG size, ULONGLONG& freeBytes) {
     freeBytes = FreeBytesOf(folder, freeBytes);
     CUtility::Log(L"[%s]  FreeSpace:%lld FileSize:%lld", kUnPackFiles, Signed64(freeBytes),
                   Signed64(size));
@@ -162,7 +177,7 @@ public:
         ExtractionFolder& folder = unpack_.Folder();
         if (!folder.IsOwn())
             return End(ERROR_INSTALL_FAILURE); // nothing goes into a folder not this run's
-        if (!HasRoomFor(folderPath, entry.header.size, freeBytes_))
+        if (!HasRoomFor(folder.Handle(), entry.header.size, freeBytes_))
             return End(ERROR_DISK_FULL);
         if (MadeAlready(folder, name)) {
             CUtility::Log(L"[%s] (%d/%d)Package refused: %s is in it twice (names are compared "

@@ -33,7 +33,9 @@ SystemCalls RealSystemCalls() noexcept {
     calls.GetFileInformationByHandleEx = ::GetFileInformationByHandleEx;
     calls.GetFinalPathNameByHandleW = ::GetFinalPathNameByHandleW;
     calls.ReadFile = ::ReadFile;
-    calls.GetDiskFreeSpaceExW = ::GetDiskFreeSpaceExW;
+    calls.NtQueryVolumeInformationFile =
+        reinterpret_cast<NtQueryVolumeInformationFileFunction>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryVolumeInformationFile")));
     calls.GetUserObjectInformationW = ::GetUserObjectInformationW;
     calls.SystemTimeToTzSpecificLocalTime = ::SystemTimeToTzSpecificLocalTime;
     calls.CreateProcessW = ::CreateProcessW;

@@ -19,6 +19,12 @@ using NtCreateFileFunction = LONG(NTAPI*)(PHANDLE file, ACCESS_MASK access, PVOI
                                           ULONG fileAttributes, ULONG share, ULONG disposition,
                                           ULONG options, PVOID extended, ULONG extendedLength);
 
+// ntdll's NtQueryVolumeInformationFile, bound at start-up: what the volume of an open file says
+// of itself, its free space among it, asked through the handle rather than by a path.
+using NtQueryVolumeInformationFileFunction = LONG(NTAPI*)(HANDLE file, PVOID status,
+                                                          PVOID information, ULONG length,
+                                                          ULONG kind);
+
 // wtsapi32's WTSQueryUserToken. The program does not import wtsapi32: the real entry is bound on
 // its first call, from the system directory.
 using WtsQueryUserTokenFunction = BOOL(WINAPI*)(ULONG sessionId, PHANDLE token);
@@ -49,9 +55,10 @@ struct SystemCalls {
     // (ExtractionTest).
     decltype(&::ReadFile) ReadFile;
 
-    // Free space of the extraction folder's volume, and whether the window station is the
-    // visible one before a box (ExtractionTest: a full disk, attended and unattended).
-    decltype(&::GetDiskFreeSpaceExW) GetDiskFreeSpaceExW;
+    // Free space of the extraction folder's volume, through the folder's handle, and whether the
+    // window station is the visible one before a box (ExtractionTest: a full disk, attended and
+    // unattended; which volume is asked; memory that runs out at an entry).
+    NtQueryVolumeInformationFileFunction NtQueryVolumeInformationFile;
     decltype(&::GetUserObjectInformationW) GetUserObjectInformationW;
 
     // The log clock's conversion to local time; a failed one leaves the line without a time

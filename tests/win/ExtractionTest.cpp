@@ -7,6 +7,7 @@
 #include "framework/UniqueHandle.h"
 #include "package/PackageFormat.h"
 #include "package/UnPack.h"
+#include "util/FilesAt.h"
 #include "util/Utility.h"
 
 #include <gtest/gtest.h>
@@ -20,23 +21,34 @@ namespace {
 
 // --- The child side ------------------------------------------------------------------------
 
-BOOL WINAPI NoSpaceAnywhere(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER totalFree) {
-    totalFree->QuadPart = 50;
-    return TRUE;
+// The real volume query, through the seam's signature.
+LONG RealVolumeQuery(HANDLE file, PVOID status, PVOID information, ULONG length, ULONG kind) {
+    return RealSystemCalls().NtQueryVolumeInformationFile(file, status, information, length, kind);
 }
 
-// Which volume the free space is asked of, as "FreeSpace of DIRECTORY" lines in the log.
-BOOL WINAPI LoggingFreeSpace(LPCWSTR directory, PULARGE_INTEGER a, PULARGE_INTEGER b,
-                             PULARGE_INTEGER totalFree) {
-    CUtility::Log(L"[Test::FreeSpace] of %s", directory != nullptr ? directory : L"(null)");
-    return ::GetDiskFreeSpaceExW(directory, a, b, totalFree);
+// A volume of 50 free bytes, one byte a unit.
+LONG NTAPI NoSpaceAnywhere(HANDLE file, PVOID status, PVOID information, ULONG length, ULONG kind) {
+    const LONG result = RealVolumeQuery(file, status, information, length, kind);
+    auto* units = static_cast<LARGE_INTEGER*>(information); // total, caller's, actual
+    units[1].QuadPart = units[2].QuadPart = 50;
+    auto* sizes = reinterpret_cast<ULONG*>(units + 3); // sectors a unit, bytes a sector
+    sizes[0] = sizes[1] = 1;
+    return result;
+}
+
+// Which volume the free space is asked of, as "FreeSpace of FOLDER" lines in the log: the folder
+// whose handle the query is given.
+LONG NTAPI LoggingFreeSpace(HANDLE file, PVOID status, PVOID information, ULONG length,
+                            ULONG kind) {
+    CUtility::Log(L"[Test::FreeSpace] of %s\\", FinalPathOf(file).c_str());
+    return RealVolumeQuery(file, status, information, length, kind);
 }
 
 std::atomic<DWORD> g_extractingThread{0};
-BOOL WINAPI RecordingFreeSpace(LPCWSTR directory, PULARGE_INTEGER a, PULARGE_INTEGER b,
-                               PULARGE_INTEGER totalFree) {
+LONG NTAPI RecordingFreeSpace(HANDLE file, PVOID status, PVOID information, ULONG length,
+                              ULONG kind) {
     g_extractingThread = ::GetCurrentThreadId();
-    return ::GetDiskFreeSpaceExW(directory, a, b, totalFree);
+    return RealVolumeQuery(file, status, information, length, kind);
 }
 
 // The extraction as a run has it: what it left is disposed of, as the run does, when it did not
@@ -53,18 +65,18 @@ int ExtractAsARun() {
 const ChildRegistration extract(L"extract", ExtractAsARun);
 
 const ChildRegistration noSpace(L"extract-no-space", [] {
-    g_os.GetDiskFreeSpaceExW = NoSpaceAnywhere;
+    g_os.NtQueryVolumeInformationFile = NoSpaceAnywhere;
     return ExtractAsARun();
 });
 
 const ChildRegistration noSpaceUnattended(L"extract-no-space-unattended", [] {
-    g_os.GetDiskFreeSpaceExW = NoSpaceAnywhere;
+    g_os.NtQueryVolumeInformationFile = NoSpaceAnywhere;
     g_os.GetUserObjectInformationW = InvisibleStation;
     return ExtractAsARun();
 });
 
 const ChildRegistration freeSpaceOfTheFolder(L"extract-asking-free-space", [] {
-    g_os.GetDiskFreeSpaceExW = LoggingFreeSpace;
+    g_os.NtQueryVolumeInformationFile = LoggingFreeSpace;
     return ExtractAsARun();
 });
 
@@ -96,17 +108,17 @@ const ChildRegistration unreadableHeader(L"extract-second-header-unreadable", []
 
 // Memory runs out at the second entry, after the first was written.
 int g_freeSpaceQueries = 0;
-BOOL WINAPI OutOfMemoryAtTheSecondEntry(LPCWSTR directory, PULARGE_INTEGER a, PULARGE_INTEGER b,
-                                        PULARGE_INTEGER totalFree) {
+LONG NTAPI OutOfMemoryAtTheSecondEntry(HANDLE file, PVOID status, PVOID information, ULONG length,
+                                       ULONG kind) {
     if (++g_freeSpaceQueries == 2)
         EndRunAsFailed(); // what the stub's operator new does then
-    return ::GetDiskFreeSpaceExW(directory, a, b, totalFree);
+    return RealVolumeQuery(file, status, information, length, kind);
 }
 
 // The run ends there, from the worker thread: the extraction never returns.
 constexpr int kReturnedAfterFailure = 99;
 const ChildRegistration failedMidway(L"extract-failing-midway", [] {
-    g_os.GetDiskFreeSpaceExW = OutOfMemoryAtTheSecondEntry;
+    g_os.NtQueryVolumeInformationFile = OutOfMemoryAtTheSecondEntry;
     CUnPack unpack;
     unpack.StartAndWait();
     return kReturnedAfterFailure;
@@ -117,7 +129,7 @@ const ChildRegistration failedMidway(L"extract-failing-midway", [] {
 const ChildChecks kOnWorker = {"the extraction asked for free space", "on a thread of its own",
                                "its file was written when StartAndWait returned"};
 const ChildRegistration onWorker(L"start-and-wait", [] {
-    g_os.GetDiskFreeSpaceExW = RecordingFreeSpace;
+    g_os.NtQueryVolumeInformationFile = RecordingFreeSpace;
     CUnPack unpack;
     unpack.StartAndWait();
     const DWORD worker = g_extractingThread;
@@ -258,11 +270,17 @@ TEST_F(Extraction, MemoryThatRunsOutMidwayEndsTheRunThere) {
     EXPECT_FALSE(Exists(folder + L"b.txt"));
 }
 
-// The volume the folder lies on is the one asked, whatever the current directory; an entry it
+// The volume the folder lies on is the one asked, through the folder's handle; an entry it
 // has no room for ends the extraction with a box, and nothing of the package is kept.
 TEST_F(Extraction, FreeSpaceIsTheFoldersAndTooLittleOfItKeepsNothing) {
     EXPECT_EQ(SpawnChildFrom(PackedCopy({{"one.txt", "x"}}), L"extract-asking-free-space"), 1);
-    EXPECT_TRUE(Contains(LogMessages(), L"[Test::FreeSpace] of " + folder));
+    // The folder as Windows reaches it: the file system's case.
+    const std::wstring asked = L"[Test::FreeSpace] of " + folder;
+    bool named = false;
+    for (const std::wstring& message : LogMessages())
+        named = named ||
+                ::CompareStringOrdinal(message.c_str(), -1, asked.c_str(), -1, TRUE) == CSTR_EQUAL;
+    EXPECT_TRUE(named) << Narrow(asked);
     ::DeleteFileW(LogPath().c_str());
     RemoveExtractionFolders();
 
