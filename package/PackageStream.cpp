@@ -30,7 +30,11 @@ PackageStream::PackageStream(ByteSource& file, std::uint64_t start, std::uint64_
                              const PackageDigest& vouched, BlockHasher& hasher)
     : file_(file), hasher_(hasher), vouched_(vouched), verifying_(vouched.Filled()), start_(start),
       end_(end), limit_(ReadLimit(file, start, vouched)), position_(start),
-      buffers_(verifying_ ? hasher.Lag() + 1 : 1, std::vector<std::uint8_t>(kBlockSize)) {}
+      // A package smaller than a block gets blocks of its own size: nothing more is ever read
+      // into them, and a package of a few KiB does not fill megabytes with zeros.
+      buffers_(verifying_ ? hasher.Lag() + 1 : 1,
+               std::vector<std::uint8_t>(static_cast<std::size_t>(
+                   std::min<std::uint64_t>(kBlockSize, limit_ > start ? limit_ - start : 0)))) {}
 
 PackageStream::~PackageStream() {
     hasher_.Drain();
