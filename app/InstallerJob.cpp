@@ -43,15 +43,20 @@ bool InstallerJob::Follow(HANDLE suspendedProcess) noexcept {
 void InstallerJob::SortNew(const std::vector<DWORD>& running,
                            const std::vector<std::wstring>& folders) {
     for (const DWORD id : running) {
-        if (sorted_.count(id) != 0)
+        const auto found = sorted_.find(id);
+        if (found != sorted_.end() && found->second.settled)
             continue;
+        // A process just started may not show its program or command line yet: until both can
+        // be read it counts as a stage, and is sorted again at the next look.
         Sorted& process = sorted_[id];
+        if (!process.process)
+            process.process.reset(g_os.OpenProcess(
+                PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, id));
         process.image = CUtility::ProcessImagePath(id);
-        process.process.reset(
-            g_os.OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, id));
         JobProcessText text{process.image, false, std::wstring()};
         text.commandLineKnown = process.process && CUtility::ProcessCommandLine(
                                                        process.process.get(), text.commandLine);
+        process.settled = !text.image.empty() && text.commandLineKnown;
         process.stage = IsPartOfInstallation(text, folders);
         if (!process.stage)
             process.process.reset();

@@ -31,10 +31,10 @@ public:
 
     // Waits until no process of the job that is part of the installation runs, or `boundMs` have
     // passed; `folders` are the package's (the extraction folder, the installer's TEMP), ending in
-    // a backslash. Each process is sorted once, when first seen: one that is no part of the
-    // installation is no longer waited for; a stage that ends with a code other than 0 is logged
-    // with its code. The job's completion messages end a pause at once; since they may
-    // be lost, the job's processes are read again every second. Returns the ids of the stages
+    // a backslash. Each process is sorted once its program and command line can be read: one that
+    // is no part of the installation is no longer waited for; a stage that ends with a code other
+    // than 0 is logged with its code. The job's completion messages end a pause at once; since they
+    // may be lost, the job's processes are read again every second. Returns the ids of the stages
     // still running at the bound.
     std::vector<DWORD> WaitForStages(DWORD boundMs, const std::vector<std::wstring>& folders);
 
@@ -48,6 +48,7 @@ private:
     struct Sorted {
         std::wstring image;
         bool stage = true;
+        bool settled = false; // its program and command line were read: sorted for good
         UniqueHandle process; // a stage's, to read its exit code; null once it was read
     };
 
