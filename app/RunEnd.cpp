@@ -1,35 +1,13 @@
 #include "app/RunEnd.h"
 
+#include "util/NumberText.h"
+
 namespace {
 
-std::wstring Decimal(std::uint32_t value) {
-    wchar_t digits[10];
-    size_t count = 0;
-    do {
-        digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    std::wstring text;
-    while (count > 0)
-        text += digits[--count];
-    return text;
-}
-
 // As `%d` shows it: an exit code of 0xC0000005 reads as the NTSTATUS's negative value.
-std::wstring SignedDecimal(std::uint32_t value) {
-    if (value < 0x80000000u)
-        return Decimal(value);
-    return L"-" + Decimal(0u - value);
-}
-
-// Lower-case, as sha256sum and `certutil -hashfile` print it.
-std::wstring Hex(const package::Sha256Digest& digest) {
-    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+std::wstring Signed(std::uint32_t code) {
     std::wstring text;
-    for (const std::uint8_t byte : digest) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
-    }
+    AppendSigned(text, static_cast<std::int32_t>(code));
     return text;
 }
 
@@ -69,7 +47,7 @@ const wchar_t* NothingStartedReason(std::uint32_t extraction, PlanVerdict verdic
 std::wstring HowTheRunEnded(const RunOutcome& outcome) {
     if (outcome.installerRan)
         return L"installer ended code:" +
-               (outcome.installerCodeUnread ? std::wstring(L"-1") : SignedDecimal(outcome.code));
+               (outcome.installerCodeUnread ? std::wstring(L"-1") : Signed(outcome.code));
     return std::wstring(L"nothing started (") +
            (outcome.notStarted != nullptr ? outcome.notStarted : ReasonOfCode(outcome.code)) + L")";
 }
@@ -79,10 +57,14 @@ std::wstring RunEndMessage(std::wstring_view version, const package::Sha256Diges
     std::wstring message = L"Run ended: version ";
     message += version;
     message += L", package sha256 ";
-    message += checkedDigest != nullptr ? Hex(*checkedDigest) : L"not checked";
+    if (checkedDigest == nullptr)
+        message += L"not checked";
+    else
+        for (const std::uint8_t byte : *checkedDigest) // lower case, as sha256sum prints it
+            AppendHex(message, byte, 2);
     message += L", ";
     message += how;
     message += L", exit code:";
-    message += Decimal(exitCode);
+    AppendDecimal(message, exitCode);
     return message;
 }

@@ -1,31 +1,8 @@
 #include "util/LogLine.h"
 
+#include "util/NumberText.h"
+
 namespace {
-
-// Written by hand: std::to_wstring goes through the runtime's wide printf, which brings its
-// whole floating-point formatter (some 28 KB) into the stub for two integers.
-void AppendSigned(std::wstring& text, std::int32_t value) {
-    // Negated as unsigned, so that the most negative value has a magnitude too.
-    std::uint32_t magnitude = static_cast<std::uint32_t>(value);
-    if (value < 0) {
-        text += L'-';
-        magnitude = 0u - magnitude;
-    }
-    wchar_t digits[10];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<wchar_t>(L'0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    while (count > 0)
-        text += digits[--count];
-}
-
-void AppendHex(std::wstring& text, unsigned value, int digits) {
-    static const wchar_t kHex[] = L"0123456789abcdef";
-    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
-        text += kHex[(value >> shift) & 0xF];
-}
 
 // Unicode's Bidi_Control characters: they reorder how the rest of a line is shown, so a name
 // holding them could make a viewer show another file name or outcome than the line holds.

@@ -18,13 +18,15 @@ std::wstring WithTrailingBackslash(std::wstring path) {
     return path;
 }
 
+std::wstring WithoutLongPathPrefix(const std::wstring& path) {
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        return L"\\" + path.substr(7);
+    return path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path;
+}
+
 std::wstring PathToHandOn(const std::wstring& finalPath) {
     constexpr std::size_t kMaxPath = 259; // MAX_PATH less its terminating zero
-    std::wstring path = finalPath;
-    if (finalPath.compare(0, 8, L"\\\\?\\UNC\\") == 0)
-        path = L"\\" + finalPath.substr(7);
-    else if (finalPath.compare(0, 4, L"\\\\?\\") == 0)
-        path = finalPath.substr(4);
+    const std::wstring path = WithoutLongPathPrefix(finalPath);
     return path.size() <= kMaxPath ? path : finalPath;
 }
 

@@ -10,6 +10,10 @@
 std::wstring WithoutTrailingBackslashes(std::wstring path);
 std::wstring WithTrailingBackslash(std::wstring path);
 
+// "C:\x" for "\\?\C:\x" and "\\server\share\x" for "\\?\UNC\server\share\x"; any other path as it
+// is.
+std::wstring WithoutLongPathPrefix(const std::wstring& path);
+
 // A file's final path as Windows reports it ("\\?\C:\x", "\\?\UNC\server\share\x"), as text to
 // hand on: "C:\x" and "\\server\share\x" while that fits MAX_PATH, the form every function
 // parses alike; past 259 characters the prefixed form, the one in which the file functions take

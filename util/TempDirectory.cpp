@@ -50,17 +50,10 @@ std::wstring ReachedFolder(const std::wstring& path) {
     return reached.empty() ? std::wstring() : WithTrailingBackslash(reached);
 }
 
-// A path handed on without its "\\?\" prefix, which a long one keeps.
-std::wstring Unprefixed(const std::wstring& path) {
-    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
-        return L"\\" + path.substr(7);
-    return path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path;
-}
-
 // Whether `path` is `folder` or lies below it, as Windows compares names, without case.
 bool LiesIn(const std::wstring& path, const std::wstring& folder) {
-    const std::wstring plainPath = Unprefixed(path);
-    const std::wstring plainFolder = Unprefixed(folder);
+    const std::wstring plainPath = WithoutLongPathPrefix(path);
+    const std::wstring plainFolder = WithoutLongPathPrefix(folder);
     const int length = static_cast<int>(plainFolder.size());
     return !plainFolder.empty() && plainPath.size() >= plainFolder.size() &&
            ::CompareStringOrdinal(plainPath.c_str(), length, plainFolder.c_str(), length, TRUE) ==
