@@ -3,7 +3,6 @@
 #include "app/CommandLine.h"
 #include "app/RunOutcome.h"
 #include "package/PackageFormat.h"
-#include "util/NumberText.h"
 
 namespace {
 
@@ -64,8 +63,10 @@ std::wstring CharacterNamed(wchar_t c) {
     if (c == L'\r' || c == L'\n')
         return L"a line break";
     if (c < L' ' || c == 0x7F) {
+        constexpr wchar_t kHex[] = L"0123456789ABCDEF"; // as Unicode names code points
         std::wstring code = L"U+00";
-        AppendHex(code, static_cast<unsigned>(c), 2);
+        code += kHex[(c >> 4) & 0xF];
+        code += kHex[c & 0xF];
         return code;
     }
     return std::wstring(L"\"") + c + L"\"";
