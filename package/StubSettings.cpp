@@ -31,6 +31,12 @@ StubSettings DecodeStubSettings(const SettingsRecordBytes& record) noexcept {
     settings.waitChildrenSeconds =
         std::min(Get32(record.data() + kSettingsWaitAt), kMaxWaitChildrenSeconds);
     settings.features = Get32(record.data() + kSettingsFeaturesAt);
+    settings.options = Get32(record.data() + kSettingsOptionsAt);
+    if ((settings.options & ~kKnownOptions) != 0) {
+        // An option changes how the package reads: one this reader does not know is not ignored.
+        settings.readable = false;
+        settings.exitCode = ExitCodeChoice::installer;
+    }
     return settings;
 }
 

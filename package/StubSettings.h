@@ -10,15 +10,17 @@
 //       32    32  package SHA-256
 //       64     4  exit-code choice: 0 zero, any other value installer (the tool writes 1)
 //       68     4  wait for children, seconds: 600 as built, read as at most a week
-//       72     4  features of the stub (kFeatureEntryPaths)
-//       76    52  reserved, zero
+//       72     4  features of the stub (kFeature...)
+//       76     4  package options (kOption...): how the package's payloads and names are kept
+//       80    48  reserved, zero
 //
 // Numbers are little-endian. The image is what the loader maps and what code signing covers, so
 // the record a running stub reads from its own memory is the one that was signed, whatever lies
 // in its file by then: nobody can change the package, the exit code or the wait on a deployed
 // machine without breaking the signature. The stub as built carries an empty digest (it then
-// extracts any package, unverified), the zero choice, the default wait and its features; the tool
-// fills in the digest, the choice and the wait, and never touches the rest.
+// extracts any package, unverified), the zero choice, the default wait, its features and no
+// options; the tool fills in the digest, the choice, the wait and the options, and never touches
+// the rest.
 //
 // A setting added later takes reserved room, reads as today's behaviour when zero, and is written
 // only into a stub whose features say it reads it; a change that an older reader must not ignore
@@ -54,8 +56,9 @@ constexpr std::size_t kSettingsDigestAt = 32;
 constexpr std::size_t kSettingsExitCodeAt = 64;
 constexpr std::size_t kSettingsWaitAt = 68;
 constexpr std::size_t kSettingsFeaturesAt = 72;
+constexpr std::size_t kSettingsOptionsAt = 76;
 // The end of the fields this version reads: a smaller record lacks some of them.
-constexpr std::size_t kSettingsFieldsEnd = 76;
+constexpr std::size_t kSettingsFieldsEnd = 80;
 
 // How long the stub waits, after the installer's own process has ended, for the processes it
 // started; 0 waits for the installer's own process only.
@@ -65,8 +68,21 @@ constexpr std::uint32_t kMaxWaitChildrenSeconds = 7 * 24 * 3600;
 
 // Entry names may be relative paths ("data\a.cab"): the stub extracts folder trees.
 constexpr std::uint32_t kFeatureEntryPaths = 1;
+// The stub reads the package options below, each of them.
+constexpr std::uint32_t kFeatureCompressedPayloads = 2;
+constexpr std::uint32_t kFeatureUtf8Names = 4;
 // What the stub as built can do.
-constexpr std::uint32_t kStubFeatures = kFeatureEntryPaths;
+constexpr std::uint32_t kStubFeatures =
+    kFeatureEntryPaths | kFeatureCompressedPayloads | kFeatureUtf8Names;
+
+// Every payload opens with a payload header (package/PayloadHeader.h) saying how it is kept.
+// Without this option a payload is the file's bytes, as ever.
+constexpr std::uint32_t kOptionCompressedPayloads = 1;
+// The names are UTF-8, whatever the machine's ANSI code page. Without it they are ANSI text, which
+// the tool writes only as ASCII.
+constexpr std::uint32_t kOptionUtf8Names = 2;
+// The options a stub reads, and the feature that says so.
+constexpr std::uint32_t kKnownOptions = kOptionCompressedPayloads | kOptionUtf8Names;
 
 enum class ExitCodeChoice {
     zero,      // always 0
@@ -97,6 +113,7 @@ struct StubSettings {
     std::uint32_t exitCodeValue = 0; // as recorded
     std::uint32_t waitChildrenSeconds = kDefaultWaitChildrenSeconds;
     std::uint32_t features = 0;
+    std::uint32_t options = 0; // kOption...: how the signed package is kept
 };
 
 using SettingsRecordBytes = std::array<std::uint8_t, kSettingsRecordSize>;

@@ -84,6 +84,7 @@ void FillSettings(const package::StubSettings& settings,
                        ? package::kExitCodeInstallerValue
                        : 0);
     package::Put32(record.data() + package::kSettingsWaitAt, settings.waitChildrenSeconds);
+    package::Put32(record.data() + package::kSettingsOptionsAt, settings.options);
 }
 
 } // namespace packer

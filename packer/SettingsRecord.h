@@ -22,8 +22,8 @@ struct SettingsRecord {
 SettingsRecord FindSettingsRecord(package::ByteSource& file, std::uint64_t end,
                                   const std::string& stub);
 
-// Writes the package digest, the exit-code choice and the wait of `settings` into `record`; the
-// marker, version, size, features and reserved room stay as they are.
+// Writes the package digest, the exit-code choice, the wait and the package options of `settings`
+// into `record`; the marker, version, size, features and reserved room stay as they are.
 void FillSettings(const package::StubSettings& settings,
                   package::SettingsRecordBytes& record) noexcept;
 

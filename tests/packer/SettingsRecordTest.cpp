@@ -38,6 +38,7 @@ TEST(SettingsRecord, WhatTheToolFillsInIsWhatTheStubReads) {
     chosen.exitCode = ExitCodeChoice::installer;
     chosen.waitChildrenSeconds = package::kMaxWaitChildrenSeconds;
     chosen.features = 0; // never written: the stub's own
+    chosen.options = package::kKnownOptions;
     package::SettingsRecordBytes bytes = built.bytes;
     packer::FillSettings(chosen, bytes);
 
@@ -49,9 +50,12 @@ TEST(SettingsRecord, WhatTheToolFillsInIsWhatTheStubReads) {
     EXPECT_EQ(read.exitCodeValue, package::kExitCodeInstallerValue);
     EXPECT_EQ(read.waitChildrenSeconds, package::kMaxWaitChildrenSeconds);
     EXPECT_EQ(read.features, package::kFeatureEntryPaths);
-    // Marker, version and size before the settings written, features and reserved room after.
+    EXPECT_EQ(read.options, package::kKnownOptions);
+    // Marker, version and size before the settings written, the features and reserved room
+    // around the options.
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 24, built.bytes.begin()));
-    EXPECT_TRUE(std::equal(bytes.begin() + 72, bytes.end(), built.bytes.begin() + 72));
+    EXPECT_TRUE(std::equal(bytes.begin() + 72, bytes.begin() + 76, built.bytes.begin() + 72));
+    EXPECT_TRUE(std::equal(bytes.begin() + 80, bytes.end(), built.bytes.begin() + 80));
 
     // A wait beyond a week, which the tool never writes, is read as a week.
     package::Put32(bytes.data() + 68, 0xFFFFFFFF);
@@ -59,11 +63,11 @@ TEST(SettingsRecord, WhatTheToolFillsInIsWhatTheStubReads) {
               package::kMaxWaitChildrenSeconds);
 }
 
-// Nothing is taken from a record of a version the reader does not know or too short for its
-// fields: no features, and a refusal reported as a failure, not as 0.
+// Nothing is taken from a record of a version the reader does not know, too short for its fields
+// or asking for a package option it does not know: a refusal reported as a failure, not as 0.
 TEST(SettingsRecord, AnUnknownVersionOrAShortRecordFailsClosed) {
     for (const auto& [version, size] :
-         {std::pair(0u, 128u), std::pair(2u, 128u), std::pair(1u, 75u), std::pair(1u, 0u)}) {
+         {std::pair(0u, 128u), std::pair(2u, 128u), std::pair(1u, 79u), std::pair(1u, 0u)}) {
         package::SettingsRecordBytes bytes = BuiltRecord().bytes;
         package::Put32(bytes.data() + 16, version);
         package::Put32(bytes.data() + 20, size);
@@ -75,10 +79,17 @@ TEST(SettingsRecord, AnUnknownVersionOrAShortRecordFailsClosed) {
         EXPECT_EQ(read.features, 0u);
     }
     // A larger record holds the fields this version reads, as does one that ends with them.
-    for (const std::uint32_t size : {76u, 4096u}) {
+    for (const std::uint32_t size : {80u, 4096u}) {
         package::SettingsRecordBytes bytes = BuiltRecord().bytes;
         package::Put32(bytes.data() + 20, size);
         EXPECT_TRUE(package::DecodeStubSettings(bytes).readable) << size;
+    }
+    for (const std::uint32_t options : {package::kKnownOptions, package::kKnownOptions + 1}) {
+        package::SettingsRecordBytes bytes = BuiltRecord().bytes;
+        package::Put32(bytes.data() + 76, options);
+        const package::StubSettings read = package::DecodeStubSettings(bytes);
+        EXPECT_EQ(read.readable, options == package::kKnownOptions) << options;
+        EXPECT_EQ(read.exitCode == ExitCodeChoice::installer, options != package::kKnownOptions);
     }
 }
 
