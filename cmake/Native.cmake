@@ -30,4 +30,8 @@ else()
     add_executable(sha256speed EXCLUDE_FROM_ALL bench/programs/sha256speed.cpp)
     target_link_libraries(sha256speed PRIVATE portable)
     unpack_warnings(sha256speed)
+    # The LZMA codec's speed and ratio on the files given, likewise on request.
+    add_executable(lzmaspeed EXCLUDE_FROM_ALL bench/programs/lzmaspeed.cpp)
+    target_link_libraries(lzmaspeed PRIVATE packer_core)
+    unpack_warnings(lzmaspeed)
 endif()

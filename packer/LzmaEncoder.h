@@ -24,4 +24,8 @@ public:
 bool EncodeLzma(package::ByteSource& input, std::uint64_t offset, std::uint64_t size,
                 LzmaSink& sink);
 
+// The same, reading `readBlock` bytes at a time (at least 1); the stream does not depend on it.
+bool EncodeLzma(package::ByteSource& input, std::uint64_t offset, std::uint64_t size,
+                LzmaSink& sink, std::size_t readBlock);
+
 } // namespace packer
