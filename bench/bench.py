@@ -141,11 +141,11 @@ class Bench:
             self.stubs = [tuple(b.split("=", 1)) if "=" in b else ("before", b)
                           for b in args.baseline] + [("this build", args.stub)]
 
-    def pack(self, name, files, stub):
+    def pack(self, name, files, stub, options=()):
         out = self.work / name
-        done = subprocess.run([self.args.stubpack, "create", "--exit-code", "zero", "--stub", stub,
-                               "--output", str(out), *map(str, files)], capture_output=True,
-                              text=True)
+        done = subprocess.run([self.args.stubpack, "create", "--exit-code", "zero", *options,
+                               "--stub", stub, "--output", str(out), *map(str, files)],
+                              capture_output=True, text=True)
         if done.returncode != 0 and "it has no settings record" in done.stderr:
             # A build from before the settings record, timed as a baseline: the same layout, written
             # by the tests' own writer, streamed so that a payload of a gigabyte is never held.
@@ -167,13 +167,18 @@ class Bench:
         match = re.search(r"UnPack total (\d+) files\.", text)
         return int(match.group(1)) if match else -1
 
-    def extraction_vs_copy(self, label, files, goal, sources=None, stubs=None):
+    def extraction_vs_copy(self, label, files, goal, sources=None, stubs=None, packed=None):
         """Extraction and removal of `files` (packed from `sources`, the files themselves unless
-        given) against CopyFileW of the same tree and its removal."""
+        given, or given `packed` as [(label, stub with its package)]) against CopyFileW of the
+        same tree and its removal."""
         source = files[0].parent if sources is None else Path(sources[0]).parent
-        stubs = stubs or self.stubs
-        packed = [self.pack(f"{name}-{label.replace(' ', '-')}.exe", sources or files, stub)
-                  for name, stub in stubs]
+        if packed is None:
+            stubs = stubs or self.stubs
+            packed = [self.pack(f"{name}-{label.replace(' ', '-')}.exe", sources or files, stub)
+                      for name, stub in stubs]
+        else:
+            stubs = [(name, None) for name, _ in packed]
+            packed = [stub for _, stub in packed]
         copy = ([self.args.wine, self.args.copyfiles, windows_path(source),
                  "C:\\users\\" + getpass.getuser() + "\\Temp\\bench-copy"], None)
         # Named-file mode with a name the package does not hold: the stub extracts and checks
@@ -192,9 +197,60 @@ class Bench:
         for (name, _), stub_time in zip(stubs, stub_times):
             ratio = stub_time.median / copy_time.median
             rows.append(f"| {label}{name and ', ' + name} | {stub_time.seconds()} "
-                        f"| {copy_time.seconds()} | {ratio:.2f} | ≤ {goal} "
-                        f"| {verdict(ratio <= goal)} |")
+                        f"| {copy_time.seconds()} | {ratio:.2f} "
+                        + (f"| ≤ {goal} | {verdict(ratio <= goal)} |" if goal else "| — | |"))
         return "\n".join(rows)
+
+    def compression(self, dlls):
+        """Package sizes and packing times, compressed and stored, beside NSIS's, and extraction
+        of each against CopyFileW: for the DLL set and for 64 MiB that does not compress."""
+        # Each packed as a folder inside one of its own, which the copy copies.
+        incompressible = self.work / "random" / "data"
+        incompressible.mkdir(parents=True)
+        write_random(incompressible / "payload.bin", 64)
+        sizes = ["| Files | Package | Bytes | Packing |", "|---|---|---|---|"]
+        timing = ["| Workload | Stub | CopyFileW | Ratio | Goal | |", "|---|---|---|---|---|---|"]
+        stub = self.args.stub
+        for label, folder in (("100 DLLs", dlls), ("64 MiB of random bytes", incompressible)):
+            total = sum(f.stat().st_size for f in folder.rglob("*") if f.is_file())
+            sizes.append(f"| {label} | the files | {total:,} | — |")
+            packed = []
+            for how, options in (("compressed", ()), ("stored", ("--store",))):
+                start = time.perf_counter()
+                out = self.pack(f"{how}-{folder.name}.exe", [folder], stub, options)
+                took = time.perf_counter() - start
+                sizes.append(f"| {label} | this tool, {how} | {out.stat().st_size:,} "
+                             f"| {took:.1f} s |")
+                packed.append((how, out))
+            for compressor in ("zlib", "lzma"):
+                made = self.nsis(folder, compressor)
+                if made:
+                    sizes.append(f"| {label} | NSIS, {compressor} | {made[0]:,} "
+                                 f"| {made[1]:.1f} s |")
+            files = sorted(f for f in folder.rglob("*") if f.is_file())
+            timing.append(self.extraction_vs_copy(label, files, None, sources=[folder],
+                                                  packed=packed))
+            for _, out in packed:
+                out.unlink()
+        shutil.rmtree(incompressible.parent, ignore_errors=True)
+        return sizes + [""] + timing
+
+    def nsis(self, folder, compressor):
+        """The size of an NSIS installer holding `folder`, and the time makensis took; None
+        without makensis."""
+        if shutil.which("makensis") is None:
+            return None
+        script = self.work / f"nsis-{compressor}.nsi"
+        out = self.work / f"nsis-{compressor}.exe"
+        script.write_text(f"SetCompressor {compressor}\nOutFile \"{out}\"\n"
+                          "RequestExecutionLevel user\nSection\nSetOutPath $TEMP\\nsis\n"
+                          f"File /r \"{folder}/*\"\nSectionEnd\n")
+        start = time.perf_counter()
+        subprocess.run(["makensis", "-V1", str(script)], check=True, capture_output=True)
+        took = time.perf_counter() - start
+        size = out.stat().st_size
+        out.unlink()
+        return size, took
 
     def parts(self, installer):
         """Medians of the start-up pieces startparts.exe times inside its own process."""
@@ -363,6 +419,13 @@ class Bench:
         print(self.extraction_vs_copy("3,000 files of 4 KiB in 100 folders", tree_files,
                                       MANY_RATIO_GOAL, sources=[tree], stubs=self.stubs[-1:]))
         print()
+        dlls = self.work / "dlls" / "bin"
+        dlls.mkdir(parents=True)
+        for dll in sorted(Path(self.args.dll_folder).glob("*.dll"))[:100]:
+            shutil.copy(dll, dlls / dll.name)
+        print("\n".join(self.compression(dlls)))
+        shutil.rmtree(dlls, ignore_errors=True)
+        print()
         print("\n".join(self.overhead()))
         print()
         for name, stub in self.stubs[:-1]:
@@ -381,6 +444,8 @@ def main():
                  "windowless_payload", "desktop", "wine", "arch"):
         parser.add_argument(f"--{name.replace('_', '-')}", required=True)
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--dll-folder", default="/usr/lib/x86_64-linux-gnu/wine/x86_64-windows",
+                        help="the first 100 DLLs of this folder, by name, are the DLL set")
     parser.add_argument("--baseline", action="append", metavar="[LABEL=]FILE",
                         help="another build of the stub, timed beside --stub (repeatable)")
     parser.add_argument("--display", action="store_true", help="the prefix runs under Xvfb")

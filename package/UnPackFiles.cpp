@@ -4,8 +4,10 @@
 #include "package/FileByteSource.h"
 #include "package/HashThread.h"
 #include "package/ImageSettings.h"
+#include "package/LzmaDecoder.h"
 #include "package/PackageFormat.h"
 #include "package/PackageStream.h"
+#include "package/PayloadHeader.h"
 #include "res/resource.h"
 #include "util/File.h"
 #include "util/LogSources.h"
@@ -82,28 +84,110 @@ std::wstring DecodeName(const package::PackageEntryHeader& header) {
     return name;
 }
 
-enum class CopyResult { done, readFailed, writeFailed };
+// Where an entry's file lies in its payload, and how it is kept there.
+struct Payload {
+    package::PayloadMethod method = package::PayloadMethod::stored;
+    std::uint64_t originalSize = 0; // the file's length once written
+    std::uint64_t offset = 0;       // of the stored bytes, past the payload header if there is one
+    std::uint64_t size = 0;         // stored bytes
+};
 
-// Reads what is there and writes exactly what was read, block by block, straight from the
-// stream's buffers.
-CopyResult CopyPayload(package::PackageStream& from, const package::Entry& entry, CFile& to) {
-    std::uint64_t offset = entry.payloadOffset;
-    std::uint64_t left = entry.header.size;
-    while (left > 0) {
-        const package::Chunk chunk =
-            from.Borrow(offset, static_cast<std::size_t>(std::min<std::uint64_t>(
-                                    left, package::PackageStream::kBlockSize)));
-        if (chunk.size == 0)
-            return CopyResult::readFailed;
-        if (!to.Write(chunk.data, static_cast<UINT>(chunk.size)))
-            return CopyResult::writeFailed;
-        offset += chunk.size;
-        left -= chunk.size;
-    }
-    return CopyResult::done;
+// The payload of `entry`: the file's bytes alone, or, where the package's options say so, a payload
+// header and what it describes. False for a payload header no tool writes.
+bool ReadPayload(package::PackageStream& from, const package::Entry& entry, bool withHeader,
+                 Payload& payload) {
+    payload.offset = entry.payloadOffset;
+    payload.size = entry.header.size;
+    payload.originalSize = entry.header.size;
+    if (!withHeader)
+        return true;
+    std::uint8_t bytes[package::kPayloadHeaderSize] = {};
+    package::PayloadHeader header;
+    if (entry.header.size < sizeof bytes ||
+        from.ReadAt(entry.payloadOffset, bytes, sizeof bytes) != sizeof bytes ||
+        !package::DecodePayloadHeader(bytes, entry.header.size, header))
+        return false;
+    payload.method = header.method;
+    payload.originalSize = header.originalSize;
+    payload.offset += sizeof bytes;
+    payload.size -= sizeof bytes;
+    return true;
 }
 
-enum class WriteResult { written, notCreated, noRoom, failed };
+// The stored bytes of a payload, in the stream's own blocks.
+class StoredBytes : public package::LzmaInput {
+public:
+    StoredBytes(package::PackageStream& from, const Payload& payload)
+        : from_(from), offset_(payload.offset), left_(payload.size) {}
+
+    package::LzmaBytes Next() noexcept override {
+        if (left_ == 0 || failed_)
+            return {};
+        const package::Chunk chunk =
+            from_.Borrow(offset_, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                      left_, package::PackageStream::kBlockSize)));
+        failed_ = chunk.size == 0;
+        offset_ += chunk.size;
+        left_ -= chunk.size;
+        return {chunk.data, chunk.size};
+    }
+    // A read came back empty before the payload's end.
+    [[nodiscard]] bool Failed() const noexcept { return failed_; }
+
+private:
+    package::PackageStream& from_;
+    std::uint64_t offset_;
+    std::uint64_t left_;
+    bool failed_ = false;
+};
+
+class FileWriter : public package::LzmaOutput {
+public:
+    explicit FileWriter(CFile& to) : to_(to) {}
+    bool Write(const std::uint8_t* data, std::size_t size) noexcept override {
+        return to_.Write(data, static_cast<UINT>(size));
+    }
+
+private:
+    CFile& to_;
+};
+
+enum class CopyResult { done, readFailed, writeFailed, damaged };
+
+// Writes the payload's file: stored bytes exactly as read, straight from the stream's buffers, or
+// decoded as they are read, the decoder holding no more than its window whatever the file's size.
+CopyResult CopyPayload(package::PackageStream& from, const Payload& payload, CFile& to) {
+    StoredBytes input(from, payload);
+    if (payload.method == package::PayloadMethod::lzma) {
+        FileWriter output(to);
+        switch (package::DecodeLzma(input, payload.originalSize, output)) {
+        case package::LzmaResult::done:
+            return CopyResult::done;
+        case package::LzmaResult::writeFailed:
+            return CopyResult::writeFailed;
+        case package::LzmaResult::malformed:
+            return input.Failed() ? CopyResult::readFailed : CopyResult::damaged;
+        }
+        return CopyResult::damaged;
+    }
+    for (package::LzmaBytes chunk = input.Next(); chunk.size > 0; chunk = input.Next())
+        if (!to.Write(chunk.data, static_cast<UINT>(chunk.size)))
+            return CopyResult::writeFailed;
+    return input.Failed() ? CopyResult::readFailed : CopyResult::done;
+}
+
+const wchar_t* FailureReason(CopyResult result) {
+    switch (result) {
+    case CopyResult::readFailed:
+        return L"the package ends early";
+    case CopyResult::damaged:
+        return L"its compressed bytes are damaged";
+    default:
+        return L"the file could not be written";
+    }
+}
+
+enum class WriteResult { written, notCreated, noRoom, damaged, failed };
 
 bool IsDiskFull(DWORD error) {
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
@@ -111,9 +195,10 @@ bool IsDiskFull(DWORD error) {
 
 // Writes one payload as `name` into the open folder `folder`, created new through its handle,
 // into `output`, which stays open; `outputPath` names it in the log. A payload that cannot be
-// copied in full is never left behind half-written.
-WriteResult WriteEntry(package::PackageStream& package, const package::Entry& entry, HANDLE folder,
-                       const std::wstring& name, const std::wstring& outputPath, CFile& output) {
+// written in full is never left behind half-written.
+WriteResult WriteEntry(package::PackageStream& package, const package::Entry& entry,
+                       const Payload& payload, HANDLE folder, const std::wstring& name,
+                       const std::wstring& outputPath, CFile& output) {
     CFileException error;
     if (!output.OpenIn(folder, name, outputPath,
                        CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive, &error)) {
@@ -122,17 +207,17 @@ WriteResult WriteEntry(package::PackageStream& package, const package::Entry& en
         return IsDiskFull(failure) ? WriteResult::noRoom : WriteResult::notCreated;
     }
 
-    if (entry.header.size >= package::PackageStream::kBlockSize)
-        output.Reserve(entry.header.size); // a small file is written in one go anyway
-    const CopyResult copied = CopyPayload(package, entry, output);
+    if (payload.originalSize >= package::PackageStream::kBlockSize)
+        output.Reserve(payload.originalSize); // a small file is written in one go anyway
+    const CopyResult copied = CopyPayload(package, payload, output);
     if (copied != CopyResult::done) {
         const DWORD failure = ::GetLastError();
         output.CloseAndDelete();
         ::SetLastError(failure);
         CUtility::Log(L"[%s] UnPack failed count:%d File:%s (%s)", kUnPackFiles, entry.index,
-                      outputPath.c_str(),
-                      copied == CopyResult::readFailed ? L"the package ends early"
-                                                       : L"the file could not be written");
+                      outputPath.c_str(), FailureReason(copied));
+        if (copied == CopyResult::damaged)
+            return WriteResult::damaged;
         return copied == CopyResult::writeFailed && IsDiskFull(failure) ? WriteResult::noRoom
                                                                         : WriteResult::failed;
     }
@@ -159,8 +244,8 @@ bool MadeAlready(const ExtractionFolder& folder, const std::wstring& path) {
 // written whole ends the extraction, and nothing of it is started.
 class EntryWriter {
 public:
-    EntryWriter(CUnPack& unpack, package::PackageStream& stream)
-        : unpack_(unpack), stream_(stream) {}
+    EntryWriter(CUnPack& unpack, package::PackageStream& stream, bool payloadHeaders)
+        : unpack_(unpack), stream_(stream), payloadHeaders_(payloadHeaders) {}
 
     // False stops the walk.
     bool operator()(const package::Entry& entry) {
@@ -173,11 +258,18 @@ public:
                           kUnPackFiles, entry.index, entry.header.count, name.c_str());
             return End(ERROR_INSTALL_PACKAGE_INVALID);
         }
+        Payload payload;
+        if (!ReadPayload(stream_, entry, payloadHeaders_, payload)) {
+            CUtility::Log(L"[%s] (%d/%d)Package refused: %s is kept in a way the stub does not "
+                          L"read; nothing of it is kept",
+                          kUnPackFiles, entry.index, entry.header.count, name.c_str());
+            return End(ERROR_INSTALL_PACKAGE_INVALID);
+        }
         const std::wstring folderPath = unpack_.GetUnpackDir();
         ExtractionFolder& folder = unpack_.Folder();
         if (!folder.IsOwn())
             return End(ERROR_INSTALL_FAILURE); // nothing goes into a folder not this run's
-        if (!HasRoomFor(folder.Handle(), entry.header.size, freeBytes_))
+        if (!HasRoomFor(folder.Handle(), payload.originalSize, freeBytes_))
             return End(ERROR_DISK_FULL);
         if (MadeAlready(folder, name)) {
             CUtility::Log(L"[%s] (%d/%d)Package refused: %s is in it twice (names are compared "
@@ -187,7 +279,7 @@ public:
         }
         const std::wstring outputPath = folderPath + name;
         CUtility::Log(L"[%s] (%d/%d)UnPack file name:%s (%d)", kUnPackFiles, entry.index,
-                      entry.header.count, outputPath.c_str(), Low32(entry.header.size));
+                      entry.header.count, outputPath.c_str(), Low32(payload.originalSize));
 
         const ExtractionFolder::Place place = folder.PlaceFor(name);
         if (place.folder == nullptr) {
@@ -200,7 +292,7 @@ public:
             return End(IsDiskFull(failure) ? ERROR_DISK_FULL : ERROR_INSTALL_FAILURE);
         }
         CFile output;
-        switch (WriteEntry(stream_, entry, place.folder, place.name, outputPath, output)) {
+        switch (WriteEntry(stream_, entry, payload, place.folder, place.name, outputPath, output)) {
         case WriteResult::written:
             return folder.Keep(output, place, name) ? true : Tampered(name);
         case WriteResult::notCreated:
@@ -208,6 +300,12 @@ public:
                                                                      : End(ERROR_INSTALL_FAILURE);
         case WriteResult::noRoom:
             return End(ERROR_DISK_FULL);
+        case WriteResult::damaged:
+            CUtility::Log(L"[%s] (%d/%d)Package refused: %s does not decode to the %lld bytes it "
+                          L"holds; nothing of it is kept",
+                          kUnPackFiles, entry.index, entry.header.count, name.c_str(),
+                          Signed64(payload.originalSize));
+            return End(ERROR_INSTALL_PACKAGE_INVALID);
         case WriteResult::failed:
             break;
         }
@@ -232,6 +330,7 @@ private:
 
     CUnPack& unpack_;
     package::PackageStream& stream_;
+    bool payloadHeaders_;
     DWORD ended_ = ERROR_SUCCESS;
     ULONGLONG freeBytes_ = 0;
 };
@@ -328,7 +427,7 @@ int CUnPack::Extract(CFile& file, const package::PackageLocation& location,
 
     // The walk decides what is an entry and whether it lies within the file; the writer, what is
     // done with each entry.
-    EntryWriter writer(*this, stream);
+    EntryWriter writer(*this, stream, (settings.options & package::kOptionCompressedPayloads) != 0);
     const package::WalkResult walk = package::WalkEntries(stream, headerOffset, writer);
     if (writer.Ended() != ERROR_SUCCESS) {
         if (writer.Ended() != ERROR_INSTALL_PACKAGE_INVALID)

@@ -3,6 +3,7 @@
 #include "packer/EntryNames.h"
 #include "packer/NameClashes.h"
 #include "packer/PackError.h"
+#include "packer/Payloads.h"
 #include "packer/StubPe.h"
 
 #include "package/EntryName.h"
@@ -147,7 +148,8 @@ void CheckPathsTaken(const std::vector<std::string>& names, const package::StubS
 
 // Walks the entries strictly between the first header and the end marker; returns their names.
 std::vector<std::string> CheckEntries(package::ByteSource& file, std::uint64_t first,
-                                      std::uint64_t marker, CheckSummary& summary) {
+                                      std::uint64_t marker, std::uint32_t options,
+                                      CheckSummary& summary) {
     StoredNames names;
     std::vector<std::string> entryNames;
     std::int32_t count = 0;
@@ -189,6 +191,18 @@ std::vector<std::string> CheckEntries(package::ByteSource& file, std::uint64_t f
             throw PackError(label + ": running total " + to_string(header.runningTotal) +
                             ", expected " + to_string(summary.payloadBytes));
         CheckName(index, header, names, entryNames);
+        package::Entry entry;
+        entry.index = index;
+        entry.header = header;
+        entry.headerOffset = offset;
+        entry.payloadOffset = at.payloadOffset;
+        const PayloadView payload = ViewPayload(file, entry, options, label);
+        if (payload.method != package::PayloadMethod::stored)
+            ReadOriginal(
+                file, payload, [](const std::uint8_t*, std::size_t) {}, label);
+        summary.originalBytes += payload.originalSize;
+        summary.list.push_back(
+            {package::HeaderName(header), header.size, payload.originalSize, payload.method});
         ++summary.entries;
         offset = at.payloadOffset + header.size;
     }
@@ -232,13 +246,15 @@ CheckSummary CheckPackage(package::ByteSource& file) {
         throw PackError("the trailer's first header offset " + to_string(trailer.size) +
                         " lies outside " + to_string(pe.headersEnd) + ".." + to_string(marker) +
                         ", the room between the PE headers and the end marker");
-    const std::vector<std::string> names = CheckEntries(file, trailer.size, marker, summary);
+    // The options say how the payloads are kept.
+    summary.settings = ReadSettings(file, trailer.size);
+    const std::vector<std::string> names =
+        CheckEntries(file, trailer.size, marker, summary.settings.options, summary);
     CheckEndMarker(file, marker);
     if (tableStart % kAlignment != 0)
         throw PackError("image plus package is " + to_string(tableStart) +
                         " bytes, not a multiple of 8: signing would pad it and move the trailer "
                         "away from the certificate table");
-    summary.settings = ReadSettings(file, trailer.size);
     summary.digest = VerifyDigest(file, trailer.size, tableStart, summary.settings.digest);
     CheckPathsTaken(names, summary.settings);
     return summary;

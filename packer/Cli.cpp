@@ -2,6 +2,7 @@
 
 #include "packer/Arguments.h"
 #include "packer/Check.h"
+#include "packer/Payloads.h"
 #include "packer/Create.h"
 #include "packer/EntryNames.h"
 #include "packer/Extract.h"
@@ -37,7 +38,7 @@ const char kSignatureNote[] =
 #endif
 
 const char kUsage[] =
-    "usage: stubpack create [--force] [--quiet] [--exit-code installer|zero]\n"
+    "usage: stubpack create [--force] [--quiet] [--store] [--exit-code installer|zero]\n"
     "                       [--wait-children SECONDS] --stub STUB.exe --output OUT.exe\n"
     "                       FILE|FOLDER|@LIST...\n"
     "       stubpack list FILE\n"
@@ -47,7 +48,7 @@ const char kUsage[] =
     "       stubpack --version\n";
 
 const char kCreateHelp[] =
-    "usage: stubpack create [--force] [--quiet] [--exit-code installer|zero]\n"
+    "usage: stubpack create [--force] [--quiet] [--store] [--exit-code installer|zero]\n"
     "                       [--wait-children SECONDS] --stub STUB.exe --output OUT.exe\n"
     "                       [--] FILE|FOLDER|@LIST...\n"
     "Appends the files to the unsigned stub STUB.exe (PE32 or PE32+) and writes the result to\n"
@@ -62,6 +63,8 @@ const char kCreateHelp[] =
     "An existing OUT.exe is refused unless --force is given. Nothing is written when anything\n"
     "is refused. Warns when no file is stored as run.bat, the file the stub runs when started\n"
     "without arguments; --quiet (-q) leaves out warnings.\n"
+    "A file is compressed (LZMA) where that saves at least 1/32 of it, and stored as it is\n"
+    "otherwise (an MSI or a cabinet, compressed already); --store keeps every file as it is.\n"
     "--exit-code installer, the default, records in the stub's image, which signing then\n"
     "covers, that the stub ends with the installer's exit code (and failure codes of its own\n"
     "when it refuses to run), for deployment engines; zero keeps the exit code 0, and packs a\n"
@@ -73,7 +76,8 @@ const char kListHelp[] =
     "usage: stubpack list FILE\n"
     "Prints 'image S bytes, certificate table C bytes', the state of the digest, the\n"
     "exit-code choice and the wait for children, then one line per entry: index, stored name\n"
-    "(folders separated by '\\'), size and payload offset, separated by tabs.\n";
+    "(folders separated by '\\'), size in the package, payload offset, original size and how\n"
+    "it is kept (stored or lzma), separated by tabs.\n";
 const char kExtractHelp[] =
     "usage: stubpack extract [--force] FILE DIR\n"
     "Writes the entries of FILE into DIR (created if needed), their folders created inside\n"
@@ -83,9 +87,11 @@ const char kExtractHelp[] =
     "name is already in DIR, or two entries name the same file when case is ignored.\n";
 const char kCheckHelp[] =
     "usage: stubpack check FILE\n"
-    "Validates the package layout of FILE, signed or not, and prints 'ok' with a summary\n"
-    "ending in the state of the digest, the exit-code choice and the wait for children, or\n"
-    "one line saying what is wrong. The signature itself is not checked: osslsigncode\n"
+    "Validates the package layout of FILE, signed or not, decoding every compressed entry,\n"
+    "and prints 'ok' with a summary ending in the state of the digest, the exit-code choice\n"
+    "and the wait for children, then a line per entry with its size in the package and its\n"
+    "original size; or one line saying what is wrong. The signature itself is not checked: "
+    "osslsigncode\n"
     "verify -CAfile CERT -in FILE checks it on Linux, signtool verify /pa FILE on Windows.\n";
 
 struct Command {
@@ -158,10 +164,15 @@ void RunCreate(const Arguments& args, std::ostream& out, std::ostream& err) {
         throw UsageError("no files to pack");
     request.files = ExpandOperands(args.operands, kOperandWildcards);
     request.existingOutput = ExistingFiles(args);
+    request.store = args.Has("--store");
     const CreateSummary summary = CreatePackage(request);
     out << "wrote " << request.output.u8string() << ": " << summary.entries << " entries, "
-        << summary.payloadBytes << " payload bytes, image " << summary.imageSize << " bytes ("
-        << summary.padding << " of padding), " << summary.fileSize << " bytes in all\n";
+        << summary.payloadBytes << " payload bytes";
+    if (summary.compressed > 0)
+        out << " (" << summary.compressed << " compressed: " << summary.storedBytes
+            << " bytes in the package)";
+    out << ", image " << summary.imageSize << " bytes (" << summary.padding << " of padding), "
+        << summary.fileSize << " bytes in all\n";
     if (!args.Has("--quiet") && !HasRunBat(summary.names))
         err << "stubpack create: warning: the package has no run.bat, which the stub runs when "
                "started without arguments\n";
@@ -188,16 +199,24 @@ void RunCheck(const Arguments& args, std::ostream& out, std::ostream&) {
     RequireCount(args, 1, "FILE");
     InputFile file(fs::u8path(args.operands[0]));
     const CheckSummary summary = CheckPackage(file);
-    out << "ok: " << summary.entries << " entries, " << summary.payloadBytes
-        << " payload bytes, image " << summary.imageSize << " bytes ("
-        << (summary.pe32Plus ? "PE32+" : "PE32") << "), ";
+    out << "ok: " << summary.entries << " entries, " << summary.originalBytes << " payload bytes";
+    if (summary.originalBytes != summary.payloadBytes)
+        out << " (" << summary.payloadBytes << " in the package)";
+    out << ", image " << summary.imageSize << " bytes (" << (summary.pe32Plus ? "PE32+" : "PE32")
+        << "), ";
     if (summary.certificateSize > 0)
         out << "certificate table " << summary.certificateSize << " bytes, ";
     else
         out << "unsigned, ";
     out << DigestReport(summary.digest) << ", " << ExitCodeReport(summary.settings) << ", "
-        << WaitReport(summary.settings) << '\n'
-        << kSignatureNote;
+        << WaitReport(summary.settings) << '\n';
+    for (std::size_t i = 0; i < summary.list.size(); ++i) {
+        const CheckedEntry& entry = summary.list[i];
+        out << "entry " << i + 1 << " '" << ShownName(entry.name) << "': " << entry.size
+            << " bytes in the package, " << entry.originalSize << " extracted ("
+            << MethodName(entry.method) << ")\n";
+    }
+    out << kSignatureNote;
 }
 
 const FlagOption kForce = {"--force", ""};
@@ -209,7 +228,7 @@ const Command kCommands[] = {
        {"--output", "a path"},
        {"--exit-code", "installer or zero"},
        {"--wait-children", "a number of seconds"}},
-      {kForce, {"--quiet", "-q"}}},
+      {kForce, {"--quiet", "-q"}, {"--store", ""}}},
      RunCreate},
     {"list", kListHelp, {}, RunList},
     {"extract", kExtractHelp, {{}, {kForce}}, RunExtract},

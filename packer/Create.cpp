@@ -1,5 +1,6 @@
 #include "packer/Create.h"
 
+#include "packer/Compression.h"
 #include "packer/EntryNames.h"
 #include "packer/FileIo.h"
 #include "packer/NameClashes.h"
@@ -9,6 +10,7 @@
 #include "packer/StubPe.h"
 
 #include "package/PackageFormat.h"
+#include "package/PayloadHeader.h"
 #include "package/StubSettings.h"
 
 #include <algorithm>
@@ -27,6 +29,7 @@ struct Input {
     fs::path path;
     std::string name;
     std::uint64_t size = 0;
+    KeptEntry kept;
 };
 
 std::uint64_t CheckedAdd(std::uint64_t a, std::uint64_t b) {
@@ -59,7 +62,7 @@ std::vector<Input> CheckInputs(const std::vector<PackSource>& sources) {
     StoredNames names;
     for (std::size_t i = 0; i < sources.size(); ++i) {
         const PackSource& source = sources[i];
-        Input input{source.path, JoinEntryPath(source.parts), 0};
+        Input input{source.path, JoinEntryPath(source.parts), 0, {}};
         const std::string problem = StoredNameProblem(source.parts);
         if (!problem.empty())
             throw PackError("cannot pack " + QuotedPath(source.path) + " under the name '" +
@@ -87,6 +90,28 @@ void RequireTreesTaken(const std::vector<Input>& inputs, const package::StubSett
                     "and would refuse '" +
                     ShownName(inFolder->name) + "' from " + QuotedPath(inFolder->path) +
                     "; pack files alone, or use the stub built with this tool");
+}
+
+// Compresses what shrinks; true when some entry is kept compressed. A stub that reads no compressed
+// payloads refuses a package with one.
+bool CompressInputs(std::vector<Input>& inputs, const package::StubSettings& settings,
+                    const fs::path& stub) {
+    bool compressed = false;
+    for (Input& input : inputs) {
+        InputFile file(input.path);
+        input.kept = KeepEntry(file, input.size, QuotedPath(input.path));
+        if (input.kept.method == package::PayloadMethod::stored)
+            continue;
+        compressed = true;
+        if ((settings.features & package::kFeatureCompressedPayloads) == 0)
+            throw PackError("stub " + QuotedPath(stub) +
+                            " reads no compressed payloads (its settings record lacks the "
+                            "feature), and " +
+                            QuotedPath(input.path) +
+                            " would be compressed; pack with --store, or use the stub built with "
+                            "this tool");
+    }
+    return compressed;
 }
 
 // The stub as built holds no digest and the zero choice; a record filled already would vouch for
@@ -168,7 +193,7 @@ CreateSummary CreatePackage(const CreateRequest& request) {
         throw PackError("the wait for children is " + std::to_string(request.waitChildrenSeconds) +
                         " s; at most " + std::to_string(package::kMaxWaitChildrenSeconds) +
                         " s are taken");
-    const std::vector<Input> inputs = CheckInputs(CollectSources(request.files));
+    std::vector<Input> inputs = CheckInputs(CollectSources(request.files));
     InputFile stub(request.stub);
     CheckStub(stub, request.stub);
     const SettingsRecord record =
@@ -176,6 +201,9 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     RequireAsBuilt(record.settings, request.stub);
     RequireTreesTaken(inputs, record.settings, request.stub);
     CheckOutput(request, inputs);
+    const bool payloadHeaders =
+        !request.store && CompressInputs(inputs, record.settings, request.stub);
+    const std::uint64_t payloadHeaderSize = payloadHeaders ? package::kPayloadHeaderSize : 0;
 
     CreateSummary summary;
     summary.entries = inputs.size();
@@ -183,7 +211,11 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     for (const Input& input : inputs) {
         summary.names.push_back(input.name);
         summary.payloadBytes = CheckedAdd(summary.payloadBytes, input.size);
-        packageSize = CheckedAdd(packageSize, CheckedAdd(package::kHeaderSize, input.size));
+        const std::uint64_t stored = payloadHeaderSize + input.kept.StoredSize(input.size);
+        summary.storedBytes = CheckedAdd(summary.storedBytes, stored);
+        if (input.kept.method != package::PayloadMethod::stored)
+            ++summary.compressed;
+        packageSize = CheckedAdd(packageSize, CheckedAdd(package::kHeaderSize, stored));
     }
     const std::uint64_t unpadded = CheckedAdd(stub.Length(), packageSize);
     summary.padding = (8 - unpadded % 8) % 8;
@@ -200,15 +232,25 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     package::PackageEntryHeader header;
     header.count = static_cast<std::int32_t>(inputs.size());
     header.ordinal = package::kFirstEntryOrdinal;
-    for (const Input& input : inputs) {
+    for (Input& input : inputs) {
         InputFile file(input.path);
         if (file.Length() != input.size)
             throw PackError(QuotedPath(input.path) + " changed size while it was being packed");
-        header.size = input.size;
-        header.runningTotal += input.size;
+        header.size = payloadHeaderSize + input.kept.StoredSize(input.size);
+        header.runningTotal += header.size;
         SetHeaderName(header, input.name); // fits: checked with the other names
         WriteHeader(out, header);
-        CopyRange(file, 0, input.size, out, QuotedPath(input.path));
+        if (payloadHeaders) {
+            std::uint8_t bytes[package::kPayloadHeaderSize];
+            package::EncodePayloadHeader({input.kept.method, input.size}, bytes);
+            out.Write(bytes, sizeof bytes);
+        }
+        if (input.kept.method == package::PayloadMethod::stored) {
+            CopyRange(file, 0, input.size, out, QuotedPath(input.path));
+        } else {
+            out.Write(input.kept.stream.data(), input.kept.stream.size());
+            std::vector<std::uint8_t>().swap(input.kept.stream); // written: no longer held
+        }
         ++header.ordinal;
     }
 
@@ -230,6 +272,7 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     settings.digest.digest = digest.Final();
     settings.exitCode = request.exitCode;
     settings.waitChildrenSeconds = request.waitChildrenSeconds;
+    settings.options = payloadHeaders ? package::kOptionCompressedPayloads : 0;
     package::SettingsRecordBytes bytes = record.bytes;
     FillSettings(settings, bytes);
     out.Overwrite(record.offset, bytes.data(), bytes.size());

@@ -5,6 +5,7 @@
 #include "packer/FolderListing.h"
 #include "packer/NameClashes.h"
 #include "packer/PackError.h"
+#include "packer/Payloads.h"
 #include "packer/Reading.h"
 
 #include "package/EntryName.h"
@@ -95,6 +96,7 @@ void MakeFolders(const fs::path& folder, const std::vector<std::string>& parts) 
 ExtractSummary ExtractPackage(package::ByteSource& file, const fs::path& folder, Existing existing,
                               std::ostream& out, std::ostream& err) {
     const package::PackageLocation location = FindPackage(file);
+    const std::uint32_t options = ReadSettings(file, location.headerOffset).options;
     CheckTargets(file, location.headerOffset, folder, existing);
     std::error_code error;
     fs::create_directories(folder, error);
@@ -112,13 +114,17 @@ ExtractSummary ExtractPackage(package::ByteSource& file, const fs::path& folder,
                 ++summary.skipped;
                 return true;
             }
+            const std::string what = "entry " + std::to_string(entry.index);
+            const PayloadView payload = ViewPayload(file, entry, options, what);
             const std::vector<std::string> parts = package::SplitEntryPath(name);
             MakeFolders(folder, parts);
             PendingOutput output(PathIn(folder, parts, parts.size()), existing);
-            CopyRange(file, entry.payloadOffset, entry.header.size, output,
-                      "entry " + std::to_string(entry.index));
+            ReadOriginal(
+                file, payload,
+                [&](const std::uint8_t* data, std::size_t size) { output.Write(data, size); },
+                what);
             output.Commit();
-            out << entry.index << '\t' << name << '\t' << entry.header.size << '\n';
+            out << entry.index << '\t' << name << '\t' << payload.originalSize << '\n';
             ++summary.written;
             return true;
         });

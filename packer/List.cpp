@@ -1,6 +1,7 @@
 #include "packer/List.h"
 
 #include "packer/EntryNames.h"
+#include "packer/Payloads.h"
 #include "packer/Reading.h"
 
 #include "package/EntryWalk.h"
@@ -19,8 +20,11 @@ void ListPackage(package::ByteSource& file, std::ostream& out) {
         << WaitReport(settings) << '\n';
     const package::WalkResult result =
         package::WalkEntries(file, location.headerOffset, [&](const package::Entry& entry) {
+            const PayloadView payload =
+                ViewPayload(file, entry, settings.options, "entry " + std::to_string(entry.index));
             out << entry.index << '\t' << ShownName(package::HeaderName(entry.header)) << '\t'
-                << entry.header.size << '\t' << entry.payloadOffset << '\n';
+                << entry.header.size << '\t' << entry.payloadOffset << '\t' << payload.originalSize
+                << '\t' << MethodName(payload.method) << '\n';
             return true;
         });
     out.flush();

@@ -3,16 +3,22 @@
 #include "packer/EntryNames.h"
 #include "packer/FileIo.h"
 #include "packer/PackError.h"
+#include "packer/Payloads.h"
+#include "packer/Reading.h"
+
+#include "package/EntryWalk.h"
 
 #include "package/Sha256.h"
 #include "package/StubSettings.h"
 
 #include "tests/packer/TempFolder.h"
 #include "tests/support/FakeStub.h"
+#include "tests/support/MemoryByteSource.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -96,11 +102,12 @@ TEST_F(Packing, WritesImageEntriesMarkerAndTrailerByteForByte) {
     for (const fake::Entry& entry : entries)
         AddFile(entry.name, entry.payload);
     Output("inst.exe");
+    request_.store = true;
 
     const packer::CreateSummary summary = CreatePackage(request_);
 
-    // 1000 + 3 * 284 + 1040 payload + 8 + 284 = 3184, a multiple of 8: no padding needed. The
-    // image differs from the stub in its settings record alone.
+    // Stored, as ever: 1000 + 3 * 284 + 1040 payload + 8 + 284 = 3184, a multiple of 8: no padding
+    // needed. The image differs from the stub in its settings record alone.
     const fake::Bytes expected = Packed(image, entries, "inst.exe");
     EXPECT_EQ(ReadBytes(folder_ / "inst.exe"), expected);
     EXPECT_EQ(summary.padding, 0u);
@@ -108,6 +115,77 @@ TEST_F(Packing, WritesImageEntriesMarkerAndTrailerByteForByte) {
     EXPECT_EQ(summary.entries, 3u);
     EXPECT_EQ(summary.payloadBytes, 1040u);
     EXPECT_EQ(summary.fileSize, expected.size());
+}
+
+// What shrinks is compressed, and then every payload opens with its payload header and the options
+// say so; what does not shrink (random bytes, a few bytes) stays as it is. Each file reads back
+// whole through the payloads as the stub reads them.
+TEST_F(Packing, CompressesWhatShrinksAndStoresTheRest) {
+    AddStub(fake::PeImage(1000));
+    std::string text;
+    for (int line = 0; line < 2000; ++line)
+        text += "line " + std::to_string(line) + ": the same words again\r\n";
+    std::mt19937 random(7);
+    fake::Bytes noise(5000);
+    for (std::uint8_t& byte : noise)
+        byte = static_cast<std::uint8_t>(random());
+    const std::vector<fake::Entry> entries = {{"readme.txt", fake::Bytes(text.begin(), text.end())},
+                                              {"noise.bin", noise},
+                                              {"run.bat", fake::Pattern(15)}};
+    for (const fake::Entry& entry : entries)
+        AddFile(entry.name, entry.payload);
+    Output();
+
+    const packer::CreateSummary summary = CreatePackage(request_);
+
+    EXPECT_EQ(summary.compressed, 1u);
+    EXPECT_EQ(summary.payloadBytes, text.size() + noise.size() + 15);
+    EXPECT_LT(summary.storedBytes, text.size() / 4 + noise.size() + 15 + 3 * 16);
+    const fake::Bytes file = ReadBytes(request_.output);
+    MemoryByteSource source(file);
+    const package::StubSettings settings = packer::ReadSettings(source, summary.imageSize);
+    EXPECT_EQ(settings.options, package::kOptionCompressedPayloads);
+    std::vector<package::PayloadMethod> methods;
+    package::WalkEntries(source, summary.imageSize, [&](const package::Entry& entry) {
+        const packer::PayloadView payload =
+            packer::ViewPayload(source, entry, settings.options, "entry");
+        methods.push_back(payload.method);
+        fake::Bytes original;
+        packer::ReadOriginal(
+            source, payload,
+            [&](const std::uint8_t* data, std::size_t size) {
+                original.insert(original.end(), data, data + size);
+            },
+            "entry");
+        EXPECT_EQ(original, entries[static_cast<std::size_t>(entry.index - 1)].payload);
+        return true;
+    });
+    EXPECT_EQ(methods, (std::vector<package::PayloadMethod>{package::PayloadMethod::lzma,
+                                                            package::PayloadMethod::stored,
+                                                            package::PayloadMethod::stored}));
+
+    // Nothing that shrinks: no option, no payload headers, the layout as ever.
+    request_.files.clear();
+    fs::remove(request_.output);
+    AddFile("noise.bin", noise);
+    EXPECT_EQ(CreatePackage(request_).compressed, 0u);
+    EXPECT_EQ(ReadBytes(request_.output), Packed(fake::PeImage(1000), {{"noise.bin", noise}}));
+}
+
+// A stub that reads no compressed payloads gets what would be compressed only as --store keeps it.
+TEST_F(Packing, AStubWithoutCompressedPayloadsTakesThemStored) {
+    fake::Bytes image = fake::PeImage(1000);
+    fake::Put32(image, kFeatures, package::kFeatureEntryPaths);
+    AddStub(image);
+    AddFile("setup.msi", fake::Bytes(3000, 'x'));
+    Output();
+    EXPECT_NE(Refusal().find("reads no compressed payloads (its settings record lacks the "
+                             "feature), and"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(request_.output));
+    request_.store = true;
+    CreatePackage(request_);
+    EXPECT_EQ(ReadBytes(request_.output), Packed(image, {{"setup.msi", fake::Bytes(3000, 'x')}}));
 }
 
 TEST_F(Packing, PadsTheImageSoThatImagePlusPackageIsAMultipleOf8) {
@@ -159,7 +237,8 @@ TEST_F(Packing, FillsTheDigestReproducibly) {
     const auto recorded = written.begin() + fake::kSettingsOffset + 32;
     EXPECT_EQ(fake::Bytes(recorded, recorded + 32),
               fake::Bytes(first.digest.begin(), first.digest.end()));
-    EXPECT_EQ(package::Sha256Of(written.data() + 1000, written.size() - 1000), first.digest);
+    EXPECT_EQ(package::Sha256Of(written.data() + first.imageSize, written.size() - first.imageSize),
+              first.digest);
 
     fs::remove(request_.output);
     request_.files.clear();

@@ -37,9 +37,9 @@ TEST(List, ShowsEveryEntryWithSizeAndPayloadOffset) {
     EXPECT_EQ(out.str(),
               "image 1000 bytes, certificate table 1544 bytes, digest empty (the stub extracts it "
               "unverified), exit code: zero, wait for children: 600 s\n"
-              "1\tsetup.msi\t1024\t1284\n"
-              "2\tempty.txt\t0\t2592\n"
-              "3\trun.bat\t1025\t2876\n");
+              "1\tsetup.msi\t1024\t1284\t1024\tstored\n"
+              "2\tempty.txt\t0\t2592\t0\tstored\n"
+              "3\trun.bat\t1025\t2876\t1025\tstored\n");
 }
 
 TEST(List, ShowsEachEntrysStoredPath) {
@@ -48,8 +48,9 @@ TEST(List, ShowsEachEntrysStoredPath) {
     MemoryByteSource source(file);
     std::ostringstream out;
     packer::ListPackage(source, out);
-    EXPECT_EQ(out.str().substr(out.str().find('\n') + 1), "1\trun.bat\t0\t1284\n"
-                                                          "2\tdata\\lang\\de.txt\t3\t1568\n");
+    EXPECT_EQ(out.str().substr(out.str().find('\n') + 1),
+              "1\trun.bat\t0\t1284\t0\tstored\n"
+              "2\tdata\\lang\\de.txt\t3\t1568\t3\tstored\n");
 }
 
 TEST(List, NonPrintableNameBytesAreEscaped) {
@@ -60,7 +61,7 @@ TEST(List, NonPrintableNameBytesAreEscaped) {
     EXPECT_EQ(out.str(),
               "image 1000 bytes, certificate table 0 bytes, digest empty (the stub extracts it "
               "unverified), exit code: zero, wait for children: 600 s\n"
-              "1\ta\\x09b\\x0A\t0\t1284\n");
+              "1\ta\\x09b\\x0A\t0\t1284\t0\tstored\n");
 }
 
 TEST(List, FileWithoutPackageIsRefused) {
@@ -94,8 +95,8 @@ TEST(List, TruncatedPackageListsWhatItCanThenRefuses) {
     EXPECT_EQ(out.str(),
               "image 1000 bytes, certificate table 0 bytes, digest empty (the stub extracts it "
               "unverified), exit code: zero, wait for children: 600 s\n"
-              "1\tsetup.msi\t1024\t1284\n"
-              "2\tempty.txt\t0\t2592\n");
+              "1\tsetup.msi\t1024\t1284\t1024\tstored\n"
+              "2\tempty.txt\t0\t2592\t0\tstored\n");
 }
 
 // ---- Extracting ---------------------------------------------------------------------------------

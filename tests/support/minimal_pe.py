@@ -5,10 +5,10 @@ import struct
 
 FILE_ALIGNMENT = 0x200
 # The settings record as the stub is built: its marker, version 1 and size 128, an empty digest
-# (length and SHA-256), the zero choice, the default wait for children (600 s), the features (1:
-# entry names may be paths) and the reserved room.
+# (length and SHA-256), the zero choice, the default wait for children (600 s), the features (7:
+# entry names may be paths, payloads compressed, names UTF-8), no options and the reserved room.
 SETTINGS_RECORD = (b"\x89stub-record\r\n\x1a\n" + struct.pack("<II", 1, 128) + bytes(40) +
-                   struct.pack("<III", 0, 600, 1) + bytes(52))
+                   struct.pack("<IIII", 0, 600, 7, 0) + bytes(48))
 SECTION_ALIGNMENT = 0x1000
 PE_OFFSET = 0x80
 
