@@ -47,12 +47,12 @@ void RequireFoldersWritable(const fs::path& folder, const std::vector<std::strin
 
 // Walks the entries once before anything is written, so that a refusal leaves the folder as it
 // was. Entries that extraction skips are skipped here too.
-void CheckTargets(package::ByteSource& file, std::uint64_t headerOffset, const fs::path& folder,
-                  Existing existing) {
+void CheckTargets(package::ByteSource& file, std::uint64_t headerOffset, NameText text,
+                  const fs::path& folder, Existing existing) {
     StoredNames names;
     package::WalkEntries(file, headerOffset, [&](const package::Entry& entry) {
         const std::string name = package::HeaderName(entry.header);
-        if (!EntryPathProblem(name).empty())
+        if (!EntryPathProblem(name, text).empty())
             return true;
         const std::vector<std::string> parts = package::SplitEntryPath(name);
         const std::optional<NameClash> clash =
@@ -90,12 +90,23 @@ void MakeFolders(const fs::path& folder, const std::vector<std::string>& parts) 
     }
 }
 
+// How the package's names are read; as ANSI text when the stub's settings cannot be read, so that
+// only ASCII names are written then.
+NameText NamesRead(package::ByteSource& file, std::uint64_t headerOffset) {
+    try {
+        return NameTextOf(ReadSettings(file, headerOffset));
+    } catch (const PackError&) {
+        return NameText::ansi;
+    }
+}
+
 } // namespace
 
 ExtractSummary ExtractPackage(package::ByteSource& file, const fs::path& folder, Existing existing,
                               std::ostream& out, std::ostream& err) {
     const package::PackageLocation location = FindPackage(file);
-    CheckTargets(file, location.headerOffset, folder, existing);
+    const NameText text = NamesRead(file, location.headerOffset);
+    CheckTargets(file, location.headerOffset, text, folder, existing);
     std::error_code error;
     fs::create_directories(folder, error);
     if (!fs::is_directory(folder))
@@ -105,9 +116,9 @@ ExtractSummary ExtractPackage(package::ByteSource& file, const fs::path& folder,
     const package::WalkResult result =
         package::WalkEntries(file, location.headerOffset, [&](const package::Entry& entry) {
             const std::string name = package::HeaderName(entry.header);
-            const std::string problem = EntryPathProblem(name);
+            const std::string problem = EntryPathProblem(name, text);
             if (!problem.empty()) {
-                err << "skipped entry " << entry.index << " '" << ShownName(name)
+                err << "skipped entry " << entry.index << " '" << ShownName(name, text)
                     << "': " << problem << '\n';
                 ++summary.skipped;
                 return true;
@@ -118,7 +129,7 @@ ExtractSummary ExtractPackage(package::ByteSource& file, const fs::path& folder,
             CopyRange(file, entry.payloadOffset, entry.header.size, output,
                       "entry " + std::to_string(entry.index));
             output.Commit();
-            out << entry.index << '\t' << name << '\t' << entry.header.size << '\n';
+            out << entry.index << '\t' << ShownName(name) << '\t' << entry.header.size << '\n';
             ++summary.written;
             return true;
         });

@@ -19,7 +19,8 @@ void ListPackage(package::ByteSource& file, std::ostream& out) {
         << WaitReport(settings) << '\n';
     const package::WalkResult result =
         package::WalkEntries(file, location.headerOffset, [&](const package::Entry& entry) {
-            out << entry.index << '\t' << ShownName(package::HeaderName(entry.header)) << '\t'
+            out << entry.index << '\t'
+                << ShownName(package::HeaderName(entry.header), NameTextOf(settings)) << '\t'
                 << entry.header.size << '\t' << entry.payloadOffset << '\n';
             return true;
         });

@@ -29,7 +29,7 @@ TEST(SettingsRecord, WhatTheToolFillsInIsWhatTheStubReads) {
     EXPECT_FALSE(built.settings.digest.Filled());
     EXPECT_EQ(built.settings.exitCode, ExitCodeChoice::zero);
     EXPECT_EQ(built.settings.waitChildrenSeconds, 600u);
-    EXPECT_EQ(built.settings.features, package::kFeatureEntryPaths);
+    EXPECT_EQ(built.settings.features, package::kFeatureEntryPaths | package::kFeatureUtf8Names);
 
     package::StubSettings chosen;
     chosen.digest.length = 0x0102030405060708;
@@ -49,7 +49,7 @@ TEST(SettingsRecord, WhatTheToolFillsInIsWhatTheStubReads) {
     EXPECT_EQ(read.exitCode, ExitCodeChoice::installer);
     EXPECT_EQ(read.exitCodeValue, package::kExitCodeInstallerValue);
     EXPECT_EQ(read.waitChildrenSeconds, package::kMaxWaitChildrenSeconds);
-    EXPECT_EQ(read.features, package::kFeatureEntryPaths);
+    EXPECT_EQ(read.features, package::kFeatureEntryPaths | package::kFeatureUtf8Names);
     EXPECT_EQ(read.options, package::kKnownOptions);
     // Marker, version and size before the settings written, the features and reserved room
     // around the options.

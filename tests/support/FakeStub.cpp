@@ -53,7 +53,8 @@ Bytes PeImage(std::size_t size, PeKind kind) {
         Put32(image, kSettingsOffset + 16, 1);   // version
         Put32(image, kSettingsOffset + 20, 128); // size
         Put32(image, kSettingsOffset + 68, 600); // wait for children
-        Put32(image, kSettingsOffset + 72, 1);   // features: entry paths
+        Put32(image, kSettingsOffset + 72,
+              package::kFeatureEntryPaths | package::kFeatureUtf8Names); // features
     }
     return image;
 }
