@@ -71,16 +71,28 @@ bool HasRoomFor(HANDLE folder, ULONGLONG size, ULONGLONG& freeBytes) {
     return false;
 }
 
-// The name in the thread's ANSI code page, read in its field (no narrow string: the stub needs
-// none, and the runtime's would weigh some 30 KB in the image).
-std::wstring DecodeName(const package::PackageEntryHeader& header) {
+// How the names of the signed package are kept: UTF-8 (package::kOptionUtf8Names), whatever the
+// machine's ANSI code page, or text in the thread's ANSI code page.
+bool NamesAreUtf8() {
+    return (package::ImageSettings().options & package::kOptionUtf8Names) != 0;
+}
+
+// The name as stored, read in its field (no narrow string: the stub needs none, and the runtime's
+// would weigh some 30 KB in the image). A UTF-8 name that is not valid UTF-8 (`strict`) decodes to
+// nothing, which no rule takes; read leniently, it keeps what can be read, for the log.
+std::wstring DecodeName(const package::PackageEntryHeader& header, bool strict) {
     const int bytes = static_cast<int>(package::HeaderNameLength(header));
     if (bytes == 0)
         return std::wstring();
-    const char* ansi = header.name.data();
-    const int length = ::MultiByteToWideChar(CP_THREAD_ACP, 0, ansi, bytes, nullptr, 0);
-    std::wstring name(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-    ::MultiByteToWideChar(CP_THREAD_ACP, 0, ansi, bytes, name.data(), length);
+    const char* stored = header.name.data();
+    const bool utf8 = NamesAreUtf8();
+    const UINT codePage = utf8 ? CP_UTF8 : CP_THREAD_ACP;
+    const DWORD flags = utf8 && strict ? MB_ERR_INVALID_CHARS : 0;
+    const int length = ::MultiByteToWideChar(codePage, flags, stored, bytes, nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring name(static_cast<size_t>(length), L'\0');
+    ::MultiByteToWideChar(codePage, flags, stored, bytes, name.data(), length);
     return name;
 }
 
@@ -249,13 +261,14 @@ public:
 
     // False stops the walk.
     bool operator()(const package::Entry& entry) {
-        const std::wstring name = DecodeName(entry.header);
+        const std::wstring name = DecodeName(entry.header, true);
         if (!package::IsSafeEntryPath(name)) {
             // A name with a drive, "..", an empty component or a stream would write outside the
-            // folder or not the file it names.
+            // folder or not the file it names; one that is no UTF-8 would be read differently.
             CUtility::Log(L"[%s] (%d/%d)Package refused: %s is no name the extraction folder can "
                           L"hold; nothing of it is kept",
-                          kUnPackFiles, entry.index, entry.header.count, name.c_str());
+                          kUnPackFiles, entry.index, entry.header.count,
+                          DecodeName(entry.header, false).c_str());
             return End(ERROR_INSTALL_PACKAGE_INVALID);
         }
         Payload payload;
@@ -374,7 +387,7 @@ int ReportWalkEnd(const package::WalkResult& walk, ULONGLONG length) {
     case package::WalkEnd::payloadPastEnd:
         CUtility::Log(L"[%s] (%d/%d)Package damaged: %s needs %lld bytes, %lld are left",
                       kUnPackFiles, next, walk.last.header.count,
-                      DecodeName(walk.last.header).c_str(), Signed64(walk.last.header.size),
+                      DecodeName(walk.last.header, false).c_str(), Signed64(walk.last.header.size),
                       Signed64(length - walk.last.payloadOffset));
         return 0;
     case package::WalkEnd::readFailed:

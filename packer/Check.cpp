@@ -109,26 +109,28 @@ std::uint64_t CheckTrailer(package::ByteSource& file, std::uint64_t tableStart,
         ", running total " + to_string(trailer.runningTotal) + ")");
 }
 
-std::string EntryLabel(std::int32_t index, const package::PackageEntryHeader& header) {
-    return "entry " + to_string(index) + " ('" + ShownName(package::HeaderName(header)) + "')";
+std::string EntryLabel(std::int32_t index, const package::PackageEntryHeader& header,
+                       NameText text) {
+    return "entry " + to_string(index) + " ('" + ShownName(package::HeaderName(header), text) +
+           "')";
 }
 
 // Names the stub extracts one after the other into one folder: each must stay in it, be created
 // as given, and be neither an earlier entry's file nor its folder.
-void CheckName(std::int32_t index, const package::PackageEntryHeader& header, StoredNames& names,
-               std::vector<std::string>& entryNames) {
+void CheckName(std::int32_t index, const package::PackageEntryHeader& header, NameText text,
+               StoredNames& names, std::vector<std::string>& entryNames) {
     const std::string name = package::HeaderName(header);
-    const std::string problem = EntryPathProblem(name);
+    const std::string problem = EntryPathProblem(name, text);
     if (!problem.empty())
-        throw PackError(EntryLabel(index, header) + ": " + problem);
+        throw PackError(EntryLabel(index, header, text) + ": " + problem);
     const std::optional<NameClash> clash =
         names.Add(package::SplitEntryPath(name), entryNames.size());
     if (clash && clash->sameFile)
-        throw PackError(EntryLabel(index, header) + ": entry " + to_string(clash->earlier + 1) +
-                        " ('" + ShownName(clash->earlierName) +
+        throw PackError(EntryLabel(index, header, text) + ": entry " +
+                        to_string(clash->earlier + 1) + " ('" + ShownName(clash->earlierName) +
                         "') names the same file when case is ignored");
     if (clash)
-        throw PackError(EntryLabel(index, header) + ": '" + ShownName(clash->path) +
+        throw PackError(EntryLabel(index, header, text) + ": '" + ShownName(clash->path) +
                         "' would be a file and a folder, as entry " +
                         to_string(clash->earlier + 1) + " is '" + ShownName(clash->earlierName) +
                         "'");
@@ -146,9 +148,18 @@ void CheckPathsTaken(const std::vector<std::string>& names, const package::StubS
                             "record lacks the feature), and would refuse the package");
 }
 
+// A stub that does not read UTF-8 names would decode them with its machine's code page.
+void CheckUtf8NamesTaken(const package::StubSettings& settings) {
+    if (NameTextOf(settings) == NameText::utf8 &&
+        (settings.features & package::kFeatureUtf8Names) == 0)
+        throw PackError("the package's names are marked as UTF-8, but the stub reads no UTF-8 "
+                        "names (its settings record lacks the feature), and would decode them "
+                        "with its machine's ANSI code page");
+}
+
 // Walks the entries strictly between the first header and the end marker; returns their names.
 std::vector<std::string> CheckEntries(package::ByteSource& file, std::uint64_t first,
-                                      std::uint64_t marker, std::uint32_t options,
+                                      std::uint64_t marker, std::uint32_t options, NameText text,
                                       CheckSummary& summary) {
     StoredNames names;
     std::vector<std::string> entryNames;
@@ -174,7 +185,7 @@ std::vector<std::string> CheckEntries(package::ByteSource& file, std::uint64_t f
                 throw PackError("the first header's count is " + to_string(count) +
                                 ", so the stub would extract nothing");
         }
-        const std::string label = EntryLabel(index, header);
+        const std::string label = EntryLabel(index, header, text);
         if (header.count != count)
             throw PackError(label + ": count " + to_string(header.count) +
                             " differs from the first header's " + to_string(count));
@@ -190,7 +201,7 @@ std::vector<std::string> CheckEntries(package::ByteSource& file, std::uint64_t f
         if (header.runningTotal != summary.payloadBytes)
             throw PackError(label + ": running total " + to_string(header.runningTotal) +
                             ", expected " + to_string(summary.payloadBytes));
-        CheckName(index, header, names, entryNames);
+        CheckName(index, header, text, names, entryNames);
         package::Entry entry;
         entry.index = index;
         entry.header = header;
@@ -246,10 +257,11 @@ CheckSummary CheckPackage(package::ByteSource& file) {
         throw PackError("the trailer's first header offset " + to_string(trailer.size) +
                         " lies outside " + to_string(pe.headersEnd) + ".." + to_string(marker) +
                         ", the room between the PE headers and the end marker");
-    // The options say how the payloads are kept.
+    // The settings say how the payloads are kept and how the names are read.
     summary.settings = ReadSettings(file, trailer.size);
     const std::vector<std::string> names =
-        CheckEntries(file, trailer.size, marker, summary.settings.options, summary);
+        CheckEntries(file, trailer.size, marker, summary.settings.options,
+                     NameTextOf(summary.settings), summary);
     CheckEndMarker(file, marker);
     if (tableStart % kAlignment != 0)
         throw PackError("image plus package is " + to_string(tableStart) +
@@ -257,6 +269,7 @@ CheckSummary CheckPackage(package::ByteSource& file) {
                         "away from the certificate table");
     summary.digest = VerifyDigest(file, trailer.size, tableStart, summary.settings.digest);
     CheckPathsTaken(names, summary.settings);
+    CheckUtf8NamesTaken(summary.settings);
     return summary;
 }
 

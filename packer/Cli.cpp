@@ -47,6 +47,9 @@ const char kUsage[] =
     "       stubpack COMMAND --help\n"
     "       stubpack --version\n";
 
+// What follows the one line that says what is wrong with the command line.
+const char kTryHelp[] = "try 'stubpack --help'\n";
+
 const char kCreateHelp[] =
     "usage: stubpack create [--force] [--quiet] [--store] [--exit-code installer|zero]\n"
     "                       [--wait-children SECONDS] --stub STUB.exe --output OUT.exe\n"
@@ -58,8 +61,9 @@ const char kCreateHelp[] =
     "LIST, one a line, each relative to LIST's folder. stubpack.exe expands '*' and '?' in\n"
     "the last part of a path itself, as cmd leaves them to it, to the files and folders of\n"
     "that name; a pattern that matches nothing is refused.\n"
-    "Every folder's and file's name must be printable ASCII that Windows creates as given, the\n"
-    "stored name at most 259 bytes, and no two stored names equal when case is ignored.\n"
+    "Names may be in any language (UTF-8; a stub older than that takes ASCII only), must be\n"
+    "ones Windows creates as given, the stored name at most 259 bytes in UTF-8, and no two\n"
+    "stored names equal when case is ignored.\n"
     "An existing OUT.exe is refused unless --force is given. Nothing is written when anything\n"
     "is refused. Warns when no file is stored as run.bat, the file the stub runs when started\n"
     "without arguments; --quiet (-q) leaves out warnings.\n"
@@ -166,8 +170,9 @@ void RunCreate(const Arguments& args, std::ostream& out, std::ostream& err) {
     request.existingOutput = ExistingFiles(args);
     request.store = args.Has("--store");
     const CreateSummary summary = CreatePackage(request);
-    out << "wrote " << request.output.u8string() << ": " << summary.entries << " entries, "
-        << summary.payloadBytes << " payload bytes";
+    out << "wrote " << request.output.u8string() << ": " << summary.entries
+        << (summary.entries == 1 ? " entry, " : " entries, ") << summary.payloadBytes
+        << " payload bytes";
     if (summary.compressed > 0)
         out << " (" << summary.compressed << " compressed: " << summary.storedBytes
             << " bytes in the package)";
@@ -239,7 +244,7 @@ const Command kCommands[] = {
 
 int RunStubpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.empty()) {
-        err << kUsage;
+        err << "stubpack: no command given\n" << kTryHelp;
         return kExitUsage;
     }
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
@@ -263,14 +268,14 @@ int RunStubpack(const std::vector<std::string>& args, std::ostream& out, std::os
             command.run(parsed, out, err);
             return kExitOk;
         } catch (const UsageError& error) {
-            err << "stubpack " << command.name << ": " << error.what() << '\n' << command.help;
+            err << "stubpack " << command.name << ": " << error.what() << '\n' << kTryHelp;
             return kExitUsage;
         } catch (const std::exception& error) { // PackError and the file system's errors
             err << "stubpack " << command.name << ": " << error.what() << '\n';
         }
         return kExitFailed;
     }
-    err << "stubpack: unknown command '" << Printable(args[0]) << "'\n" << kUsage;
+    err << "stubpack: unknown command '" << Printable(args[0]) << "'\n" << kTryHelp;
     return kExitUsage;
 }
 

@@ -8,6 +8,7 @@
 #include "packer/PackSources.h"
 #include "packer/SettingsRecord.h"
 #include "packer/StubPe.h"
+#include "packer/Utf8.h"
 
 #include "package/PackageFormat.h"
 #include "package/PayloadHeader.h"
@@ -114,8 +115,36 @@ bool CompressInputs(std::vector<Input>& inputs, const package::StubSettings& set
     return compressed;
 }
 
-// The stub as built holds no digest and the zero choice; a record filled already would vouch for
-// another package, or pass outcomes on unasked when left as it is for zero.
+// The names in a package beyond ASCII, the output's in the trailer included, are marked as
+// UTF-8; a package of ASCII names is stored as ever.
+std::uint32_t NamesOption(const std::vector<Input>& inputs, const fs::path& output) {
+    const bool ascii =
+        IsAscii(output.filename().u8string()) &&
+        std::all_of(inputs.begin(), inputs.end(), [](const Input& in) { return IsAscii(in.name); });
+    return ascii ? 0 : package::kOptionUtf8Names;
+}
+
+// A stub that does not read UTF-8 names would decode them with its machine's code page.
+void RequireUtf8NamesTaken(const std::vector<Input>& inputs, const fs::path& output,
+                           const package::StubSettings& settings, const fs::path& stub) {
+    if ((settings.features & package::kFeatureUtf8Names) != 0 || NamesOption(inputs, output) == 0)
+        return;
+    const auto beyond = std::find_if(inputs.begin(), inputs.end(),
+                                     [](const Input& input) { return !IsAscii(input.name); });
+    const std::string what =
+        beyond == inputs.end()
+            ? "the output's name " + QuotedPath(output.filename())
+            : "'" + ShownName(beyond->name) + "' from " + QuotedPath(beyond->path);
+    throw PackError("stub " + QuotedPath(stub) +
+                    " reads no UTF-8 names (its settings record lacks the feature), and would "
+                    "decode " +
+                    what +
+                    " with its machine's ANSI code page; use ASCII names, or the stub "
+                    "built with this tool");
+}
+
+// The stub as built holds no digest and the zero choice; a record filled already would vouch
+// for another package, or pass outcomes on unasked when left as it is for zero.
 void RequireAsBuilt(const package::StubSettings& settings, const fs::path& stub) {
     const std::string refusal = "stub " + QuotedPath(stub) + ": its settings record already ";
     if (settings.digest.Filled())
@@ -169,10 +198,12 @@ void CheckOutput(const CreateRequest& request, const std::vector<Input>& inputs)
     const std::string name = request.output.filename().u8string();
     if (name.empty() || name == "." || name == "..")
         throw PackError("output " + QuotedPath(request.output) + " does not name a file");
+    if (const Utf8Text decoded = DecodeUtf8(name); decoded.fault != Utf8Fault::none)
+        throw PackError("output " + QuotedPath(request.output) +
+                        ": its name is not UTF-8, which the trailer holds it as");
     if (name.size() > package::kMaxNameBytes)
-        throw PackError("the output's file name is " + std::to_string(name.size()) +
-                        " bytes long; at most " + std::to_string(package::kMaxNameBytes) +
-                        " fit the trailer");
+        throw PackError("the output's file name is " + ShownLength(name) + "; at most " +
+                        std::to_string(package::kMaxNameBytes) + " fit the trailer");
     if (SameFile(request.output, request.stub))
         throw PackError("output " + QuotedPath(request.output) + " is the stub itself");
     for (const Input& input : inputs)
@@ -204,6 +235,7 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     const bool payloadHeaders =
         !request.store && CompressInputs(inputs, record.settings, request.stub);
     const std::uint64_t payloadHeaderSize = payloadHeaders ? package::kPayloadHeaderSize : 0;
+    RequireUtf8NamesTaken(inputs, request.output, record.settings, request.stub);
 
     CreateSummary summary;
     summary.entries = inputs.size();
@@ -272,7 +304,8 @@ CreateSummary CreatePackage(const CreateRequest& request) {
     settings.digest.digest = digest.Final();
     settings.exitCode = request.exitCode;
     settings.waitChildrenSeconds = request.waitChildrenSeconds;
-    settings.options = payloadHeaders ? package::kOptionCompressedPayloads : 0;
+    settings.options = (payloadHeaders ? package::kOptionCompressedPayloads : 0) |
+                       NamesOption(inputs, request.output);
     package::SettingsRecordBytes bytes = record.bytes;
     FillSettings(settings, bytes);
     out.Overwrite(record.offset, bytes.data(), bytes.size());

@@ -48,12 +48,12 @@ void RequireFoldersWritable(const fs::path& folder, const std::vector<std::strin
 
 // Walks the entries once before anything is written, so that a refusal leaves the folder as it
 // was. Entries that extraction skips are skipped here too.
-void CheckTargets(package::ByteSource& file, std::uint64_t headerOffset, const fs::path& folder,
-                  Existing existing) {
+void CheckTargets(package::ByteSource& file, std::uint64_t headerOffset, NameText text,
+                  const fs::path& folder, Existing existing) {
     StoredNames names;
     package::WalkEntries(file, headerOffset, [&](const package::Entry& entry) {
         const std::string name = package::HeaderName(entry.header);
-        if (!EntryPathProblem(name).empty())
+        if (!EntryPathProblem(name, text).empty())
             return true;
         const std::vector<std::string> parts = package::SplitEntryPath(name);
         const std::optional<NameClash> clash =
@@ -91,13 +91,25 @@ void MakeFolders(const fs::path& folder, const std::vector<std::string>& parts) 
     }
 }
 
+// How the package's payloads and names are read; stored and as ANSI text when the stub's settings
+// cannot be read, so that only ASCII names are written then.
+package::StubSettings SettingsRead(package::ByteSource& file, std::uint64_t headerOffset) {
+    try {
+        return ReadSettings(file, headerOffset);
+    } catch (const PackError&) {
+        return package::StubSettings{}; // no options: stored payloads, ANSI names
+    }
+}
+
 } // namespace
 
 ExtractSummary ExtractPackage(package::ByteSource& file, const fs::path& folder, Existing existing,
                               std::ostream& out, std::ostream& err) {
     const package::PackageLocation location = FindPackage(file);
-    const std::uint32_t options = ReadSettings(file, location.headerOffset).options;
-    CheckTargets(file, location.headerOffset, folder, existing);
+    const package::StubSettings settings = SettingsRead(file, location.headerOffset);
+    const std::uint32_t options = settings.options;
+    const NameText text = NameTextOf(settings);
+    CheckTargets(file, location.headerOffset, text, folder, existing);
     std::error_code error;
     fs::create_directories(folder, error);
     if (!fs::is_directory(folder))
@@ -107,9 +119,9 @@ ExtractSummary ExtractPackage(package::ByteSource& file, const fs::path& folder,
     const package::WalkResult result =
         package::WalkEntries(file, location.headerOffset, [&](const package::Entry& entry) {
             const std::string name = package::HeaderName(entry.header);
-            const std::string problem = EntryPathProblem(name);
+            const std::string problem = EntryPathProblem(name, text);
             if (!problem.empty()) {
-                err << "skipped entry " << entry.index << " '" << ShownName(name)
+                err << "skipped entry " << entry.index << " '" << ShownName(name, text)
                     << "': " << problem << '\n';
                 ++summary.skipped;
                 return true;
@@ -124,7 +136,7 @@ ExtractSummary ExtractPackage(package::ByteSource& file, const fs::path& folder,
                 [&](const std::uint8_t* data, std::size_t size) { output.Write(data, size); },
                 what);
             output.Commit();
-            out << entry.index << '\t' << name << '\t' << payload.originalSize << '\n';
+            out << entry.index << '\t' << ShownName(name) << '\t' << payload.originalSize << '\n';
             ++summary.written;
             return true;
         });

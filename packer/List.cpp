@@ -22,7 +22,8 @@ void ListPackage(package::ByteSource& file, std::ostream& out) {
         package::WalkEntries(file, location.headerOffset, [&](const package::Entry& entry) {
             const PayloadView payload =
                 ViewPayload(file, entry, settings.options, "entry " + std::to_string(entry.index));
-            out << entry.index << '\t' << ShownName(package::HeaderName(entry.header)) << '\t'
+            out << entry.index << '\t'
+                << ShownName(package::HeaderName(entry.header), NameTextOf(settings)) << '\t'
                 << entry.header.size << '\t' << entry.payloadOffset << '\t' << payload.originalSize
                 << '\t' << MethodName(payload.method) << '\n';
             return true;

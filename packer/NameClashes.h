@@ -1,6 +1,6 @@
-// Stored names as Windows compares them, ASCII case ignored: two entries that would be written to
-// one file, or a name that one entry needs as a file and another as a folder, cannot both be
-// extracted.
+// Stored names as Windows compares them, case ignored (CaseKey in EntryNames.h): two entries that
+// would be written to one file, or a name that one entry needs as a file and another as a folder,
+// cannot both be extracted.
 #pragma once
 
 #include <cstddef>

@@ -25,6 +25,9 @@ TREE = {
     "tree/b.cab": random.Random(12).randbytes(3000),
     "tree/A.cab": b"A",
     "tree/lang/de.txt": b"Hallo\r\n",
+    # Names beyond ASCII: the Windows tool reads them as UTF-16 and stores the same UTF-8.
+    "tree/lang/fran\u00e7ais/Gr\u00fc\u00dfe.txt": b"Gr\xc3\xbc\xc3\x9fe\r\n",
+    "tree/\u65e5\u672c\u8a9e/\u8a2d\u5b9a.txt": b"1",
 }
 SIGNATURE_NOTES = {
     "linux": "note: the signature is not checked; osslsigncode verify -CAfile CERT -in FILE "
@@ -121,7 +124,8 @@ def test_a_folder_tree_and_a_response_file_match_the_linux_tool(tools, tmp_path)
     listed = tools("windows", "list", "tree.exe")
     assert outcome(listed) == outcome(tools("linux", "list", "tree.exe"))
     assert [line.split("\t")[1] for line in listed.stdout.splitlines()[1:]] == [
-        "run.bat", "tree\\A.cab", "tree\\b.cab", "tree\\lang\\de.txt", "tree\\lang\\fr\\readme.txt"]
+        "run.bat", "tree\\A.cab", "tree\\b.cab", "tree\\lang\\de.txt", "tree\\lang\\fr\\readme.txt",
+        "tree\\lang\\fran\u00e7ais\\Gr\u00fc\u00dfe.txt", "tree\\\u65e5\u672c\u8a9e\\\u8a2d\u5b9a.txt"]
     assert listed.stdout.splitlines()[0].endswith("wait for children: 30 s")
 
     extract = ["extract", "tree.exe", "out"]

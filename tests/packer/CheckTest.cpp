@@ -280,4 +280,26 @@ TEST(CheckNames, TwoEntriesWhereOneFileGoes) {
                    "'data'");
 }
 
+// Names beyond ASCII are read as UTF-8 only where the settings record says so, and only a stub that
+// reads such names is given them.
+TEST(CheckNames, NamesBeyondAsciiAreUtf8WhereTheRecordSaysSo) {
+    const std::vector<fake::Entry> entries = {{"Gr\xC3\xBC\xC3\x9F"
+                                               "e.txt",
+                                               {}},
+                                              {"run.bat", {}}};
+    fake::Bytes file = AlignedPackage(entries);
+    EXPECT_PROBLEM(file, "entry 1 ('Gr\\xC3\\xBC\\xC3\\x9F"
+                         "e.txt'): byte \\xC3 at position 2 "
+                         "is not printable ASCII");
+    fake::Put32(file, fake::kSettingsOffset + 76, package::kOptionUtf8Names);
+    MemoryByteSource source(file);
+    EXPECT_EQ(CheckPackage(source).entries, 2);
+    fake::Put32(file, fake::kSettingsOffset + 72, package::kFeatureEntryPaths);
+    EXPECT_PROBLEM(file, "the package's names are marked as UTF-8, but the stub reads no UTF-8 "
+                         "names");
+    file = AlignedPackage({{"caf\xE9", {}}});
+    fake::Put32(file, fake::kSettingsOffset + 76, package::kOptionUtf8Names);
+    EXPECT_PROBLEM(file, "entry 1 ('caf\\xE9'): byte \\xE9 at position 3 is not UTF-8");
+}
+
 } // namespace

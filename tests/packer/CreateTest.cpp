@@ -29,6 +29,7 @@ using packer::CreatePackage;
 constexpr std::size_t kExitCode = fake::kSettingsOffset + 64;
 constexpr std::size_t kWait = fake::kSettingsOffset + 68;
 constexpr std::size_t kFeatures = fake::kSettingsOffset + 72;
+constexpr std::size_t kOptions = fake::kSettingsOffset + 76;
 using packer::CreateRequest;
 using packer::PackError;
 
@@ -395,6 +396,64 @@ TEST_F(Packing, AStubWithoutEntryPathsTakesNoFolder) {
     EXPECT_EQ(CreatePackage(request_).names, std::vector<std::string>{"run.bat"});
 }
 
+// A package whose names are all ASCII is written as ever, its options 0; any other name, or an
+// output's name beyond ASCII (in the trailer), marks the names as UTF-8, stored as given.
+TEST_F(Packing, NamesBeyondAsciiAreMarkedAsUtf8) {
+    const fake::Bytes image = fake::PeImage(1000);
+    AddStub(image);
+    const struct {
+        const char* file;
+        const char* output;
+        std::uint32_t options;
+    } cases[] = {
+        {"setup.msi", "setup.exe", 0},
+        {"Gr\xC3\xBC\xC3\x9F"
+         "e.txt",
+         "setup.exe", package::kOptionUtf8Names},
+        {"\xE8\xA8\xAD\xE5\xAE\x9A.txt", "setup.exe", package::kOptionUtf8Names},
+        {"setup.msi", "Set\xC3\xBCp.exe", package::kOptionUtf8Names},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(folder_ / "in");
+        request_.files.clear();
+        AddFile(c.file, fake::Pattern(8));
+        const fs::path output = Output(fs::u8path(c.output).string());
+        CreatePackage(request_);
+        fake::Bytes expected = Packed(image, {{c.file, fake::Pattern(8)}}, c.output);
+        fake::Put32(expected, kOptions, c.options);
+        EXPECT_EQ(ReadBytes(output), expected) << c.file << " " << c.output;
+        fs::remove(output);
+    }
+}
+
+// A stub that reads names in its ANSI code page alone packs ASCII names, and nothing else.
+TEST_F(Packing, AStubWithoutUtf8NamesTakesAsciiNamesAlone) {
+    fake::Bytes image = fake::PeImage(1000);
+    fake::Put32(image, kFeatures, package::kFeatureEntryPaths);
+    AddStub(image);
+    AddFile("run.bat", fake::Pattern(8));
+    const fs::path other = AddFile("Gr\xC3\xBC\xC3\x9F"
+                                   "e.txt",
+                                   fake::Pattern(8));
+    Output();
+    EXPECT_EQ(Refusal(), "stub " + packer::QuotedPath(request_.stub) +
+                             " reads no UTF-8 names (its settings record lacks the feature), and "
+                             "would decode 'Gr\xC3\xBC\xC3\x9F"
+                             "e.txt' from " +
+                             packer::QuotedPath(other) +
+                             " with its machine's ANSI code page; use ASCII names, or the stub "
+                             "built with this tool");
+    request_.files.pop_back();
+    Output("Set\xC3\xBCp.exe");
+    EXPECT_NE(Refusal().find("would decode the output's name 'Set\xC3\xBCp.exe'"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(request_.output));
+
+    Output();
+    EXPECT_EQ(CreatePackage(request_).names, std::vector<std::string>{"run.bat"});
+    EXPECT_EQ(ReadBytes(request_.output), Packed(image, {{"run.bat", fake::Pattern(8)}}));
+}
+
 // ---- Refusals -----------------------------------------------------------------------------------
 
 // Whatever was refused, the folder holds what it held before: no output, no temporary file.
@@ -426,7 +485,16 @@ TEST_F(Refusing, AnInputThatIsNeitherFileNorFolder) {
 TEST_F(Refusing, AStoredNameOfMoreThan259Bytes) {
     // No file system here takes a name that long: a folder's path makes one.
     AddTree(std::string(201, 'd'), {std::string(58, 'f')});
-    EXPECT_NE(Refusal().find("the path is 260 bytes long; at most 259 fit a header"),
+    EXPECT_NE(Refusal().find("the path is 260 bytes long; at most 259 fit"), std::string::npos);
+    // Counted in UTF-8 bytes: 50 and 40 characters of three bytes each.
+    request_.files.pop_back();
+    std::string folder, file;
+    for (int i = 0; i < 50; ++i)
+        folder += "\xE6\x97\xA5";
+    for (int i = 0; i < 40; ++i)
+        file += "\xE6\x9C\xAC";
+    AddTree(folder, {file});
+    EXPECT_NE(Refusal().find("the path is 271 bytes in UTF-8 (91 characters); at most 259 fit"),
               std::string::npos);
     ExpectNothingWritten();
 }
@@ -446,12 +514,13 @@ TEST_F(Refusing, APathSeparatorInAName) {
     ExpectNothingWritten();
 }
 
-TEST_F(Refusing, ANonAsciiName) {
-    AddFile("r\xC3\xA9sum\xC3\xA9.txt", {});
+TEST_F(Refusing, ANameThatIsNotUtf8) {
+    AddFile("r\xE9sum\xE9.txt", {});
     const std::string refusal = Refusal();
-    EXPECT_NE(refusal.find("byte \\xC3 at position 1 is not printable ASCII"), std::string::npos)
+    EXPECT_NE(refusal.find("under the name 'r\\xE9sum\\xE9.txt': byte \\xE9 at position 1 is not "
+                           "UTF-8"),
+              std::string::npos)
         << refusal;
-    EXPECT_NE(refusal.find("ANSI code page"), std::string::npos) << refusal;
     ExpectNothingWritten();
 }
 
@@ -494,7 +563,8 @@ TEST_F(Refusing, HostileNamesInAFolder) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"con/a.txt", "its part 'con': 'con' is a reserved device name"},
         {"a\\b.txt", "its part 'a\\x5Cb.txt': the name holds the path separator '\\'"},
-        {"caf\xC3\xA9.txt", "byte \\xC3 at position 3 is not printable ASCII"},
+        {"caf\xE9.txt", "its part 'caf\\xE9.txt': byte \\xE9 at position 3 is not UTF-8"},
+        {"nel\xC2\x85", "its part 'nel\\xC2\\x85': character U+0085 at position 3 is a control"},
     };
     for (const auto& [name, cause] : cases) {
         fs::remove_all(folder_ / "in" / "data");

@@ -50,9 +50,9 @@ Bytes PeImage(std::size_t size, PeKind kind) {
         std::fill_n(image.begin() + kSettingsOffset, package::kSettingsRecordSize, 0);
         std::copy(package::kSettingsMarker.begin(), package::kSettingsMarker.end(),
                   image.begin() + kSettingsOffset);
-        Put32(image, kSettingsOffset + 16, 1);   // version
-        Put32(image, kSettingsOffset + 20, 128); // size
-        Put32(image, kSettingsOffset + 68, 600); // wait for children
+        Put32(image, kSettingsOffset + 16, 1);                      // version
+        Put32(image, kSettingsOffset + 20, 128);                    // size
+        Put32(image, kSettingsOffset + 68, 600);                    // wait for children
         Put32(image, kSettingsOffset + 72, package::kStubFeatures); // features: as built
     }
     return image;

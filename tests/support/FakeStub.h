@@ -25,7 +25,8 @@ enum class PeKind { pe32, pe32Plus };
 // "MZ", e_lfanew = kPeOffset, "PE\0\0", an i386 (or x86-64) file header and a PE32 (or PE32+)
 // optional header with 16 data directories, and the settings record when the image is long
 // enough (version 1, 128 bytes, an empty digest, the zero choice, the default wait and the
-// entry-paths feature); the rest up to `size` is filler that is neither zero nor 0xFF.
+// entry-paths and UTF-8 names features); the rest up to `size` is filler that is neither zero nor
+// 0xFF.
 Bytes PeImage(std::size_t size = 1024, PeKind kind = PeKind::pe32);
 
 // Writes the length and SHA-256 of file[packageStart, packageEnd) into the settings record at

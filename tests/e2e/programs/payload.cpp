@@ -1,5 +1,6 @@
 // A stand-in installer for the end-to-end scenarios. It records how it was started into
-// C:\marks\payload-record.txt (UTF-8: the raw command line, then one argument per line), then
+// C:\marks\payload-record.txt (UTF-8: the raw command line, one argument per line, its ANSI code
+// page, its current directory), then
 // optionally waits and exits with a chosen code:
 //   payload.exe [--hold PATH] [--hold-shared PATH] [--mutex NAME] [--event NAME] [--rewrite PATH]
 //               [--sleep MS]
@@ -41,6 +42,8 @@ void Record(int argc, wchar_t** argv) {
     std::string text = "cmdline:" + Utf8(::GetCommandLineW()) + "\n";
     for (int i = 1; i < argc; ++i)
         text += "arg:" + Utf8(argv[i]) + "\n";
+    // Wine takes it from the locale of the environment, and passes that on to what is started.
+    text += "acp:" + std::to_string(::GetACP()) + "\n";
     wchar_t cwd[MAX_PATH + 1] = {};
     ::GetCurrentDirectoryW(MAX_PATH, cwd);
     text += "cwd:" + Utf8(cwd) + "\n";
