@@ -83,8 +83,10 @@ def test_the_stub_carries_its_settings_record_as_built_in_a_read_only_section():
     assert raw_offset <= at and at + 128 <= raw_offset + raw_size
     assert struct.unpack_from("<II", data, at + 16) == (1, 128)
     assert data[at + 24:at + 64] == bytes(40), "the digest is not empty"
-    assert struct.unpack_from("<III", data, at + 64) == (0, 600, 1)
-    assert data[at + 76:at + 128] == bytes(52), "the reserved room is not zero"
+    # The zero choice, the default wait, the features (entry paths, compressed payloads, UTF-8
+    # names) and no package options.
+    assert struct.unpack_from("<IIII", data, at + 64) == (0, 600, 7, 0)
+    assert data[at + 80:at + 128] == bytes(48), "the reserved room is not zero"
 
 
 # ---- The stub's resources ----------------------------------------------------------------------
