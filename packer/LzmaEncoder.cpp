@@ -44,7 +44,7 @@ constexpr unsigned kMoveBits = 5;
 constexpr std::uint32_t kTopValue = 1u << 24;
 
 // The search: a match this long is taken at once; the tree is walked this deep at each position.
-constexpr unsigned kNiceLen = 64;
+constexpr unsigned kNiceLen = 128;
 constexpr unsigned kSearchDepth = 48;
 // The parser's stretch, and the bytes it may look at beyond its start.
 constexpr unsigned kOptLimit = 1u << 12;
@@ -133,9 +133,13 @@ inline std::uint32_t ReverseTreePrice(const Prob* tree, unsigned bits, std::uint
 inline unsigned DistanceSlot(std::uint32_t distance) {
     if (distance < 4)
         return distance;
+#if defined(__GNUC__)
+    const unsigned top = 31 - static_cast<unsigned>(__builtin_clz(distance));
+#else
     unsigned top = 31;
     while ((distance >> top) == 0)
         --top;
+#endif
     return (top << 1) | ((distance >> (top - 1)) & 1);
 }
 
@@ -159,6 +163,25 @@ inline unsigned NextStateShortRep(unsigned s) {
 inline std::uint32_t Read32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// How far the bytes at `a` and `b` agree, from `len` up to `limit`. Eight at a time where the byte
+// order lets the first difference be found from the low end; the answer is the same either way.
+inline std::uint32_t Extend(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t len,
+                            std::uint32_t limit) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    while (len + 8 <= limit) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + len, 8);
+        std::memcpy(&y, b + len, 8);
+        if (x != y)
+            return len + static_cast<std::uint32_t>(__builtin_ctzll(x ^ y) >> 3);
+        len += 8;
+    }
+#endif
+    while (len < limit && a[len] == b[len])
+        ++len;
+    return len;
 }
 
 // The range coder's output side, buffered towards the sink.
@@ -345,18 +368,13 @@ private:
             if (delta2 < cyclicSize_) {
                 const std::uint8_t* p = cur - delta2;
                 if (p[0] == cur[0] && p[1] == cur[1]) {
-                    std::uint32_t len = 2;
-                    while (len < limit && p[len] == cur[len])
-                        ++len;
+                    const std::uint32_t len = Extend(p, cur, 2, limit);
                     best = len;
                     out[count++] = Match{len, delta2 - 1};
                 }
             }
             if (delta3 != delta2 && delta3 < cyclicSize_) {
-                const std::uint8_t* p = cur - delta3;
-                std::uint32_t len = 0;
-                while (len < limit && p[len] == cur[len])
-                    ++len;
+                const std::uint32_t len = Extend(cur - delta3, cur, 0, limit);
                 if (len >= 3 && len > best) {
                     best = len;
                     out[count++] = Match{len, delta3 - 1};
@@ -382,8 +400,7 @@ private:
             const std::uint8_t* p = cur - delta;
             std::uint32_t len = std::min(lenSmaller, lenLarger);
             if (p[len] == cur[len]) {
-                while (++len < limit && p[len] == cur[len]) {
-                }
+                len = Extend(p, cur, len + 1, limit);
                 if (search && len > best) {
                     best = len;
                     out[count++] = Match{len, delta - 1};
@@ -556,11 +573,17 @@ private:
         }
     }
 
-    std::uint32_t DistancePrice(std::uint32_t distance, unsigned lenState) const {
-        if (distance < kFullDistances)
-            return fullDistancePrices_[lenState][distance];
-        return slotPrices_[lenState][DistanceSlot(distance)] +
-               alignPrices_[distance & (kAlignSize - 1)];
+    // The price of `distance` after each length class.
+    void DistancePrices(std::uint32_t distance, std::uint32_t (&prices)[kLenToPosStates]) const {
+        if (distance < kFullDistances) {
+            for (unsigned lenState = 0; lenState < kLenToPosStates; ++lenState)
+                prices[lenState] = fullDistancePrices_[lenState][distance];
+            return;
+        }
+        const unsigned slot = DistanceSlot(distance);
+        const std::uint32_t align = alignPrices_[distance & (kAlignSize - 1)];
+        for (unsigned lenState = 0; lenState < kLenToPosStates; ++lenState)
+            prices[lenState] = slotPrices_[lenState][slot] + align;
     }
 
     const Prob* LiteralProbs(std::uint64_t position, unsigned prevByte) const {
@@ -625,10 +648,7 @@ private:
         const std::uint8_t* p = cur - rep - 1;
         if (p[0] != cur[0] || p[1] != cur[1])
             return 0;
-        std::uint32_t len = 2;
-        while (len < limit && p[len] == cur[len])
-            ++len;
-        return len;
+        return Extend(p, cur, 2, limit);
     }
 
     void SkipPositions(std::uint32_t count) {
@@ -723,18 +743,23 @@ private:
                 unsigned m = 0;
                 while (len > matches[m].len)
                     ++m;
+                std::uint32_t distancePrices[kLenToPosStates];
+                DistancePrices(matches[m].distance, distancePrices);
                 for (;; ++len) {
                     const std::uint32_t distance = matches[m].distance;
-                    const std::uint32_t total =
-                        normalMatchPrice + matchLenPrices_[posState0][len - kMatchMinLen] +
-                        DistancePrice(distance, LenToPosState(len - kMatchMinLen));
+                    const std::uint32_t total = normalMatchPrice +
+                                                matchLenPrices_[posState0][len - kMatchMinLen] +
+                                                distancePrices[LenToPosState(len - kMatchMinLen)];
                     if (total < nodes[len].price) {
                         nodes[len].price = total;
                         nodes[len].prev = 0;
                         nodes[len].back = distance + 4;
                     }
-                    if (len == matches[m].len && ++m == count)
-                        break;
+                    if (len == matches[m].len) {
+                        if (++m == count)
+                            break;
+                        DistancePrices(matches[m].distance, distancePrices);
+                    }
                 }
             }
         }
@@ -833,19 +858,23 @@ private:
                 unsigned m = 0;
                 while (startLen > matches[m].len)
                     ++m;
+                std::uint32_t distancePrices[kLenToPosStates];
+                DistancePrices(matches[m].distance, distancePrices);
                 for (std::uint32_t len = startLen;; ++len) {
-                    const std::uint32_t distance = matches[m].distance;
-                    const std::uint32_t total =
-                        normalTotal + matchLenPrices_[posState][len - kMatchMinLen] +
-                        DistancePrice(distance, LenToPosState(len - kMatchMinLen));
+                    const std::uint32_t total = normalTotal +
+                                                matchLenPrices_[posState][len - kMatchMinLen] +
+                                                distancePrices[LenToPosState(len - kMatchMinLen)];
                     Node& target = nodes[at + len];
                     if (total < target.price) {
                         target.price = total;
                         target.prev = at;
-                        target.back = distance + 4;
+                        target.back = matches[m].distance + 4;
                     }
-                    if (len == matches[m].len && ++m == count)
-                        break;
+                    if (len == matches[m].len) {
+                        if (++m == count)
+                            break;
+                        DistancePrices(matches[m].distance, distancePrices);
+                    }
                 }
             }
         }
