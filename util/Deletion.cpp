@@ -39,8 +39,25 @@ bool DeleteEntries(HANDLE folder, const std::wstring& path, int depth, Leftovers
     bool all = true;
     OpenAtRequest open;
     open.access = DELETE | FILE_LIST_DIRECTORY;
+    // What opens as no folder is a file or a link, deleted as itself whatever it is: marked
+    // through that handle without asking what it is, which would cost each file of a large
+    // package a round trip to Wine's server. A folder fails that open and is taken as below, and
+    // so is everything where a protected mount point may lie.
+    OpenAtRequest file;
+    file.access = DELETE;
+    file.options = FILE_NON_DIRECTORY_FILE;
     for (const std::wstring& name : names) {
         const std::wstring entryPath = path + L"\\" + name;
+        if (entryPath.find(kProtectedMarker) == std::wstring::npos) {
+            if (const UniqueFileHandle plain = OpenAt(folder, name, file)) {
+                all = (DeleteThrough(plain.get()) || Left(entryPath, leftovers)) && all;
+                continue;
+            }
+            if (::GetLastError() == ERROR_SHARING_VIOLATION) {
+                all = Left(entryPath, leftovers); // held by another program denying deletion
+                continue;
+            }
+        }
         const UniqueFileHandle entry = OpenAt(folder, name, open);
         if (entry)
             all = DeleteItem(entry.get(), entryPath, depth + 1, leftovers) && all;

@@ -7,7 +7,9 @@
 
 #include <winioctl.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -207,6 +209,35 @@ TEST_F(Deletion, FileHeldOpenStaysWithItsFolders) {
 
     EXPECT_TRUE(Exists(At(L"tree\\sub\\busy.txt")));
     EXPECT_FALSE(Exists(At(L"tree\\free.txt")));
+}
+
+// A file another program holds without sharing deletion, and one that opens for deletion but
+// cannot be deleted (read-only), are each named, before the folders that stay with them.
+TEST_F(Deletion, FilesThatStayAreNamedBeforeTheirFolders) {
+    MakeDirs(L"tree\\sub");
+    WriteTextFile(At(L"tree\\sub\\busy.txt"), "busy");
+    WriteTextFile(At(L"tree\\locked.txt"), "locked");
+    WriteTextFile(At(L"tree\\free.txt"), "free");
+    ASSERT_TRUE(::SetFileAttributesW(At(L"tree\\locked.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    const UniqueFileHandle held(::CreateFileW(At(L"tree\\sub\\busy.txt").c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+
+    std::vector<std::wstring> leftovers;
+    const UniqueFileHandle tree = OpenAsItself(At(L"tree"));
+    ASSERT_TRUE(tree);
+    EXPECT_FALSE(CUtility::DeleteTree(tree.get(), At(L"tree"), &leftovers));
+
+    const auto place = [&leftovers](const std::wstring& path) {
+        return std::find(leftovers.begin(), leftovers.end(), path) - leftovers.begin();
+    };
+    ASSERT_EQ(leftovers.size(), 4u);
+    EXPECT_LT(place(At(L"tree\\locked.txt")), 3);
+    EXPECT_LT(place(At(L"tree\\sub\\busy.txt")), place(At(L"tree\\sub")));
+    EXPECT_EQ(place(At(L"tree")), 3);
+    EXPECT_FALSE(Exists(At(L"tree\\free.txt")));
+    ::SetFileAttributesW(At(L"tree\\locked.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(RemovePathComponents, CutsFromTheLastBackslash) {
