@@ -207,7 +207,11 @@ class Bench:
         # Each packed as a folder inside one of its own, which the copy copies.
         incompressible = self.work / "random" / "data"
         incompressible.mkdir(parents=True)
-        write_random(incompressible / "payload.bin", 64)
+        # Random through and through: a MiB repeated would shrink in a compressor whose window
+        # reaches back a MiB.
+        with open(incompressible / "payload.bin", "wb") as out:
+            for _ in range(64):
+                out.write(os.urandom(1024 * 1024))
         sizes = ["| Files | Package | Bytes | Packing |", "|---|---|---|---|"]
         timing = ["| Workload | Stub | CopyFileW | Ratio | Goal | |", "|---|---|---|---|---|---|"]
         stub = self.args.stub
