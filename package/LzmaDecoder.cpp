@@ -3,51 +3,15 @@
 // back to memory; only the slow path that fetches the next input piece leaves the loop.
 #include "package/LzmaDecoder.h"
 
+#include "package/LzmaModel.h"
+
 #include <cstring>
 #include <vector>
 
 namespace package {
 namespace {
 
-constexpr unsigned kNumStates = 12;
-constexpr unsigned kMaxPosStates = 1u << 4;
-constexpr unsigned kLenToPosStates = 4;
-constexpr unsigned kEndPosModelIndex = 14;
-constexpr unsigned kFullDistances = 1u << (kEndPosModelIndex >> 1);
-constexpr unsigned kAlignBits = 4;
-constexpr unsigned kLiteralCoderSize = 0x300;
-// Below this the coder's dictionary counts as this much, as every encoder assumes.
-constexpr std::uint32_t kMinDictionary = 1u << 12;
-
-constexpr unsigned kProbBits = 11;
-constexpr unsigned kProbInit = 1u << (kProbBits - 1);
-constexpr unsigned kMoveBits = 5;
-constexpr std::uint32_t kTopValue = 1u << 24;
-
-using Prob = std::uint16_t;
-
-// One length coder: choice bits, then 3 + 3 + 8 bit trees.
-struct LengthProbs {
-    Prob choice;
-    Prob choice2;
-    Prob low[kMaxPosStates][1 << 3];
-    Prob mid[kMaxPosStates][1 << 3];
-    Prob high[1 << 8];
-};
-
-struct Probs {
-    Prob isMatch[kNumStates][kMaxPosStates];
-    Prob isRep[kNumStates];
-    Prob isRepG0[kNumStates];
-    Prob isRepG1[kNumStates];
-    Prob isRepG2[kNumStates];
-    Prob isRep0Long[kNumStates][kMaxPosStates];
-    Prob posSlot[kLenToPosStates][1 << 6];
-    Prob posSpecial[1 + kFullDistances - kEndPosModelIndex]; // from index 1, as the trees
-    Prob align[1 << kAlignBits];
-    LengthProbs matchLen;
-    LengthProbs repLen;
-};
+using namespace lzma;
 
 class Decoder {
 public:

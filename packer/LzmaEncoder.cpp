@@ -7,6 +7,7 @@
 #include "packer/LzmaEncoder.h"
 
 #include "package/LzmaDecoder.h"
+#include "package/LzmaModel.h"
 #include "packer/PackError.h"
 
 #include <algorithm>
@@ -18,30 +19,17 @@ namespace {
 
 using package::kLzmaMaxDictionary;
 using package::kLzmaPropertiesSize;
+using namespace package::lzma;
 
 // The stream's fixed choices: 3 literal context bits, no literal position bits, 2 position bits.
 constexpr unsigned kLc = 3;
 constexpr unsigned kLp = 0;
 constexpr unsigned kPb = 2;
-constexpr std::uint32_t kMinDictionary = 1u << 12;
 
-constexpr unsigned kNumStates = 12;
-constexpr unsigned kMaxPosStates = 1u << 4;
 constexpr unsigned kPosStates = 1u << kPb;
-constexpr unsigned kLenToPosStates = 4;
-constexpr unsigned kEndPosModelIndex = 14;
-constexpr unsigned kFullDistances = 1u << (kEndPosModelIndex >> 1);
-constexpr unsigned kAlignBits = 4;
-constexpr unsigned kAlignSize = 1u << kAlignBits;
-constexpr unsigned kLiteralCoderSize = 0x300;
 constexpr unsigned kMatchMinLen = 2;
 constexpr unsigned kMatchMaxLen = 273;
 constexpr unsigned kLenSymbols = kMatchMaxLen - kMatchMinLen + 1;
-
-constexpr unsigned kProbBits = 11;
-constexpr unsigned kProbTotal = 1u << kProbBits;
-constexpr unsigned kMoveBits = 5;
-constexpr std::uint32_t kTopValue = 1u << 24;
 
 // The search: a match this long is taken at once; the tree is walked this deep at each position.
 constexpr unsigned kNiceLen = 128;
@@ -52,28 +40,8 @@ constexpr std::size_t kLookAhead = kOptLimit + 2 * kMatchMaxLen + 16;
 constexpr std::size_t kDefaultReadBlock = 1u << 20;
 constexpr std::size_t kOutputChunk = 1u << 16;
 
-using Prob = std::uint16_t;
-
-struct LengthProbs {
-    Prob choice;
-    Prob choice2;
-    Prob low[kMaxPosStates][1 << 3];
-    Prob mid[kMaxPosStates][1 << 3];
-    Prob high[1 << 8];
-};
-
-struct Probs {
-    Prob isMatch[kNumStates][kMaxPosStates];
-    Prob isRep[kNumStates];
-    Prob isRepG0[kNumStates];
-    Prob isRepG1[kNumStates];
-    Prob isRepG2[kNumStates];
-    Prob isRep0Long[kNumStates][kMaxPosStates];
-    Prob posSlot[kLenToPosStates][1 << 6];
-    Prob posSpecial[1 + kFullDistances - kEndPosModelIndex];
-    Prob align[kAlignSize];
-    LengthProbs matchLen;
-    LengthProbs repLen;
+// The coder's model, with the literal coders for the encoder's lc and lp.
+struct Model : Probs {
     Prob literals[kLiteralCoderSize << (kLc + kLp)];
 };
 
@@ -492,7 +460,7 @@ public:
         : size_(size), dictionary_(dictionary), finder_(input, offset, size, dictionary, readBlock),
           rc_(sink), nodes_(kOptLimit + kMatchMaxLen + 2) {
         Prob* p = reinterpret_cast<Prob*>(&probs_);
-        for (std::size_t i = 0; i < sizeof(Probs) / sizeof(Prob); ++i)
+        for (std::size_t i = 0; i < sizeof(Model) / sizeof(Prob); ++i)
             p[i] = kProbTotal / 2;
     }
 
@@ -994,7 +962,7 @@ private:
     std::uint32_t dictionary_;
     MatchFinder finder_;
     RangeEncoder rc_;
-    Probs probs_;
+    Model probs_;
     std::vector<Node> nodes_;
     std::uint64_t pos_ = 0;
     unsigned state_ = 0;
