@@ -19,7 +19,8 @@ TREE = {
 }
 # Locales glibc has (scripts/install-deps generates them), and the ANSI code page Wine gives each.
 CODE_PAGES = {"en_US.UTF-8": 1252, "ja_JP.UTF-8": 932}
-OPTIONS_AT = 76  # of the settings record: the package options, kOptionUtf8Names = 2
+OPTIONS_AT = 76  # of the settings record: the package options, kOptionUtf8Names = 2 (and 1,
+# kOptionCompressedPayloads)
 
 
 @pytest.fixture
@@ -33,7 +34,9 @@ def stub(pack, sign, payload_exe, tmp_path):
                     name="unsigned.exe",
                     options=[str(tmp_path / "tree" / top) for top in sorted({n.split("/")[0] for n in TREE})])
     data = unsigned.read_bytes()
-    assert data[data.index(SETTINGS_MARKER) + OPTIONS_AT] & 2, "the names are not marked as UTF-8"
+    options = data[data.index(SETTINGS_MARKER) + OPTIONS_AT]
+    assert options & 2, "the names are not marked as UTF-8"
+    assert options & 1, "nothing is compressed: payload.exe and the .bin shrink"
     return sign(unsigned, tmp_path / "Setup.exe")
 
 
