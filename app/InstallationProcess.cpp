@@ -16,7 +16,20 @@ size_t FindFolder(const std::wstring& text, const std::wstring& folder) {
 
 } // namespace
 
+bool IsConsoleHost(const std::wstring& image, const std::wstring& windowsFolder) {
+    if (windowsFolder.empty())
+        return false;
+    const std::wstring folder =
+        windowsFolder.back() == L'\\' ? windowsFolder : windowsFolder + L'\\';
+    for (const wchar_t* system : {L"System32", L"SysNative", L"SysWOW64"})
+        if (EqualsIgnoringAsciiCase(image, folder + system + L"\\conhost.exe"))
+            return true;
+    return false;
+}
+
 bool IsPartOfInstallation(const JobProcessText& process, const std::vector<std::wstring>& folders) {
+    if (process.consoleHost)
+        return false;
     if (process.image.empty() || !process.commandLineKnown)
         return true;
     for (const std::wstring& folder : folders) {

@@ -40,6 +40,17 @@ bool InstallerJob::Follow(HANDLE suspendedProcess) noexcept {
     return true;
 }
 
+namespace {
+
+// The system's Windows folder, where the console host lies; empty when it cannot be read.
+std::wstring WindowsFolder() {
+    wchar_t path[MAX_PATH + 1] = {};
+    const UINT length = ::GetSystemWindowsDirectoryW(path, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
+}
+
+} // namespace
+
 void InstallerJob::SortNew(const std::vector<DWORD>& running,
                            const std::vector<std::wstring>& folders) {
     for (const DWORD id : running) {
@@ -53,30 +64,34 @@ void InstallerJob::SortNew(const std::vector<DWORD>& running,
             process.process.reset(g_os.OpenProcess(
                 PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, id));
         process.image = CUtility::ProcessImagePath(id);
-        JobProcessText text{process.image, false, std::wstring()};
+        JobProcessText text{process.image, false, std::wstring(), false};
+        text.consoleHost = IsConsoleHost(process.image, WindowsFolder());
         text.commandLineKnown = process.process && CUtility::ProcessCommandLine(
                                                        process.process.get(), text.commandLine);
-        process.settled = !text.image.empty() && text.commandLineKnown;
+        process.settled = text.consoleHost || (!text.image.empty() && text.commandLineKnown);
         process.stage = IsPartOfInstallation(text, folders);
         if (!process.stage)
             process.process.reset();
     }
 }
 
-void InstallerJob::NameOthersLeftRunning(DWORD settleMs) {
+std::vector<DWORD> InstallerJob::NameOthersLeftRunning(DWORD settleMs,
+                                                       const std::vector<std::wstring>& folders) {
     if (!job_)
-        return;
+        return {};
     const ULONGLONG deadline = ::GetTickCount64() + settleMs;
     std::vector<DWORD> others;
+    std::vector<DWORD> stages;
     for (;;) {
         std::vector<DWORD> running;
         (void)ListRunning(running);
+        SortNew(running, folders);
         others.clear();
+        stages.clear();
         for (const DWORD id : running)
-            if (sorted_.count(id) != 0 && !sorted_[id].stage)
-                others.push_back(id);
+            (sorted_[id].stage ? stages : others).push_back(id);
         const ULONGLONG now = ::GetTickCount64();
-        if (others.empty() || now >= deadline)
+        if ((others.empty() && stages.empty()) || now >= deadline)
             break;
         DWORD message = 0;
         ULONG_PTR key = 0;
@@ -84,9 +99,11 @@ void InstallerJob::NameOthersLeftRunning(DWORD settleMs) {
         (void)g_os.GetQueuedCompletionStatus(port_.get(), &message, &key, &detail,
                                              static_cast<DWORD>(deadline - now));
     }
+    NoteEndedStages();
     for (const DWORD id : others)
         CUtility::Log(L"[%s] Left to run, not part of the installation: pid:%d %s",
                       logsource::kInitInstance, static_cast<int>(id), sorted_[id].image.c_str());
+    return stages;
 }
 
 void InstallerJob::NoteEndedStages() {

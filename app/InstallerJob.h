@@ -40,8 +40,11 @@ public:
 
     // Names in the log, once the installation's part is over, each process of the job that is no
     // part of it and still runs after `settleMs` (a console's host ends within that time unsaid);
-    // it is left to run.
-    void NameOthersLeftRunning(DWORD settleMs);
+    // it is left to run. A process that appears meanwhile (started by one that was ending, as
+    // cmd's start hands a program to start.exe) is sorted as well; the ids of those that are part
+    // of the installation and still run are returned, for the caller to say so.
+    std::vector<DWORD> NameOthersLeftRunning(DWORD settleMs,
+                                             const std::vector<std::wstring>& folders);
 
 private:
     // A process of the job as the wait sorted it.

@@ -9,6 +9,7 @@
 #include "util/SystemCalls.h"
 #include "util/Utility.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -110,7 +111,9 @@ bool WaitForWhatItLeft(InstallerJob& job, const std::vector<std::wstring>& folde
                       static_cast<int>(boundMs / 1000));
         running = job.WaitForStages(boundMs - moment, folders);
     }
-    job.NameOthersLeftRunning(kMomentMs);
+    for (const DWORD late : job.NameOthersLeftRunning(kMomentMs, folders))
+        if (std::find(running.begin(), running.end(), late) == running.end())
+            running.push_back(late);
     for (const DWORD id : running)
         CUtility::Log(L"[%s] Still running, left to run on: pid:%d %s", kInitInstance,
                       static_cast<int>(id), CUtility::ProcessImagePath(id).c_str());

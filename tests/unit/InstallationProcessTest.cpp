@@ -39,6 +39,16 @@ TEST(InstallationProcess, StagesRunOrAreHandedThePackageOthersAreNeither) {
     EXPECT_FALSE(IsPartOfInstallation(
         Process(L"C:\\Windows\\Temp\\unpacked\\tool.exe", L"tool.exe"), kFolders));
 
+    // The system's console host, even where its command line cannot be read (a 64-bit host to a
+    // 32-bit stub); a conhost.exe of the package's is a stage like any of its programs.
+    for (const wchar_t* host :
+         {L"C:\\windows\\system32\\conhost.exe", L"C:\\Windows\\SysNative\\CONHOST.EXE"}) {
+        ASSERT_TRUE(IsConsoleHost(host, L"C:\\Windows")) << host;
+        EXPECT_FALSE(IsPartOfInstallation(JobProcessText{host, false, L"", true}, kFolders));
+    }
+    EXPECT_FALSE(IsConsoleHost(L"C:\\Windows\\Temp\\unpack\\conhost.exe", L"C:\\Windows\\"));
+    EXPECT_FALSE(IsConsoleHost(L"C:\\Windows\\System32\\conhost.exe.bak", L"C:\\Windows"));
+
     // What cannot be read is waited for.
     EXPECT_TRUE(IsPartOfInstallation(Process(L"", L"app.exe"), kFolders));
     EXPECT_TRUE(IsPartOfInstallation(JobProcessText{L"C:\\Program Files\\App\\app.exe", false, L""},
