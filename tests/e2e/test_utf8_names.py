@@ -29,7 +29,8 @@ def stub(pack, sign, payload_exe, tmp_path):
         path = tmp_path / "tree" / name
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(content)
-    run_bat = b"@echo off\r\npayload.exe --sleep 4000\r\n"
+    # Long enough for the folder to be read while payload.exe runs, on a busy host too.
+    run_bat = b"@echo off\r\npayload.exe --sleep 10000\r\n"
     unsigned = pack({"run.bat": run_bat, "payload.exe": payload_exe.read_bytes()},
                     name="unsigned.exe",
                     options=[str(tmp_path / "tree" / top) for top in sorted({n.split("/")[0] for n in TREE})])
@@ -47,7 +48,7 @@ def record(wine):
 @pytest.mark.parametrize("locale", CODE_PAGES)
 @pytest.mark.parametrize("mode", ["run.bat", "named file"])
 def test_every_name_arrives_as_packed_whatever_the_code_page(wine, stub, locale, mode):
-    args = [] if mode == "run.bat" else ["payload.exe", "--sleep", "4000"]
+    args = [] if mode == "run.bat" else ["payload.exe", "--sleep", "10000"]
     process = wine.start(stub, *args, env={"LC_ALL": locale, "LANG": locale})
     try:
         assert wait_for(lambda: process.poll() is not None or
@@ -56,6 +57,7 @@ def test_every_name_arrives_as_packed_whatever_the_code_page(wine, stub, locale,
                  for path in wine.folder.rglob("*") if path.is_file()}
     finally:
         assert process.wait(timeout=120) == 0
+    assert "run.bat" in files and "payload.exe" in files, (sorted(files), wine.messages())
     for name in ("run.bat", "payload.exe"):
         files.pop(name)
     assert files == TREE
