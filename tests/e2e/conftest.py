@@ -254,9 +254,17 @@ class Wine:
         return files
 
     def log_lines(self):
-        if not self.log.exists():
-            return []
-        raw = self.log.read_bytes()
+        # Read while the stub may be appending (a scenario polling for a line): a line half
+        # written is read again a moment later; a log left so is wrong, and the checks below say so.
+        for _ in range(40):
+            if not self.log.exists():
+                return []
+            raw = self.log.read_bytes()
+            if not raw:
+                return []  # created, its first line not yet written
+            if raw.endswith("\r\n".encode("utf-16-le")):
+                break
+            time.sleep(0.05)
         assert not raw.startswith(b"\xff\xfe"), "the log must not start with a byte-order mark"
         text = raw.decode("utf-16-le")
         assert text.endswith("\r\n"), "every line ends in CR LF"
