@@ -28,4 +28,19 @@ bool DecodePayloadHeader(const std::uint8_t* bytes, std::uint64_t payloadSize,
     }
 }
 
+bool LocatePayload(std::uint64_t payloadOffset, std::uint64_t payloadSize,
+                   const std::uint8_t* headerBytes, PayloadSpan& span) noexcept {
+    span = PayloadSpan{PayloadMethod::stored, payloadSize, payloadOffset, payloadSize};
+    if (headerBytes == nullptr)
+        return true;
+    PayloadHeader header;
+    if (!DecodePayloadHeader(headerBytes, payloadSize, header))
+        return false;
+    span.method = header.method;
+    span.originalSize = header.originalSize;
+    span.offset += kPayloadHeaderSize;
+    span.size -= kPayloadHeaderSize;
+    return true;
+}
+
 } // namespace package

@@ -35,4 +35,18 @@ void EncodePayloadHeader(const PayloadHeader& header, std::uint8_t* bytes) noexc
 bool DecodePayloadHeader(const std::uint8_t* bytes, std::uint64_t payloadSize,
                          PayloadHeader& header) noexcept;
 
+// Where an entry's file lies in its payload, and how it is kept there.
+struct PayloadSpan {
+    PayloadMethod method = PayloadMethod::stored;
+    std::uint64_t originalSize = 0; // the file's length once extracted
+    std::uint64_t offset = 0;       // of the stored bytes, past the payload header if there is one
+    std::uint64_t size = 0;         // stored bytes
+};
+
+// The payload of `payloadSize` bytes at `payloadOffset`: the file's bytes alone, or, given
+// `headerBytes` (its first kPayloadHeaderSize bytes, in a package whose payloads have headers),
+// what they describe. False as DecodePayloadHeader is.
+bool LocatePayload(std::uint64_t payloadOffset, std::uint64_t payloadSize,
+                   const std::uint8_t* headerBytes, PayloadSpan& span) noexcept;
+
 } // namespace package

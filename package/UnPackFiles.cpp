@@ -82,21 +82,18 @@ bool HasRoomFor(HANDLE folder, ULONGLONG size, ULONGLONG& freeBytes) {
     return false;
 }
 
-// How the names of the signed package are kept: UTF-8 (package::kOptionUtf8Names), whatever the
-// machine's ANSI code page, or text in the thread's ANSI code page.
-bool NamesAreUtf8() {
-    return (package::ImageSettings().options & package::kOptionUtf8Names) != 0;
-}
-
 // The name as stored, read in its field (no narrow string: the stub needs none, and the runtime's
-// would weigh some 30 KB in the image). A UTF-8 name that is not valid UTF-8 (`strict`) decodes to
-// nothing, which no rule takes; read leniently, it keeps what can be read, for the log.
-std::wstring DecodeName(const package::PackageEntryHeader& header, bool strict) {
+// would weigh some 30 KB in the image): UTF-8 where the signed package's `options` say so
+// (package::kOptionUtf8Names), whatever the machine's ANSI code page, text in the thread's ANSI
+// code page otherwise. A UTF-8 name that is not valid UTF-8 (`strict`) decodes to nothing, which no
+// rule takes; read leniently, it keeps what can be read, for the log.
+std::wstring DecodeName(const package::PackageEntryHeader& header, std::uint32_t options,
+                        bool strict) {
     const int bytes = static_cast<int>(package::HeaderNameLength(header));
     if (bytes == 0)
         return std::wstring();
     const char* stored = header.name.data();
-    const bool utf8 = NamesAreUtf8();
+    const bool utf8 = (options & package::kOptionUtf8Names) != 0;
     const UINT codePage = utf8 ? CP_UTF8 : CP_THREAD_ACP;
     const DWORD flags = utf8 && strict ? MB_ERR_INVALID_CHARS : 0;
     const int length = ::MultiByteToWideChar(codePage, flags, stored, bytes, nullptr, 0);
@@ -107,34 +104,18 @@ std::wstring DecodeName(const package::PackageEntryHeader& header, bool strict) 
     return name;
 }
 
-// Where an entry's file lies in its payload, and how it is kept there.
-struct Payload {
-    package::PayloadMethod method = package::PayloadMethod::stored;
-    std::uint64_t originalSize = 0; // the file's length once written
-    std::uint64_t offset = 0;       // of the stored bytes, past the payload header if there is one
-    std::uint64_t size = 0;         // stored bytes
-};
+using Payload = package::PayloadSpan;
 
 // The payload of `entry`: the file's bytes alone, or, where the package's options say so, a payload
 // header and what it describes. False for a payload header no tool writes.
 bool ReadPayload(package::PackageStream& from, const package::Entry& entry, bool withHeader,
                  Payload& payload) {
-    payload.offset = entry.payloadOffset;
-    payload.size = entry.header.size;
-    payload.originalSize = entry.header.size;
-    if (!withHeader)
-        return true;
     std::uint8_t bytes[package::kPayloadHeaderSize] = {};
-    package::PayloadHeader header;
-    if (entry.header.size < sizeof bytes ||
-        from.ReadAt(entry.payloadOffset, bytes, sizeof bytes) != sizeof bytes ||
-        !package::DecodePayloadHeader(bytes, entry.header.size, header))
+    if (withHeader && (entry.header.size < sizeof bytes ||
+                       from.ReadAt(entry.payloadOffset, bytes, sizeof bytes) != sizeof bytes))
         return false;
-    payload.method = header.method;
-    payload.originalSize = header.originalSize;
-    payload.offset += sizeof bytes;
-    payload.size -= sizeof bytes;
-    return true;
+    return package::LocatePayload(entry.payloadOffset, entry.header.size,
+                                  withHeader ? bytes : nullptr, payload);
 }
 
 // The stored bytes of a payload, in the stream's own blocks.
@@ -267,23 +248,25 @@ bool MadeAlready(const ExtractionFolder& folder, const std::wstring& path) {
 // written whole ends the extraction, and nothing of it is started.
 class EntryWriter {
 public:
-    EntryWriter(CUnPack& unpack, package::PackageStream& stream, bool payloadHeaders)
-        : unpack_(unpack), stream_(stream), payloadHeaders_(payloadHeaders) {}
+    // `options`: the signed package's (how its names and payloads are kept).
+    EntryWriter(CUnPack& unpack, package::PackageStream& stream, std::uint32_t options)
+        : unpack_(unpack), stream_(stream), options_(options) {}
 
     // False stops the walk.
     bool operator()(const package::Entry& entry) {
-        const std::wstring name = DecodeName(entry.header, true);
+        const std::wstring name = DecodeName(entry.header, options_, true);
         if (!package::IsSafeEntryPath(name)) {
             // A name with a drive, "..", an empty component or a stream would write outside the
             // folder or not the file it names; one that is no UTF-8 would be read differently.
             CUtility::Log(L"[%s] (%d/%d)Package refused: %s is no name the extraction folder can "
                           L"hold; nothing of it is kept",
                           kUnPackFiles, entry.index, entry.header.count,
-                          DecodeName(entry.header, false).c_str());
+                          DecodeName(entry.header, options_, false).c_str());
             return End(ERROR_INSTALL_PACKAGE_INVALID);
         }
         Payload payload;
-        if (!ReadPayload(stream_, entry, payloadHeaders_, payload)) {
+        if (!ReadPayload(stream_, entry, (options_ & package::kOptionCompressedPayloads) != 0,
+                         payload)) {
             CUtility::Log(L"[%s] (%d/%d)Package refused: %s is kept in a way the stub does not "
                           L"read; nothing of it is kept",
                           kUnPackFiles, entry.index, entry.header.count, name.c_str());
@@ -354,7 +337,7 @@ private:
 
     CUnPack& unpack_;
     package::PackageStream& stream_;
-    bool payloadHeaders_;
+    std::uint32_t options_;
     DWORD ended_ = ERROR_SUCCESS;
     ULONGLONG freeBytes_ = 0;
 };
@@ -383,7 +366,7 @@ void LogRefusal(package::PackageVerdict verdict, std::uint64_t length,
 }
 
 // Logs why a walk that did not reach its end stopped; 1 for a walk that did.
-int ReportWalkEnd(const package::WalkResult& walk, ULONGLONG length) {
+int ReportWalkEnd(const package::WalkResult& walk, ULONGLONG length, std::uint32_t options) {
     const int next = walk.entries + 1;
     switch (walk.end) {
     case package::WalkEnd::complete:
@@ -398,8 +381,8 @@ int ReportWalkEnd(const package::WalkResult& walk, ULONGLONG length) {
     case package::WalkEnd::payloadPastEnd:
         CUtility::Log(L"[%s] (%d/%d)Package damaged: %s needs %lld bytes, %lld are left",
                       kUnPackFiles, next, walk.last.header.count,
-                      DecodeName(walk.last.header, false).c_str(), Signed64(walk.last.header.size),
-                      Signed64(length - walk.last.payloadOffset));
+                      DecodeName(walk.last.header, options, false).c_str(),
+                      Signed64(walk.last.header.size), Signed64(length - walk.last.payloadOffset));
         return 0;
     case package::WalkEnd::readFailed:
         CUtility::Log(L"[%s] Package unreadable: header %d could not be read", kUnPackFiles, next);
@@ -451,7 +434,7 @@ int CUnPack::Extract(CFile& file, const package::PackageLocation& location,
 
     // The walk decides what is an entry and whether it lies within the file; the writer, what is
     // done with each entry.
-    EntryWriter writer(*this, stream, (settings.options & package::kOptionCompressedPayloads) != 0);
+    EntryWriter writer(*this, stream, settings.options);
     const package::WalkResult walk = package::WalkEntries(stream, headerOffset, writer);
     if (writer.Ended() != ERROR_SUCCESS) {
         if (writer.Ended() != ERROR_INSTALL_PACKAGE_INVALID)
@@ -471,7 +454,8 @@ int CUnPack::Extract(CFile& file, const package::PackageLocation& location,
         LogRefusal(verdict, packageEnd > headerOffset ? packageEnd - headerOffset : 0, vouched);
         return EndExtraction(file, ERROR_INSTALL_PACKAGE_INVALID);
     }
-    if (ReportWalkEnd(walk, stream.Length()) == 0) // a damaged package: some entry is missing
+    if (ReportWalkEnd(walk, stream.Length(), settings.options) ==
+        0) // a damaged package: some entry is missing
         return EndExtraction(file, ERROR_INSTALL_PACKAGE_INVALID);
     result_ = ERROR_SUCCESS;
     return 1;

@@ -4,6 +4,7 @@
 #include "packer/PackError.h"
 #include "packer/Payloads.h"
 
+#include "package/MemoryByteSource.h"
 #include "package/PayloadHeader.h"
 
 #include <algorithm>
@@ -45,28 +46,10 @@ private:
     std::vector<std::uint8_t> stream_;
 };
 
-// The stream, as a package would hold it.
-class StreamSource : public package::ByteSource {
-public:
-    explicit StreamSource(const std::vector<std::uint8_t>& stream) : stream_(stream) {}
-    std::uint64_t Length() override { return stream_.size(); }
-    std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count) override {
-        if (offset >= stream_.size())
-            return 0;
-        const std::size_t n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(count, stream_.size() - offset));
-        std::memcpy(buffer, stream_.data() + offset, n);
-        return n;
-    }
-
-private:
-    const std::vector<std::uint8_t>& stream_;
-};
-
 // Reads the stream back as the stub will, comparing every byte with the file.
 void RequireDecodesTo(const std::vector<std::uint8_t>& stream, package::ByteSource& file,
                       std::uint64_t size, const std::string& what) {
-    StreamSource source(stream);
+    MemoryByteSource source(stream);
     PayloadView view;
     view.method = package::PayloadMethod::lzma;
     view.originalSize = size;

@@ -72,26 +72,20 @@ private:
 PayloadView ViewPayload(package::ByteSource& file, const package::Entry& entry,
                         std::uint32_t options, const std::string& what) {
     PayloadView view;
-    view.offset = entry.payloadOffset;
-    view.size = entry.header.size;
-    view.originalSize = entry.header.size;
-    if ((options & package::kOptionCompressedPayloads) == 0)
+    if ((options & package::kOptionCompressedPayloads) == 0) {
+        package::LocatePayload(entry.payloadOffset, entry.header.size, nullptr, view);
         return view;
+    }
     std::uint8_t bytes[package::kPayloadHeaderSize] = {};
-    package::PayloadHeader header;
     if (entry.header.size < sizeof bytes)
         throw PackError(what + ": its " + std::to_string(entry.header.size) +
                         " bytes hold no payload header, which every payload of a package with "
                         "compressed payloads opens with");
     if (file.ReadAt(entry.payloadOffset, bytes, sizeof bytes) != sizeof bytes)
         throw PackError(what + ": its payload header could not be read");
-    if (!package::DecodePayloadHeader(bytes, entry.header.size, header))
+    if (!package::LocatePayload(entry.payloadOffset, entry.header.size, bytes, view))
         throw PackError(what + ": its payload header (method " + std::to_string(bytes[0]) +
                         ") is none the stub reads");
-    view.method = header.method;
-    view.originalSize = header.originalSize;
-    view.offset += sizeof bytes;
-    view.size -= sizeof bytes;
     return view;
 }
 

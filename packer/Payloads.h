@@ -14,12 +14,7 @@
 
 namespace packer {
 
-struct PayloadView {
-    package::PayloadMethod method = package::PayloadMethod::stored;
-    std::uint64_t originalSize = 0; // the file's length once extracted
-    std::uint64_t offset = 0;       // of the stored bytes, past the payload header if there is one
-    std::uint64_t size = 0;         // stored bytes
-};
+using PayloadView = package::PayloadSpan;
 
 // The payload of `entry` in a package with the settings record's `options`; throws PackError,
 // naming the entry as `what`, for a payload header the stub does not read.

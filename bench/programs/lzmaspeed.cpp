@@ -4,6 +4,7 @@
 // bytes of the original a second) and the totals. Every stream is decoded again and compared, so
 // a wrong figure cannot pass for a fast one. Read it from a tree without sanitizers.
 #include "package/LzmaDecoder.h"
+#include "package/MemoryByteSource.h"
 #include "packer/LzmaEncoder.h"
 
 #include <chrono>
@@ -13,22 +14,6 @@
 #include <vector>
 
 namespace {
-
-class Memory : public package::ByteSource {
-public:
-    explicit Memory(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
-    std::uint64_t Length() override { return bytes_.size(); }
-    std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count) override {
-        if (offset >= bytes_.size())
-            return 0;
-        const std::size_t n = std::min<std::size_t>(count, bytes_.size() - offset);
-        std::memcpy(buffer, bytes_.data() + offset, n);
-        return n;
-    }
-
-private:
-    const std::vector<std::uint8_t>& bytes_;
-};
 
 class Collect : public packer::LzmaSink {
 public:
@@ -97,7 +82,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot read %s\n", argv[i]);
             return 1;
         }
-        Memory source(bytes);
+        MemoryByteSource source(bytes);
         Collect stream;
         auto start = std::chrono::steady_clock::now();
         packer::EncodeLzma(source, 0, bytes.size(), stream);

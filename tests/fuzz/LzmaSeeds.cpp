@@ -4,7 +4,7 @@
 //   lzma_fuzz_seeds SEEDS_DIR
 #include "packer/LzmaEncoder.h"
 
-#include "tests/support/MemoryByteSource.h"
+#include "package/MemoryByteSource.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -11,7 +11,7 @@
 #include "packer/List.h"
 #include "packer/PackError.h"
 
-#include "tests/support/MemoryByteSource.h"
+#include "package/MemoryByteSource.h"
 
 #include <algorithm>
 #include <cstdint>

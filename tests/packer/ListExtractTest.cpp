@@ -5,7 +5,7 @@
 
 #include "tests/packer/TempFolder.h"
 #include "tests/support/FakeStub.h"
-#include "tests/support/MemoryByteSource.h"
+#include "package/MemoryByteSource.h"
 
 #include <gtest/gtest.h>
 

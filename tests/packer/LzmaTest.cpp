@@ -5,7 +5,7 @@
 #include "packer/LzmaEncoder.h"
 #include "packer/PackError.h"
 
-#include "tests/support/MemoryByteSource.h"
+#include "package/MemoryByteSource.h"
 
 #include <gtest/gtest.h>
 #include <lzma.h>

@@ -4,7 +4,7 @@
 #include "package/StubSettings.h"
 
 #include "tests/support/FakeStub.h"
-#include "tests/support/MemoryByteSource.h"
+#include "package/MemoryByteSource.h"
 
 #include <gtest/gtest.h>
 

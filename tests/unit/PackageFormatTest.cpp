@@ -2,7 +2,7 @@
 #include "package/PackageFormat.h"
 
 #include "tests/support/FakeStub.h"
-#include "tests/support/MemoryByteSource.h"
+#include "package/MemoryByteSource.h"
 
 #include <gtest/gtest.h>
 

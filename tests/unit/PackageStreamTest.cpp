@@ -3,7 +3,7 @@
 #include "package/EntryWalk.h"
 
 #include "tests/support/FakeStub.h"
-#include "tests/support/MemoryByteSource.h"
+#include "package/MemoryByteSource.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
-// A file held in memory, for the tests and the fuzzer: reads past the end return fewer bytes.
+// A file held in memory: a stream the tool has made, a test's package, the fuzzer's input. Reads
+// past the end return fewer bytes.
 #pragma once
 
 #include "package/PackageFormat.h"
